@@ -1,0 +1,179 @@
+#include "apply/apply_payload.h"
+
+#include "inspection/four_part_version.h"
+#include "inspection/summary.h"
+#include "messages/catalogue.h"
+#include "payload/derived_name.h"
+#include "payload/work_folder.h"
+
+namespace updater {
+namespace {
+
+constexpr wchar_t kLogSuffix[] = L" SP1.log";
+
+// Deletes the temporary payload copy when the run ends, whichever way it ends.
+class TemporaryFile {
+ public:
+  TemporaryFile(System& system, std::wstring path) : system_(system), path_(std::move(path)) {}
+  ~TemporaryFile() {
+    const uint32_t error = system_.LastError();
+    system_.RemoveFile(path_);
+    system_.SetLastErrorCode(error);
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  const std::wstring& path() const { return path_; }
+
+ private:
+  System& system_;
+  std::wstring path_;
+};
+
+bool IsSuccess(uint32_t result) {
+  return result == 0 || result == kErrorSuccessRebootInitiated ||
+         result == kErrorSuccessRebootRequired;
+}
+
+bool IsFileNameCharacter(wchar_t c) {
+  if (c < 0x20) return false;
+  switch (c) {
+    case L'\\': case L'/': case L':': case L'*': case L'?': case L'"': case L'<': case L'>':
+    case L'|':
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+std::wstring BuildLogPath(const std::wstring& workFolder, const std::wstring& productName) {
+  const size_t fixedLength = workFolder.size() + 1 + std::char_traits<wchar_t>::length(kLogSuffix);
+  if (fixedLength > kMaxPathCapacity - 1) return {};
+  std::wstring name = productName.substr(0, kMaxPathCapacity - 1 - fixedLength);
+  for (wchar_t& c : name) {
+    if (!IsFileNameCharacter(c)) c = L'_';
+  }
+  return workFolder + L'\\' + name + kLogSuffix;
+}
+
+void PayloadApplier::CollectInstalledTargets(TargetProductRecord& templateRecord) {
+  // The list ends at the first empty entry: "A;;B" names A only.
+  size_t separator;
+  while ((separator = templateRecord.productCode.find(L';')) != std::wstring::npos &&
+         separator != 0) {
+    TargetProductRecord record = templateRecord;
+    record.productCode = templateRecord.productCode.substr(0, separator);
+    if (IsProductInstalled(installer_, record.productCode)) {
+      record.installedVersion = QueryInstalledVersion(installer_, record.productCode);
+      QueryProductNameAndLanguage(installer_, record.productCode, record.productName,
+                                  record.language);
+      applicableProducts_.push_back(std::move(record));
+    }
+    templateRecord.productCode.erase(0, separator + 1);
+  }
+}
+
+PayloadApplier::Decision PayloadApplier::Decide(const TargetProductRecord& record) const {
+  const FourPartVersion installed = FourPartVersion::FromText(record.installedVersion);
+  const FourPartVersion upgrade = FourPartVersion::FromText(record.upgradeVersion);
+  if (installed.Equals(upgrade)) return Decision::kUpToDate;
+
+  // The walk goes through the target versions in their order; meeting the upgrade version before
+  // the installed one means this product is already past the versions the patch fixes.
+  const std::wstring entries = record.targetVersions + L',';
+  size_t start = 0;
+  for (size_t comma; (comma = entries.find(L',', start)) != std::wstring::npos; start = comma + 1) {
+    const FourPartVersion entry = FourPartVersion::FromText(entries.substr(start, comma - start));
+    if (installed.Equals(entry)) return Decision::kPatch;
+    if (entry.Equals(upgrade)) return Decision::kUpToDate;
+  }
+  return Decision::kNotCovered;
+}
+
+bool PayloadApplier::PatchProduct(TargetProductRecord& record, const std::wstring& payloadPath,
+                                  const std::wstring& workFolder, uint32_t failureMessageId) {
+  const std::wstring logPath = BuildLogPath(workFolder, record.productName);
+  installer_.EnableLog(logPath.empty() ? 0 : kInstallLogModeVerbose, logPath, 0);
+
+  std::wstring filesInUse;
+  LoadText(system_, kTextFilesInUse, filesInUse, kCatalogueLookupCapacity);
+  std::wstring commandLine = L"PATCH=\"" + payloadPath + L"\" REBOOTPROMPT=S FILESINUSETEXT=\"" +
+                             filesInUse + L"\"";
+  if (commandLine.size() > kCommandLineCapacity - 1) {
+    // A cut command line would name another file or drop a property: refuse the product instead.
+    system_.SetLastErrorCode(kErrorFilenameExcedRange);
+    messages_.ShowMessage(failureMessageId);
+    return false;
+  }
+  record.commandLine = std::move(commandLine);
+
+  const int32_t previousLevel = installer_.SetInternalUI(kInstallUiLevelBasicHideCancel);
+  const uint32_t result = installer_.ConfigureProductEx(record.productCode, kInstallLevelDefault,
+                                                        kInstallStateDefault, record.commandLine);
+  installer_.SetInternalUI(previousLevel);
+  if (IsSuccess(result)) return true;
+  system_.SetLastErrorCode(result);
+  messages_.ShowMessage(failureMessageId);
+  return false;
+}
+
+PayloadOutcome PayloadApplier::ApplyPayload(const std::wstring& resourceName,
+                                            uint32_t failureMessageId, bool isGlobal) {
+  std::wstring payloadPath;
+  switch (store_.WritePayload(payloadPath, resourceName, 0)) {
+    case ExtractStatus::kNotCarried:
+      return PayloadOutcome::Unnecessary;
+    case ExtractStatus::kFailed:
+      messages_.ShowMessage(failureMessageId);
+      return PayloadOutcome::Failed;
+    case ExtractStatus::kWritten:
+      break;
+  }
+  const TemporaryFile payloadFile(system_, payloadPath);
+
+  EmptyApplicableProducts();
+  TargetProductRecord templateRecord;
+  std::wstring codes;
+  if (!ReadUpgradeAndTargetVersions(system_, installer_, payloadFile.path(),
+                                    templateRecord.upgradeVersion,
+                                    templateRecord.targetVersions) ||
+      !ReadTargetProductCodes(system_, installer_, payloadFile.path(), codes)) {
+    messages_.ShowMessage(failureMessageId);
+    return PayloadOutcome::Failed;
+  }
+  templateRecord.productCode = codes + L';';
+  CollectInstalledTargets(templateRecord);
+  if (applicableProducts_.empty()) {
+    messages_.ShowMessage(kMsgNoProduct);
+    return PayloadOutcome::Failed;
+  }
+
+  const std::wstring workFolder = GetWorkFolder(system_, kMaxPathCapacity);
+  size_t upToDate = 0;
+  PayloadOutcome outcome = PayloadOutcome::Failed;
+  for (TargetProductRecord& record : applicableProducts_) {
+    if (isGlobal) messages_.SetMessageProductName(record.productName);
+    system_.SetThreadLocaleId(static_cast<uint32_t>(ReadDecimal(record.language)));
+    switch (Decide(record)) {
+      case Decision::kUpToDate:
+        ++upToDate;
+        break;
+      case Decision::kPatch:
+        if (PatchProduct(record, payloadFile.path(), workFolder, failureMessageId)) {
+          outcome = PayloadOutcome::Applied;
+        }
+        break;
+      case Decision::kNotCovered:
+        messages_.ShowMessage(kMsgWrongVersion);
+        break;
+    }
+  }
+  if (upToDate == applicableProducts_.size()) {
+    system_.SetThreadLocaleId(kLocaleUserDefault);
+    return PayloadOutcome::Unnecessary;
+  }
+  return outcome;
+}
+
+}  // namespace updater

@@ -1,0 +1,27 @@
+// The payload information report shown by "/i": per payload kind, the target products, the
+// versions, and the running Windows. English only, and shown even in quiet mode.
+#pragma once
+
+#include <string>
+
+#include "inspection/installer.h"
+#include "payload/extract.h"
+#include "platform/system.h"
+
+namespace updater {
+
+inline constexpr uint32_t kInfoBoxFlags = 0x50030;  // MB_OK | MB_ICONWARNING | foreground | topmost
+
+// The section of one payload: its target codes one per line, its target versions, its upgrade
+// version and the OS line. Slots whose data cannot be had stay empty. The temporary copy of the
+// payload is removed once it has been read.
+std::wstring BuildPayloadReport(System& system, Installer& installer, PayloadStore& store,
+                                const std::wstring& resourceName);
+
+// The three sections in their fixed order, between separators.
+std::wstring BuildInformationReport(System& system, Installer& installer, PayloadStore& store);
+
+// Shows the report in a box captioned "Info" with the warning icon.
+void ShowInformationReport(System& system, Installer& installer, PayloadStore& store);
+
+}  // namespace updater

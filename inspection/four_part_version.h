@@ -1,0 +1,33 @@
+// Product versions as four 16-bit parts, compared for equality only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace updater {
+
+// Reads a decimal number the way wcstol(text, nullptr, 10) does: leading white space, an optional
+// sign, digits up to the first other character; 0 without digits; clamped to the 32-bit range.
+int32_t ReadDecimal(const std::wstring& text);
+
+struct FourPartVersion {
+  uint16_t major = 0;
+  uint16_t minor = 0;
+  uint16_t build = 0;
+  uint16_t revision = 0;
+
+  void Clear();
+  // Stores the low 16 bits of each number.
+  void Set(uint32_t newMajor, uint32_t newMinor, uint32_t newBuild, uint32_t newRevision);
+
+  // Reads "a.b.c.d" (a "," counts as a "."). A part is read only when a "." follows it, except the
+  // fourth, which is read from the rest: "2.1.30" gives 2.1.0.0 and "2" gives 0.0.0.0.
+  static FourPartVersion FromText(const std::wstring& text);
+
+  bool Equals(const FourPartVersion& other) const;
+
+  // "%d.%d.%d.%d" of the four parts, unsigned.
+  std::wstring ToText() const;
+};
+
+}  // namespace updater

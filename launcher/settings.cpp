@@ -1,0 +1,58 @@
+#include "launcher/settings.h"
+
+#include <new>
+
+namespace updater {
+namespace {
+
+wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? c - L'A' + L'a' : c; }
+
+// The switches are ASCII, so folding ASCII letters is all the case-blind comparison needs.
+bool IsSwitch(const std::wstring& argument, const wchar_t* name) {
+  size_t i = 0;
+  for (; i < argument.size() && name[i] != L'\0'; ++i) {
+    if (AsciiLower(argument[i]) != name[i]) return false;
+  }
+  return i == argument.size() && name[i] == L'\0';
+}
+
+}  // namespace
+
+bool ParseCommandLine(System& system, Settings& settings) {
+  const std::optional<std::vector<std::wstring>> arguments = system.CommandLineArguments();
+  const size_t count = arguments ? arguments->size() : 0;
+
+  settings.quiet = false;
+  settings.extract = false;
+  settings.extractPath.clear();
+  settings.apply = true;
+
+  for (size_t i = 1; i < count; ++i) {
+    const std::wstring& argument = (*arguments)[i];
+    if (IsSwitch(argument, L"/q")) {
+      settings.quiet = true;
+    } else if (IsSwitch(argument, L"/e")) {
+      settings.apply = false;
+      settings.extract = true;
+      if (i + 1 < count) {
+        try {
+          settings.extractPath = (*arguments)[i + 1];
+        } catch (const std::bad_alloc&) {
+          break;
+        }
+        ++i;
+      }
+    } else if (IsSwitch(argument, L"/i")) {
+      settings.apply = false;
+      settings.info = true;
+      break;
+    } else if (IsSwitch(argument, L"/pi")) {
+      settings.apply = false;
+      settings.info = false;
+      break;
+    }
+  }
+  return true;
+}
+
+}  // namespace updater

@@ -1,0 +1,55 @@
+#include "payload/temp_name.h"
+
+#include <vector>
+
+namespace updater {
+namespace {
+
+constexpr uint64_t kMaxAdvance = 2147483647;
+
+bool Exists(System& system, const std::wstring& path) {
+  return system.QueryPath(path) == PathState::kExists;
+}
+
+}  // namespace
+
+bool TempNameGenerator::ChooseName(System& system, std::wstring& name) {
+  std::vector<wchar_t> buffer(kTempFolderCapacity, L'\0');
+  const uint32_t length = system.TempPath(kTempFolderCapacity, buffer.data());
+  if (length == 0 || length >= kTempFolderCapacity) return false;
+  const std::wstring tempFolder(buffer.data(), length);
+
+  const std::optional<std::wstring> tmp = system.EnvironmentVariable(L"TMP");
+  if (tmp && !tmp->empty() && Exists(system, *tmp)) {
+    directory_ = *tmp;
+  } else if (Exists(system, tempFolder)) {
+    directory_ = tempFolder;
+  } else if (Exists(system, L"\\")) {
+    directory_ = L"\\";
+  } else {
+    directory_ = L".";
+  }
+  if (directory_.back() != L'\\' && directory_.back() != L'/') directory_ += L'\\';
+
+  const size_t prefixLength = std::char_traits<wchar_t>::length(kTempNamePrefix);
+  if (prefixLength > lastPrefixLength_) counter_ = 1;
+  lastPrefixLength_ = prefixLength;
+  advancedInRequest_ = 0;
+  return ChooseNextName(system, name);
+}
+
+bool TempNameGenerator::ChooseNextName(System& system, std::wstring& name) {
+  while (advancedInRequest_ < kMaxAdvance) {
+    ++advancedInRequest_;
+    ++counter_;
+    std::wstring candidate = directory_ + kTempNamePrefix + std::to_wstring(counter_);
+    // A name whose existence cannot be tested (access refused) is as good as taken.
+    if (system.QueryPath(candidate) == PathState::kMissing) {
+      name = std::move(candidate);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace updater

@@ -1,0 +1,116 @@
+// The narrow seam between the updater's decisions and the operating system. Everything the
+// updater asks of kernel32, user32 and shell32 passes through this interface, so that the logic
+// can run natively against a fake. The Win32 binding forwards each call to the API and decides
+// nothing; every choice built on the results lives in the callers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace updater {
+
+// Win32 error codes the updater sets or tests itself.
+inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorNotEnoughMemory = 8;
+inline constexpr uint32_t kErrorHandleDiskFull = 39;
+inline constexpr uint32_t kErrorFileExists = 80;
+inline constexpr uint32_t kErrorInvalidParameter = 87;
+inline constexpr uint32_t kErrorDiskFull = 112;
+inline constexpr uint32_t kErrorProcNotFound = 127;
+inline constexpr uint32_t kErrorFilenameExcedRange = 206;
+inline constexpr uint32_t kErrorMoreData = 234;
+inline constexpr uint32_t kErrorResourceTypeNotFound = 1813;
+inline constexpr uint32_t kErrorResourceNameNotFound = 1814;
+
+inline constexpr uint32_t kFileAttributeDirectory = 0x10;
+
+// What the existence test of a path found.
+enum class PathState { kMissing, kExists, kAccessDenied };
+
+// A file opened for writing. Closing is explicit so that a failed close can be reported; the
+// destructor closes a file that is still open.
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+  // Writes size bytes in one request; gives the number of bytes the system accepted.
+  virtual size_t Write(const std::byte* data, size_t size) = 0;
+  virtual bool Close() = 0;
+};
+
+// The values of OSVERSIONINFOEXW that the operating-system description uses.
+struct OsVersionInfo {
+  uint32_t majorVersion = 0;
+  uint32_t minorVersion = 0;
+  uint32_t platformId = 0;
+  uint16_t suiteMask = 0;
+  uint8_t productType = 0;
+};
+
+class System {
+ public:
+  virtual ~System() = default;
+
+  // The process command line split into arguments (GetCommandLineW, CommandLineToArgvW); the
+  // first is the program's own path. Nothing when the split fails.
+  virtual std::optional<std::vector<std::wstring>> CommandLineArguments() = 0;
+
+  // The bytes of the executable's resource of type "MSP" with this name, found without naming a
+  // language (FindResourceW, SizeofResource, LoadResource, LockResource). Nothing when it is
+  // absent or cannot be loaded; an empty span for a resource of size 0.
+  virtual std::optional<std::span<const std::byte>> FindPayloadResource(const std::wstring& name) = 0;
+
+  // The raw string-table block blockId in exactly this language (FindResourceExW on RT_STRING).
+  virtual std::optional<std::span<const std::byte>> FindStringBlock(uint16_t blockId,
+                                                                    uint16_t language) = 0;
+
+  virtual uint32_t LastError() = 0;
+  virtual void SetLastErrorCode(uint32_t code) = 0;
+
+  virtual uint32_t ThreadLocale() = 0;
+  virtual bool SetThreadLocaleId(uint32_t locale) = 0;
+
+  // GetTempPathW: the folder with a trailing backslash into buffer, and its length; or the size
+  // needed, terminator included, when bufferLength is too small; or 0 on failure.
+  virtual uint32_t TempPath(uint32_t bufferLength, wchar_t* buffer) = 0;
+
+  // GetFullPathNameW with the same contract as TempPath.
+  virtual uint32_t FullPathName(const std::wstring& path, uint32_t bufferLength,
+                                wchar_t* buffer) = 0;
+
+  virtual std::optional<std::wstring> EnvironmentVariable(const std::wstring& name) = 0;
+
+  // Whether a file or directory of this name exists (GetFileAttributesW).
+  virtual PathState QueryPath(const std::wstring& path) = 0;
+
+  // The attributes of the first entry FindFirstFileW finds for path; the search is closed again.
+  virtual std::optional<uint32_t> FindFirstEntryAttributes(const std::wstring& path) = 0;
+
+  virtual bool MakeDirectory(const std::wstring& path) = 0;
+
+  // Creates a file for writing. With exclusive set the call fails when anything already stands at
+  // path (CREATE_NEW), otherwise an existing file is truncated (CREATE_ALWAYS). The file is shared
+  // for reading only while it is open. Nothing when it cannot be opened; LastError tells why.
+  virtual std::unique_ptr<WritableFile> CreateFileForWriting(const std::wstring& path,
+                                                             bool exclusive) = 0;
+
+  virtual bool RemoveFile(const std::wstring& path) = 0;
+
+  // MessageBoxW with no owner window.
+  virtual int ShowMessageBox(const std::wstring& text, const std::wstring& caption,
+                             uint32_t type) = 0;
+
+  // GetVersionExW with the structure size field set to structSize (284 or 276); false when the
+  // query fails.
+  virtual bool QueryOsVersion(uint32_t structSize, OsVersionInfo& info) = 0;
+
+  // wProcessorArchitecture from GetNativeSystemInfo when kernel32 exports it, else GetSystemInfo.
+  virtual uint16_t ProcessorArchitecture() = 0;
+};
+
+}  // namespace updater

@@ -1,0 +1,169 @@
+#include "platform/win32_system.h"
+
+#include <shellapi.h>
+
+namespace updater {
+namespace {
+
+class Win32File final : public WritableFile {
+ public:
+  explicit Win32File(HANDLE handle) : handle_(handle) {}
+  ~Win32File() override { Close(); }
+  Win32File(const Win32File&) = delete;
+  Win32File& operator=(const Win32File&) = delete;
+
+  size_t Write(const std::byte* data, size_t size) override {
+    size_t total = 0;
+    // WriteFile takes 32-bit counts; larger payloads go in as few requests as that allows.
+    while (total < size) {
+      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - total, 0x40000000));
+      DWORD written = 0;
+      if (!::WriteFile(handle_, data + total, chunk, &written, nullptr)) break;
+      total += written;
+      if (written != chunk) break;
+    }
+    return total;
+  }
+
+  bool Close() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return true;
+    const BOOL closed = ::CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    return closed != FALSE;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+std::optional<std::vector<std::wstring>> Win32System::CommandLineArguments() {
+  int count = 0;
+  LPWSTR* arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (arguments == nullptr) return std::nullopt;
+  std::vector<std::wstring> result(arguments, arguments + count);
+  ::GlobalFree(arguments);
+  return result;
+}
+
+std::optional<std::span<const std::byte>> Win32System::LoadResourceBytes(HRSRC resource) {
+  if (resource == nullptr) return std::nullopt;
+  const DWORD size = ::SizeofResource(instance_, resource);
+  if (size == 0) return std::span<const std::byte>();
+  HGLOBAL loaded = ::LoadResource(instance_, resource);
+  if (loaded == nullptr) return std::nullopt;
+  const void* bytes = ::LockResource(loaded);
+  if (bytes == nullptr) return std::nullopt;
+  return std::span<const std::byte>(static_cast<const std::byte*>(bytes), size);
+}
+
+std::optional<std::span<const std::byte>> Win32System::FindPayloadResource(
+    const std::wstring& name) {
+  return LoadResourceBytes(::FindResourceW(instance_, name.c_str(), L"MSP"));
+}
+
+std::optional<std::span<const std::byte>> Win32System::FindStringBlock(uint16_t blockId,
+                                                                       uint16_t language) {
+  return LoadResourceBytes(
+      ::FindResourceExW(instance_, RT_STRING, MAKEINTRESOURCEW(blockId), language));
+}
+
+uint32_t Win32System::LastError() { return ::GetLastError(); }
+
+void Win32System::SetLastErrorCode(uint32_t code) { ::SetLastError(code); }
+
+uint32_t Win32System::ThreadLocale() { return ::GetThreadLocale(); }
+
+bool Win32System::SetThreadLocaleId(uint32_t locale) { return ::SetThreadLocale(locale) != FALSE; }
+
+uint32_t Win32System::TempPath(uint32_t bufferLength, wchar_t* buffer) {
+  return ::GetTempPathW(bufferLength, buffer);
+}
+
+uint32_t Win32System::FullPathName(const std::wstring& path, uint32_t bufferLength,
+                                   wchar_t* buffer) {
+  return ::GetFullPathNameW(path.c_str(), bufferLength, buffer, nullptr);
+}
+
+std::optional<std::wstring> Win32System::EnvironmentVariable(const std::wstring& name) {
+  const DWORD needed = ::GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+  if (needed == 0) return std::nullopt;
+  std::wstring value(needed, L'\0');
+  const DWORD length = ::GetEnvironmentVariableW(name.c_str(), value.data(), needed);
+  if (length == 0 || length >= needed) return std::nullopt;
+  value.resize(length);
+  return value;
+}
+
+PathState Win32System::QueryPath(const std::wstring& path) {
+  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return PathState::kExists;
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+      error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH || error == ERROR_INVALID_DRIVE) {
+    return PathState::kMissing;
+  }
+  return error == ERROR_ACCESS_DENIED ? PathState::kAccessDenied : PathState::kExists;
+}
+
+std::optional<uint32_t> Win32System::FindFirstEntryAttributes(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  HANDLE search = ::FindFirstFileW(path.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return std::nullopt;
+  ::FindClose(search);
+  return data.dwFileAttributes;
+}
+
+bool Win32System::MakeDirectory(const std::wstring& path) {
+  return ::CreateDirectoryW(path.c_str(), nullptr) != FALSE;
+}
+
+std::unique_ptr<WritableFile> Win32System::CreateFileForWriting(const std::wstring& path,
+                                                                bool exclusive) {
+  HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                exclusive ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32File>(handle);
+}
+
+bool Win32System::RemoveFile(const std::wstring& path) {
+  return ::DeleteFileW(path.c_str()) != FALSE;
+}
+
+int Win32System::ShowMessageBox(const std::wstring& text, const std::wstring& caption,
+                                uint32_t type) {
+  return ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), type);
+}
+
+bool Win32System::QueryOsVersion(uint32_t structSize, OsVersionInfo& info) {
+  OSVERSIONINFOEXW version;
+  ::ZeroMemory(&version, sizeof(version));
+  version.dwOSVersionInfoSize = structSize;
+  if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version))) return false;
+  info.majorVersion = version.dwMajorVersion;
+  info.minorVersion = version.dwMinorVersion;
+  info.platformId = version.dwPlatformId;
+  info.suiteMask = version.wSuiteMask;
+  info.productType = version.wProductType;
+  return true;
+}
+
+uint16_t Win32System::ProcessorArchitecture() {
+  SYSTEM_INFO info;
+  ::ZeroMemory(&info, sizeof(info));
+  using GetNativeSystemInfoFunction = void(WINAPI*)(LPSYSTEM_INFO);
+  HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+  const auto getNative = kernel32 == nullptr
+                             ? nullptr
+                             : reinterpret_cast<GetNativeSystemInfoFunction>(reinterpret_cast<void*>(
+                                   ::GetProcAddress(kernel32, "GetNativeSystemInfo")));
+  if (getNative != nullptr) {
+    getNative(&info);
+  } else {
+    ::GetSystemInfo(&info);
+  }
+  return info.wProcessorArchitecture;
+}
+
+}  // namespace updater

@@ -1,0 +1,319 @@
+// An in-memory System for unit tests: a file system of paths, resources, string tables, the
+// thread's last error and locale, and a record of every message box.
+#pragma once
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+#include <stdexcept>
+
+#include "platform/system.h"
+
+namespace updater::testing {
+
+struct ShownBox {
+  std::wstring text;
+  std::wstring caption;
+  uint32_t type;
+  uint32_t threadLocale;
+};
+
+class FakeSystem : public System {
+ public:
+  struct Entry {
+    bool directory = false;
+    std::vector<std::byte> content;
+  };
+
+  FakeSystem() {
+    AddDirectory(L"C:\\");
+    AddDirectory(L"C:\\Temp");
+  }
+
+  // --- set-up ---------------------------------------------------------------------------------
+  void SetArguments(std::vector<std::wstring> arguments) { arguments_ = std::move(arguments); }
+  void FailCommandLineSplit() { arguments_.reset(); }
+
+  void AddPayload(const std::wstring& name, std::vector<std::byte> bytes) {
+    payloads_[name] = std::move(bytes);
+  }
+  void AddPayload(const std::wstring& name, const std::string& text) {
+    std::vector<std::byte> bytes(text.size());
+    std::memcpy(bytes.data(), text.data(), text.size());
+    payloads_[name] = std::move(bytes);
+  }
+
+  // Adds the table of one language, built in the platform's block layout.
+  void AddStringTable(uint16_t language, const std::map<uint32_t, std::wstring>& texts) {
+    std::map<uint16_t, std::vector<std::wstring>> blocks;
+    for (const auto& [id, text] : texts) {
+      auto& block = blocks[static_cast<uint16_t>(id / 16 + 1)];
+      block.resize(16);
+      block[id % 16] = text;
+    }
+    for (const auto& [blockId, strings] : blocks) {
+      std::vector<std::byte> raw;
+      auto put = [&raw](uint16_t unit) {
+        raw.push_back(static_cast<std::byte>(unit & 0xFF));
+        raw.push_back(static_cast<std::byte>(unit >> 8));
+      };
+      for (const std::wstring& text : strings) {
+        put(static_cast<uint16_t>(text.size()));
+        for (wchar_t c : text) put(static_cast<uint16_t>(c));
+      }
+      stringBlocks_[{blockId, language}] = std::move(raw);
+    }
+  }
+
+  void SetRawStringBlock(uint16_t blockId, uint16_t language, std::vector<std::byte> raw) {
+    stringBlocks_[{blockId, language}] = std::move(raw);
+  }
+
+  void AddDirectory(const std::wstring& path) { entries_[path] = Entry{true, {}}; }
+  void AddFile(const std::wstring& path, const std::string& text = "planted") {
+    Entry entry;
+    entry.content.resize(text.size());
+    std::memcpy(entry.content.data(), text.data(), text.size());
+    entries_[path] = std::move(entry);
+  }
+  void DenyAccess(const std::wstring& path) { denied_.insert(path); }
+  void RemoveEntry(const std::wstring& path) { entries_.erase(path); }
+
+  void SetTempPath(std::wstring path) { tempPath_ = std::move(path); }
+  void SetTempPathResult(uint32_t result) { tempPathResult_ = result; }
+  void SetEnvironment(const std::wstring& name, std::optional<std::wstring> value) {
+    environment_[name] = std::move(value);
+  }
+  void SetUserDefaultLocale(uint32_t locale) { userDefaultLocale_ = locale; }
+  void SetCurrentDirectory(std::wstring path) { currentDirectory_ = std::move(path); }
+
+  // Writes stop after this many bytes in all, as on a full disk.
+  void SetFreeSpace(size_t bytes) { freeSpace_ = bytes; }
+  // Called right after an existence test of path gave "missing", to take a name in between.
+  std::function<void(const std::wstring&)> afterMissingTest;
+
+  void SetOsVersion(std::optional<OsVersionInfo> extended, std::optional<OsVersionInfo> basic,
+                    uint16_t architecture) {
+    extendedVersion_ = extended;
+    basicVersion_ = basic;
+    architecture_ = architecture;
+  }
+
+  // --- inspection -----------------------------------------------------------------------------
+  bool Exists(const std::wstring& path) const { return entries_.count(path) != 0; }
+  bool IsDirectory(const std::wstring& path) const {
+    auto it = entries_.find(path);
+    return it != entries_.end() && it->second.directory;
+  }
+  std::string ContentOf(const std::wstring& path) const {
+    const Entry& entry = entries_.at(path);
+    return std::string(reinterpret_cast<const char*>(entry.content.data()), entry.content.size());
+  }
+  std::optional<std::string> ReadFile(const std::wstring& path) const {
+    if (!Exists(path) || IsDirectory(path)) return std::nullopt;
+    return ContentOf(path);
+  }
+  std::vector<std::wstring> FilesUnder(const std::wstring& folder) const {
+    std::vector<std::wstring> files;
+    for (const auto& [path, entry] : entries_) {
+      if (!entry.directory && path.rfind(folder, 0) == 0) files.push_back(path);
+    }
+    return files;
+  }
+  const std::vector<ShownBox>& boxes() const { return boxes_; }
+  const std::vector<std::wstring>& removed() const { return removed_; }
+  const std::vector<std::pair<std::wstring, bool>>& creations() const { return creations_; }
+  const std::vector<uint32_t>& localesSet() const { return localesSet_; }
+  int openFiles() const { return openFiles_; }
+
+  // --- System ---------------------------------------------------------------------------------
+  std::optional<std::vector<std::wstring>> CommandLineArguments() override { return arguments_; }
+
+  std::optional<std::span<const std::byte>> FindPayloadResource(const std::wstring& name) override {
+    auto it = payloads_.find(name);
+    if (it == payloads_.end()) {
+      lastError_ = kErrorResourceNameNotFound;
+      return std::nullopt;
+    }
+    return std::span<const std::byte>(it->second);
+  }
+
+  std::optional<std::span<const std::byte>> FindStringBlock(uint16_t blockId,
+                                                            uint16_t language) override {
+    auto it = stringBlocks_.find({blockId, language});
+    if (it == stringBlocks_.end()) return std::nullopt;
+    return std::span<const std::byte>(it->second);
+  }
+
+  uint32_t LastError() override { return lastError_; }
+  void SetLastErrorCode(uint32_t code) override { lastError_ = code; }
+
+  uint32_t ThreadLocale() override { return threadLocale_; }
+  bool SetThreadLocaleId(uint32_t locale) override {
+    localesSet_.push_back(locale);
+    // The platform resolves the default locales and refuses identifiers it does not know.
+    if (locale == 0 || locale == 0x400 || locale == 0x800) locale = userDefaultLocale_;
+    if (locale > 0xFFFF) return false;
+    threadLocale_ = locale;
+    return true;
+  }
+
+  uint32_t TempPath(uint32_t bufferLength, wchar_t* buffer) override {
+    if (tempPathResult_) return *tempPathResult_;
+    return CopyOut(tempPath_, bufferLength, buffer);
+  }
+
+  uint32_t FullPathName(const std::wstring& path, uint32_t bufferLength, wchar_t* buffer) override {
+    const bool absolute = path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
+    return CopyOut(absolute ? path : currentDirectory_ + L"\\" + path, bufferLength, buffer);
+  }
+
+  std::optional<std::wstring> EnvironmentVariable(const std::wstring& name) override {
+    auto it = environment_.find(name);
+    return it == environment_.end() ? std::nullopt : it->second;
+  }
+
+  PathState QueryPath(const std::wstring& path) override {
+    if (denied_.count(path)) return PathState::kAccessDenied;
+    if (Exists(path) || Exists(TrimSeparator(path))) return PathState::kExists;
+    if (afterMissingTest) afterMissingTest(path);
+    return PathState::kMissing;
+  }
+
+  std::optional<uint32_t> FindFirstEntryAttributes(const std::wstring& path) override {
+    // Like FindFirstFileW, a drive root or a path ending in a separator finds nothing.
+    if (path.empty() || path.back() == L'\\') return std::nullopt;
+    auto it = entries_.find(path);
+    if (it == entries_.end()) return std::nullopt;
+    return it->second.directory ? kFileAttributeDirectory : 0x80u;
+  }
+
+  bool MakeDirectory(const std::wstring& path) override {
+    if (Exists(path) || !IsDirectory(Parent(path)) || failMakeDirectory) {
+      lastError_ = kErrorAccessDenied;
+      return false;
+    }
+    AddDirectory(path);
+    return true;
+  }
+  bool failMakeDirectory = false;
+
+  std::unique_ptr<WritableFile> CreateFileForWriting(const std::wstring& path,
+                                                     bool exclusive) override {
+    creations_.emplace_back(path, exclusive);
+    if (denied_.count(path) || IsDirectory(path)) {
+      lastError_ = kErrorAccessDenied;
+      return nullptr;
+    }
+    if (exclusive && Exists(path)) {
+      lastError_ = kErrorFileExists;
+      return nullptr;
+    }
+    if (!IsDirectory(Parent(path))) {
+      lastError_ = 3;  // ERROR_PATH_NOT_FOUND
+      return nullptr;
+    }
+    entries_[path] = Entry{};
+    return std::make_unique<File>(*this, path);
+  }
+
+  bool RemoveFile(const std::wstring& path) override {
+    removed_.push_back(path);
+    if (!Exists(path) || IsDirectory(path)) {
+      lastError_ = kErrorFileNotFound;
+      return false;
+    }
+    entries_.erase(path);
+    return true;
+  }
+
+  int ShowMessageBox(const std::wstring& text, const std::wstring& caption,
+                     uint32_t type) override {
+    boxes_.push_back({text, caption, type, threadLocale_});
+    lastError_ = 0;  // a real box leaves its own last error behind
+    return 1;
+  }
+
+  bool QueryOsVersion(uint32_t structSize, OsVersionInfo& info) override {
+    const std::optional<OsVersionInfo>& source = structSize == 284 ? extendedVersion_ : basicVersion_;
+    if (!source) return false;
+    info = *source;
+    return true;
+  }
+
+  uint16_t ProcessorArchitecture() override { return architecture_; }
+
+ private:
+  class File : public WritableFile {
+   public:
+    File(FakeSystem& system, std::wstring path) : system_(system), path_(std::move(path)) {
+      ++system_.openFiles_;
+    }
+    ~File() override { Close(); }
+    size_t Write(const std::byte* data, size_t size) override {
+      size_t accepted = size;
+      if (system_.freeSpace_) {
+        accepted = std::min(size, *system_.freeSpace_);
+        *system_.freeSpace_ -= accepted;
+      }
+      auto& content = system_.entries_[path_].content;
+      content.insert(content.end(), data, data + accepted);
+      if (accepted != size) system_.lastError_ = kErrorDiskFull;
+      return accepted;
+    }
+    bool Close() override {
+      if (open_) --system_.openFiles_;
+      open_ = false;
+      return true;
+    }
+
+   private:
+    FakeSystem& system_;
+    std::wstring path_;
+    bool open_ = true;
+  };
+
+  static std::wstring Parent(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L'\\');
+    if (separator == std::wstring::npos) return L".";
+    if (separator == 2 && path[1] == L':') return path.substr(0, 3);
+    return path.substr(0, separator);
+  }
+  static std::wstring TrimSeparator(const std::wstring& path) {
+    if (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) {
+      return path.substr(0, path.size() - 1);
+    }
+    return path;
+  }
+  static uint32_t CopyOut(const std::wstring& text, uint32_t bufferLength, wchar_t* buffer) {
+    if (text.size() + 1 > bufferLength) return static_cast<uint32_t>(text.size() + 1);
+    std::copy(text.begin(), text.end(), buffer);
+    buffer[text.size()] = L'\0';
+    return static_cast<uint32_t>(text.size());
+  }
+
+  std::optional<std::vector<std::wstring>> arguments_ = std::vector<std::wstring>{L"update.exe"};
+  std::map<std::wstring, std::vector<std::byte>> payloads_;
+  std::map<std::pair<uint16_t, uint16_t>, std::vector<std::byte>> stringBlocks_;
+  std::map<std::wstring, Entry> entries_;
+  std::set<std::wstring> denied_;
+  std::map<std::wstring, std::optional<std::wstring>> environment_;
+  std::wstring tempPath_ = L"C:\\Temp\\";
+  std::optional<uint32_t> tempPathResult_;
+  std::wstring currentDirectory_ = L"C:\\Work";
+  uint32_t lastError_ = 0;
+  uint32_t threadLocale_ = 1033;
+  uint32_t userDefaultLocale_ = 1033;
+  std::optional<size_t> freeSpace_;
+  std::optional<OsVersionInfo> extendedVersion_;
+  std::optional<OsVersionInfo> basicVersion_;
+  uint16_t architecture_ = 0;
+  std::vector<ShownBox> boxes_;
+  std::vector<std::wstring> removed_;
+  std::vector<std::pair<std::wstring, bool>> creations_;
+  std::vector<uint32_t> localesSet_;
+  int openFiles_ = 0;
+};
+
+}  // namespace updater::testing

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include "inspection/four_part_version.h"
+
+namespace updater {
+namespace {
+
+TEST(FourPartVersion, FromTextTable) {
+  const std::pair<std::wstring, std::wstring> cases[] = {
+      {L"2.1.30.04", L"2.1.30.4"},
+      {L"2,1,30,4", L"2.1.30.4"},
+      {L"2.1.30", L"2.1.0.0"},
+      {L"2.5", L"2.0.0.0"},
+      {L"2", L"0.0.0.0"},
+      {L"", L"0.0.0.0"},
+      {L"1.2.3.4.5", L"1.2.3.4"},
+      {L"1..2.3", L"1.0.2.3"},
+      {L"1.2.3.x", L"1.2.3.0"},
+      {L"1.-1.2.3", L"1.65535.2.3"},
+      {L"1.70000.2.3", L"1.4464.2.3"},
+      {L"1.99999999999.2.3", L"1.65535.2.3"},
+      {L" 7. +8.\t9.10", L"7.8.9.10"},
+      {L"1.-99999999999.2.3", L"1.0.2.3"},  // clamped to -2147483648, whose low bits are 0
+      {L"65536.65535.1.1", L"0.65535.1.1"},
+      {L"2.1.30.4;", L"2.1.30.4"},
+  };
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(FourPartVersion::FromText(text).ToText(), expected) << "from " << std::string(text.begin(), text.end());
+  }
+}
+
+TEST(FourPartVersion, FromTextLeavesTheCallersTextAlone) {
+  const std::wstring text = L"2,1,30,4";
+  FourPartVersion::FromText(text);
+  EXPECT_EQ(text, L"2,1,30,4");
+}
+
+TEST(FourPartVersion, ReadDecimalFollowsWcstol) {
+  const std::pair<std::wstring, int32_t> cases[] = {
+      {L"1031", 1031},      {L"  42abc", 42},          {L"-17", -17},  {L"+5", 5},
+      {L"abc", 0},          {L"", 0},                  {L"-", 0},      {L"2147483647", 2147483647},
+      {L"2147483648", 2147483647}, {L"-2147483648", -2147483647 - 1},
+      {L"-2147483649", -2147483647 - 1}, {L"99999999999999999999999", 2147483647}};
+  for (const auto& [text, expected] : cases) EXPECT_EQ(ReadDecimal(text), expected);
+}
+
+TEST(FourPartVersion, EqualityIsPartByPart) {
+  EXPECT_TRUE(FourPartVersion::FromText(L"2.1.30.04").Equals(FourPartVersion::FromText(L"2.1.30.4")));
+  EXPECT_FALSE(FourPartVersion::FromText(L"2.1.30.4").Equals(FourPartVersion::FromText(L"2.1.30.5")));
+  EXPECT_FALSE(FourPartVersion::FromText(L"2.1.30.4").Equals(FourPartVersion::FromText(L"3.1.30.4")));
+}
+
+TEST(FourPartVersion, SetKeepsTheLowBitsAndClearZeroes) {
+  FourPartVersion version;
+  version.Set(0x10006, 0xFFFFFFFF, 3, 4);
+  EXPECT_EQ(version.ToText(), L"6.65535.3.4");
+  FourPartVersion copy = version;
+  copy.Clear();
+  EXPECT_EQ(copy.ToText(), L"0.0.0.0");
+  EXPECT_EQ(version.ToText(), L"6.65535.3.4");  // copies are independent
+  version.Set(65535, 65535, 65535, 65535);
+  EXPECT_EQ(version.ToText(), L"65535.65535.65535.65535");  // the longest text, 23 characters
+}
+
+}  // namespace
+}  // namespace updater

@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include "messages/catalogue.h"
+#include "payload/derived_name.h"
+#include "payload/extract.h"
+#include "payload/work_folder.h"
+#include "tests/fakes/fake_system.h"
+#include "tests/fakes/string_tables.h"
+
+namespace updater {
+namespace {
+
+using testing::FakeSystem;
+
+class TempNames : public ::testing::Test {
+ protected:
+  std::wstring Choose() {
+    std::wstring name;
+    EXPECT_TRUE(generator.ChooseName(system, name));
+    return name;
+  }
+  FakeSystem system;
+  TempNameGenerator generator;
+};
+
+TEST_F(TempNames, FirstNameIsMsp2ThenTheNumbersGoOn) {
+  EXPECT_EQ(Choose(), L"C:\\Temp\\MSP2");
+  EXPECT_EQ(Choose(), L"C:\\Temp\\MSP3");  // nothing was created, the counter still moves on
+}
+
+TEST_F(TempNames, SkipsNamesThatAreTakenOrCannotBeTested) {
+  system.AddFile(L"C:\\Temp\\MSP2");
+  system.AddDirectory(L"C:\\Temp\\MSP3");
+  system.DenyAccess(L"C:\\Temp\\MSP4");
+  EXPECT_EQ(Choose(), L"C:\\Temp\\MSP5");
+  system.AddFile(L"C:\\Temp\\MSP6");
+  EXPECT_EQ(Choose(), L"C:\\Temp\\MSP7");
+}
+
+TEST_F(TempNames, DirectoryChoice) {
+  struct Case {
+    const char* what;
+    std::optional<std::wstring> tmp;
+    bool tempFolderExists;
+    bool rootExists;
+    std::wstring expected;
+  };
+  const Case cases[] = {
+      {"TMP set", L"D:\\Scratch", true, true, L"D:\\Scratch\\MSP2"},
+      {"TMP with slash", L"D:\\Scratch/", true, true, L"D:\\Scratch/MSP2"},
+      {"TMP unset", std::nullopt, true, true, L"C:\\Temp\\MSP2"},
+      {"TMP missing folder", L"D:\\Gone", true, true, L"C:\\Temp\\MSP2"},
+      {"temp folder missing", std::nullopt, false, true, L"\\MSP2"},
+      {"nothing exists", std::nullopt, false, false, L".\\MSP2"},
+  };
+  for (const Case& c : cases) {
+    FakeSystem fresh;
+    fresh.AddDirectory(L"D:\\Scratch");
+    if (c.tmp) fresh.SetEnvironment(L"TMP", c.tmp);
+    if (!c.tempFolderExists) fresh.RemoveEntry(L"C:\\Temp");
+    if (c.rootExists) fresh.AddDirectory(L"\\");
+    TempNameGenerator freshGenerator;
+    std::wstring name;
+    EXPECT_TRUE(freshGenerator.ChooseName(fresh, name)) << c.what;
+    EXPECT_EQ(name, c.expected) << c.what;
+  }
+}
+
+TEST_F(TempNames, UnusableTempFolderFailsAndLeavesTheNameEmpty) {
+  for (uint32_t result : {0u, 1025u, 5000u}) {
+    system.SetTempPathResult(result);
+    std::wstring name;
+    EXPECT_FALSE(generator.ChooseName(system, name)) << result;
+    EXPECT_EQ(name, L"");
+  }
+}
+
+class DerivedNames : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::LoadStringTable(system, 1033); }
+  std::optional<std::wstring> Derive(const std::wstring& target, uint32_t suffixId) {
+    std::wstring derived = L"untouched";
+    if (!DeriveTargetName(system, target, suffixId, derived)) {
+      EXPECT_EQ(derived, L"untouched");
+      return std::nullopt;
+    }
+    return derived;
+  }
+  FakeSystem system;
+};
+
+TEST_F(DerivedNames, InsertsTheSuffixBeforeTheExtension) {
+  struct Case {
+    std::wstring target;
+    uint32_t suffixId;
+    std::wstring expected;
+  };
+  const Case cases[] = {
+      {L"D:\\Out\\Fix.msp", 0, L"D:\\Out\\Fix.msp"},
+      {L"D:\\Out\\Fix.msp", 317, L"D:\\Out\\Fix_lp.msp"},
+      {L"D:\\Out\\Fix.msp", 318, L"D:\\Out\\Fix_ps.msp"},
+      {L"Fix.msp", 317, L"Fix_lp.msp"},
+      {L"D:\\Out\\Fix.beta.msp", 317, L"D:\\Out\\Fix.beta_lp.msp"},
+      {L"D:\\Out.d\\Fix", 318, L"D:\\Out.d\\Fix_ps"},  // a dot in the folder is no extension
+      {L"D:\\Fix", 0, L"D:\\Fix"},
+      {L"D:Fix.msp", 317, L"D:Fix_lp.msp"},
+      {L"D:/Out/Fix.msp", 318, L"D:/Out/Fix_ps.msp"},
+      {L"D:\\Out\\.msp", 317, L"D:\\Out\\_lp.msp"},
+      {L"D:\\Out\\Fix.msp", 999, L"D:\\Out\\Fix.msp"},  // no text for the id: nothing appended
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Derive(c.target, c.suffixId), c.expected) << c.suffixId;
+  }
+}
+
+TEST_F(DerivedNames, TargetsThatDoNotFitAreRefused) {
+  const std::wstring longest = L"D:\\" + std::wstring(240, L'f') + L"\\Fixabcdefgh.msp";  // 259
+  ASSERT_EQ(longest.size(), 259u);
+  EXPECT_EQ(Derive(longest, 0), longest);
+  EXPECT_FALSE(Derive(longest, 317));  // 262 once the suffix is in
+  EXPECT_FALSE(Derive(longest + L"x", 0));
+  EXPECT_FALSE(Derive(std::wstring(300, L'a'), 0));
+}
+
+TEST_F(DerivedNames, NameAndExtensionLimits) {
+  EXPECT_TRUE(Derive(std::wstring(255, L'n') + L".msp", 0));
+  EXPECT_FALSE(Derive(std::wstring(256, L'n') + L".msp", 0));
+  EXPECT_FALSE(Derive(std::wstring(253, L'n') + L".msp", 317));  // 256 with the suffix
+  EXPECT_FALSE(Derive(L"x." + std::wstring(255, L'e'), 0));      // extension of 256
+  EXPECT_TRUE(Derive(L"x." + std::wstring(254, L'e'), 0));
+  // Fits before the suffix, not after it.
+  EXPECT_FALSE(Derive(L"D:\\" + std::wstring(200, L'f') + L"\\" + std::wstring(50, L'n') + L".ms",
+                      318));
+}
+
+class Extraction : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::LoadStringTable(system, 1033);
+    system.AddDirectory(L"D:\\Out");
+    system.AddPayload(kPayloadGlobal, std::string("\xD0\xCF\x11\xE0 payload bytes"));
+  }
+  FakeSystem system;
+  PayloadStore store{system};
+};
+
+TEST_F(Extraction, TemporaryNameWritesTheWholePayloadExclusively) {
+  std::wstring target;
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kWritten);
+  EXPECT_EQ(target, L"C:\\Temp\\MSP2");
+  EXPECT_EQ(system.ContentOf(target), std::string("\xD0\xCF\x11\xE0 payload bytes"));
+  ASSERT_EQ(system.creations().size(), 1u);
+  EXPECT_TRUE(system.creations()[0].second);  // created anew, never truncating
+  EXPECT_EQ(system.openFiles(), 0);
+}
+
+TEST_F(Extraction, NameTakenBetweenTestAndCreationMovesOn) {
+  // Another process plants a file at MSP2 right after it was found free.
+  system.afterMissingTest = [this](const std::wstring& path) {
+    if (path == L"C:\\Temp\\MSP2") {
+      system.AddFile(path, "planted");
+      system.afterMissingTest = nullptr;
+    }
+  };
+  std::wstring target;
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kWritten);
+  EXPECT_EQ(target, L"C:\\Temp\\MSP3");
+  EXPECT_EQ(system.ContentOf(L"C:\\Temp\\MSP2"), "planted");
+}
+
+TEST_F(Extraction, PlantedThingsAtTheNameAreNeverOpened) {
+  system.AddFile(L"C:\\Temp\\MSP2", "planted");
+  system.AddDirectory(L"C:\\Temp\\MSP3");
+  std::wstring target;
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kWritten);
+  EXPECT_EQ(target, L"C:\\Temp\\MSP4");
+  EXPECT_EQ(system.ContentOf(L"C:\\Temp\\MSP2"), "planted");
+  for (const auto& [path, exclusive] : system.creations()) EXPECT_NE(path, L"C:\\Temp\\MSP2");
+}
+
+TEST_F(Extraction, SecondRequestGoesOnFromTheLastNumber) {
+  std::wstring first, second;
+  store.ExtractPayload(first, kPayloadGlobal, 0);
+  store.ExtractPayload(second, kPayloadGlobal, 0);
+  EXPECT_EQ(second, L"C:\\Temp\\MSP3");
+}
+
+TEST_F(Extraction, DerivedNamesWithSuffixes) {
+  system.AddPayload(kPayloadProductSpecific, std::string("ps"));
+  std::wstring global = L"D:\\Out\\Fix.msp", languagePack = global, productSpecific = global;
+  EXPECT_TRUE(store.ExtractPayload(global, kPayloadGlobal, 0));
+  EXPECT_EQ(store.WritePayload(languagePack, kPayloadLanguagePack, kSuffixLanguagePack),
+            ExtractStatus::kNotCarried);
+  EXPECT_TRUE(store.ExtractPayload(productSpecific, kPayloadProductSpecific, kSuffixProductSpecific));
+  EXPECT_EQ(languagePack, L"D:\\Out\\Fix_lp.msp");  // the name is settled even without payload
+  EXPECT_FALSE(system.Exists(L"D:\\Out\\Fix_lp.msp"));
+  EXPECT_EQ(system.ContentOf(L"D:\\Out\\Fix_ps.msp"), "ps");
+  EXPECT_FALSE(system.creations()[0].second);  // the user's own target is replaced, not refused
+}
+
+TEST_F(Extraction, DerivedNameReplacesAnExistingFile) {
+  system.AddFile(L"D:\\Out\\Fix.msp", "old content that is longer");
+  std::wstring target = L"D:\\Out\\Fix.msp";
+  EXPECT_TRUE(store.ExtractPayload(target, kPayloadGlobal, 0));
+  EXPECT_EQ(system.ContentOf(target), std::string("\xD0\xCF\x11\xE0 payload bytes"));
+}
+
+TEST_F(Extraction, Failures) {
+  struct Case {
+    const char* what;
+    std::wstring target;
+    std::wstring payload;
+    ExtractStatus expected;
+  };
+  system.AddPayload(L"EMPTY", std::vector<std::byte>{});
+  const Case cases[] = {
+      {"missing folder", L"D:\\Nowhere\\Fix.msp", kPayloadGlobal, ExtractStatus::kFailed},
+      {"target is a folder", L"D:\\Out", kPayloadGlobal, ExtractStatus::kFailed},
+      {"target too long", L"D:\\" + std::wstring(300, L'x'), kPayloadGlobal, ExtractStatus::kFailed},
+      {"not carried", L"D:\\Out\\x.msp", L"IDR_MSP_LP", ExtractStatus::kNotCarried},
+      {"empty payload", L"D:\\Out\\y.msp", L"EMPTY", ExtractStatus::kFailed},
+  };
+  for (const Case& c : cases) {
+    std::wstring target = c.target;
+    EXPECT_EQ(store.WritePayload(target, c.payload, 0), c.expected) << c.what;
+  }
+  EXPECT_FALSE(system.Exists(L"D:\\Out\\x.msp"));
+  EXPECT_FALSE(system.Exists(L"D:\\Out\\y.msp"));
+  EXPECT_TRUE(system.IsDirectory(L"D:\\Out"));
+}
+
+TEST_F(Extraction, TooLongTargetReportsTheRangeErrorAndWritesNothing) {
+  std::wstring target = L"D:\\Out\\" + std::wstring(300, L'x') + L".msp";
+  const std::wstring given = target;
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kFailed);
+  EXPECT_EQ(system.LastError(), kErrorFilenameExcedRange);
+  EXPECT_EQ(target, given);
+  EXPECT_TRUE(system.creations().empty());
+}
+
+TEST_F(Extraction, ShortWriteRemovesThePartialFileInBothModes) {
+  for (std::wstring target : {std::wstring(), std::wstring(L"D:\\Out\\Fix.msp")}) {
+    system.SetFreeSpace(4);
+    const std::wstring given = target;
+    EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kFailed);
+    EXPECT_EQ(system.LastError(), kErrorDiskFull) << given;
+    EXPECT_FALSE(system.Exists(target)) << given;
+    EXPECT_EQ(system.openFiles(), 0);
+  }
+}
+
+TEST_F(Extraction, UnusableTempFolderFailsOnlyForCarriedPayloads) {
+  system.SetTempPathResult(0);
+  std::wstring target;
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kFailed);
+  EXPECT_EQ(target, L"");
+  EXPECT_EQ(store.WritePayload(target, kPayloadLanguagePack, 0), ExtractStatus::kNotCarried);
+  EXPECT_TRUE(system.creations().empty());
+}
+
+TEST(WorkFolder, StripTrailingBackslash) {
+  const std::pair<std::wstring, std::wstring> cases[] = {
+      {L"C:\\Temp\\", L"C:\\Temp"}, {L"C:\\", L"C:\\"}, {L"\\", L""},
+      {L"C:\\Temp", L"C:\\Temp"},   {L"", L""},         {L"\\\\server\\share\\", L"\\\\server\\share"}};
+  for (auto [given, expected] : cases) {
+    StripTrailingBackslash(given);
+    EXPECT_EQ(given, expected);
+  }
+}
+
+TEST(WorkFolder, Cases) {
+  struct Case {
+    const char* what;
+    std::wstring tempPath;
+    std::function<void(FakeSystem&)> prepare;
+    std::wstring expected;
+  };
+  const Case cases[] = {
+      {"existing", L"C:\\Temp\\", [](FakeSystem&) {}, L"C:\\Temp"},
+      {"created when missing", L"C:\\Temp\\Sub\\", [](FakeSystem&) {}, L"C:\\Temp\\Sub"},
+      {"drive root", L"C:\\", [](FakeSystem&) {}, L"c:"},
+      {"a file in its place", L"C:\\Temp\\File\\",
+       [](FakeSystem& s) { s.AddFile(L"C:\\Temp\\File"); }, L"c:"},
+      {"cannot be created", L"C:\\Temp\\Sub\\", [](FakeSystem& s) { s.failMakeDirectory = true; },
+       L"c:"},
+      {"does not fit", L"C:\\" + std::wstring(300, L't') + L"\\", [](FakeSystem&) {}, L"c:"},
+  };
+  for (const Case& c : cases) {
+    FakeSystem system;
+    system.SetTempPath(c.tempPath);
+    c.prepare(system);
+    EXPECT_EQ(GetWorkFolder(system, 260), c.expected) << c.what;
+  }
+  FakeSystem failing;
+  failing.SetTempPathResult(0);
+  EXPECT_EQ(GetWorkFolder(failing, 260), L"c:");
+}
+
+TEST(WorkFolder, CreatesTheMissingFolder) {
+  FakeSystem system;
+  system.SetTempPath(L"C:\\Temp\\Sub\\");
+  GetWorkFolder(system, 260);
+  EXPECT_TRUE(system.IsDirectory(L"C:\\Temp\\Sub"));
+}
+
+}  // namespace
+}  // namespace updater
