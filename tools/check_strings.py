@@ -46,17 +46,17 @@ ENGLISH = {
     "\n\n Error Code: %d",
     301: "The update was successfully installed and %s has been updated.",
     306: "Your version of %s is up-to-date and this update is not necessary",
-    307: "The update could not be installed because the expected Quorvex product could not be located "
-    "on your computer.\nMake sure that you are using the correct update for the product.",
-    308: "This update could not be installed because it is not designed for the version of %s that is "
-    "installed on your computer.",
+    307: "The update could not be installed because the expected Quorvex product could not be "
+    "located on your computer.\nMake sure that you are using the correct update for the product.",
+    308: "This update could not be installed because it is not designed for the version of %s "
+    "that is installed on your computer.",
     309: "The command line that you supplied is incorrect. Please check it for errors.",
     310: "You must supply a patch list with the command line to install this update.",
     311: "Installation Error",
     312: "Installation Successful",
     313: "Installation Unnecessary",
-    314: "Installation of this update is blocked.  For more information, please read Information for "
-    "Windows Vista Users in the update readme.",
+    314: "Installation of this update is blocked.  For more information, please read Information "
+    "for Windows Vista Users in the update readme.",
     315: "The following applications should be closed before continuing the install:",
     316: "_glob",
     317: "_lp",
@@ -365,7 +365,9 @@ def self_test():
     # A pseudo-translation keeps every property of the English table while differing from it, so
     # each broken variant below fails for its own reason only.
     def accent(text):
-        return text.translate(str.maketrans("aeiouAEIOU", "áéíóúÁÉÍÓÚ")).replace("Qúórvéx", "Quorvex")
+        return text.translate(str.maketrans("aeiouAEIOU", "áéíóúÁÉÍÓÚ")).replace(
+            "Qúórvéx", "Quorvex"
+        )
 
     pseudo = {sid: text if sid in MARKERS else accent(text) for sid, text in ENGLISH.items()}
 
