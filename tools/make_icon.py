@@ -5,7 +5,7 @@ The picture is a cardboard package with a blue arrow pointing down into it ("som
 delivered into the installed product"). It is drawn from signed distance fields so that every size
 is rendered directly, with its own outline width, rather than scaled from a large image.
 
-The file holds 16 images, the order Windows shell tools traditionally use:
+The file holds 16 images, in this order:
   64, 48, 32, 24, 16 px in 16 colours (4 bpp), the same sizes in 256 colours (8 bpp),
   256 px (PNG) and 64, 48, 32, 24, 16 px in 32-bit BGRA.
 Palette images carry their own palette (median cut of the rendered colours); index 0 is black and
@@ -43,7 +43,8 @@ PNG_SIZES = {256}  # larger images are stored as PNG, as Windows Vista and later
 
 
 def sd_polygon(px, py, pts):
-    d = (px - pts[0][0]) ** 2 + (py - pts[0][1]) ** 2
+    dx, dy = px - pts[0][0], py - pts[0][1]
+    d = dx * dx + dy * dy
     inside = False
     n = len(pts)
     j = n - 1
@@ -330,7 +331,10 @@ def quantize(rows, bpp):
         if c not in cache:
             cache[c] = min(
                 range(len(palette)),
-                key=lambda k: (sum((palette[k][m] - c[m]) ** 2 for m in range(3)), k),
+                key=lambda k: (
+                    sum((palette[k][m] - c[m]) * (palette[k][m] - c[m]) for m in range(3)),
+                    k,
+                ),
             )
         return cache[c]
 
