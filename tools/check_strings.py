@@ -69,7 +69,7 @@ MARKERS = {316: "_glob", 317: "_lp", 318: "_ps"}
 TITLES = (311, 312, 313)
 SENTENCE_END = ".。"
 COLONS = ":："
-MAX_UTF16_UNITS = 255  # texts stay under 256 UTF-16 units, so a 256-unit buffer holds them with the NUL
+MAX_UTF16_UNITS = 255  # under 256 UTF-16 units: a 256-unit buffer holds any text and its NUL
 
 
 def utf16_units(text):
