@@ -1,0 +1,73 @@
+// One payload's run over any code list, versions, product table and installer results: no
+// crash, the payload copy is always deleted, no summary handle stays open, only installed
+// products whose version is a target version are patched, and every text built fits its buffer.
+#include <cstdlib>
+
+#include "apply/apply_payload.h"
+#include "inspection/four_part_version.h"
+#include "tests/fakes/fake_installer.h"
+#include "tests/fakes/fake_system.h"
+#include "tests/fakes/string_tables.h"
+#include "tests/fuzz/fuzz_input.h"
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace updater;
+  // Sections separated by '|': codes, versions, then one section per product:
+  // code ':' state ':' version ':' language ':' name ':' result
+  const std::vector<std::wstring> sections =
+      fuzzing::Split(fuzzing::SmallText(data, size), L'|');
+  if (sections.size() < 2) return 0;
+
+  testing::FakeSystem system;
+  static const auto english = testing::ReadStringTable(1033);
+  system.AddStringTable(1033, english);
+  testing::FakeInstaller installer;
+  installer.readFile = [&system](const std::wstring& path) { return system.ReadFile(path); };
+  system.AddPayload(kPayloadGlobal, std::string("patch"));
+  installer.AddPackageContent("patch", sections[0], sections[1]);
+  for (size_t i = 2; i < sections.size(); ++i) {
+    std::vector<std::wstring> fields = fuzzing::Split(sections[i], L':');
+    fields.resize(6);
+    installer.AddProduct(fields[0], fields[4], fields[3], fields[2], ReadDecimal(fields[1]));
+    installer.SetConfigureResult(fields[0], static_cast<uint32_t>(ReadDecimal(fields[5])));
+  }
+
+  bool quiet = false;
+  PayloadStore store(system);
+  MessageBoxes messages(system, quiet);
+  PayloadApplier applier(system, installer, store, messages);
+  const PayloadOutcome outcome = applier.ApplyPayload(kPayloadGlobal, 300, true);
+
+  Check(system.FilesUnder(L"C:\\Temp\\").empty());
+  Check(installer.openHandles() == 0 && installer.doubleCloses() == 0);
+  Check(installer.uiLevel() == 5);
+  Check(outcome != PayloadOutcome::Applied || !installer.configurations().empty());
+  for (const auto& call : installer.configurations()) {
+    const TargetProductRecord* record = nullptr;
+    for (const auto& candidate : applier.applicableProducts()) {
+      if (candidate.productCode == call.productCode) record = &candidate;
+    }
+    Check(record != nullptr);
+    Check(call.commandLine.size() <= 1023 && call.logFile.size() <= 259);
+    const FourPartVersion installed = FourPartVersion::FromText(record->installedVersion);
+    bool targeted = false;
+    for (const auto& entry : fuzzing::Split(record->targetVersions, L',')) {
+      targeted = targeted || FourPartVersion::FromText(entry).Equals(installed);
+    }
+    Check(targeted);
+  }
+  for (const auto& record : applier.applicableProducts()) {
+    Check(IsProductInstalled(installer, record.productCode));
+    Check(!record.productCode.empty() && record.productCode.find(L';') == std::wstring::npos);
+  }
+  for (const auto& box : system.boxes()) Check(box.text.size() <= 255 + 511);
+  return 0;
+}

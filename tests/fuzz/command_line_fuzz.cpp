@@ -1,0 +1,48 @@
+// The command-line scan over any arguments: the settings always match a simple model of the
+// switches.
+#include <cstdlib>
+
+#include "launcher/settings.h"
+#include "tests/fakes/fake_system.h"
+#include "tests/fuzz/fuzz_input.h"
+
+namespace {
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = (c >= L'A' && c <= L'Z') ? c + 32 : c;
+  return text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::vector<std::wstring> arguments =
+      updater::fuzzing::Split(updater::fuzzing::SmallText(data, size), L' ');
+  arguments.insert(arguments.begin(), L"update.exe");
+  updater::testing::FakeSystem system;
+  system.SetArguments(arguments);
+  updater::Settings settings;
+  updater::ParseCommandLine(system, settings);
+
+  updater::Settings model;
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    const std::wstring argument = Lower(arguments[i]);
+    if (argument == L"/q") model.quiet = true;
+    if (argument == L"/e") {
+      model.apply = false;
+      model.extract = true;
+      if (i + 1 < arguments.size()) model.extractPath = arguments[++i];
+    }
+    if (argument == L"/i" || argument == L"/pi") {
+      model.apply = false;
+      model.info = argument == L"/i";
+      break;
+    }
+  }
+  if (settings.quiet != model.quiet || settings.apply != model.apply ||
+      settings.extract != model.extract || settings.info != model.info ||
+      settings.extractPath != model.extractPath) {
+    std::abort();
+  }
+  return 0;
+}

@@ -1,0 +1,29 @@
+// Reading property 5 of any value: a success splits at the first ";" and loses nothing; a
+// failure leaves the outputs alone with error 4316; the handle is always closed once.
+#include <cstdlib>
+
+#include "inspection/summary.h"
+#include "tests/fakes/fake_installer.h"
+#include "tests/fakes/fake_system.h"
+#include "tests/fuzz/fuzz_input.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::wstring value = updater::fuzzing::SmallText(data, size);
+  updater::testing::FakeSystem system;
+  updater::testing::FakeInstaller installer;
+  installer.AddPackage(L"C:\\Temp\\MSP2", L"{A}", value);
+  std::wstring upgrade = L"u", targets = L"t";
+  const bool read =
+      updater::ReadUpgradeAndTargetVersions(system, installer, L"C:\\Temp\\MSP2", upgrade, targets);
+  // The service hands back a C string: what follows a NUL is not part of the value.
+  const std::wstring stored = value.substr(0, value.find(L'\0'));
+  const size_t separator = stored.find(L';');
+  const bool splittable = separator != std::wstring::npos && separator != 0;
+  if (read != splittable) std::abort();
+  if (read && (upgrade + L";" + targets != stored || upgrade.find(L';') != std::wstring::npos)) {
+    std::abort();
+  }
+  if (!read && (upgrade != L"u" || targets != L"t" || system.LastError() != 4316)) std::abort();
+  if (installer.openHandles() != 0 || installer.doubleCloses() != 0) std::abort();
+  return 0;
+}
