@@ -15,6 +15,7 @@ Environment variables read here:
 """
 
 import atexit
+import ctypes
 import json
 import os
 import re
@@ -79,6 +80,15 @@ def _find_boxwatch_dir():
                     f"or BOXWATCH_DIR to the folder holding it (looked in: {candidates or 'none'})")
 
 
+def _end_with_parent():
+    """Runs in a child before exec: it gets SIGTERM when the harness dies without cleaning up."""
+    try:
+        libc = ctypes.CDLL(None, use_errno=True)
+        libc.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+    except (OSError, AttributeError):
+        pass
+
+
 def _kill_group(proc, sig=signal.SIGKILL):
     """Kills a process started in its own session together with everything it started."""
     try:
@@ -128,7 +138,8 @@ class WineEnv:
             self._make_prefix()
             self._wineserver = subprocess.Popen(
                 [WINESERVER, "-f", "-p"], env=self._base_env(), stdin=subprocess.DEVNULL,
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
+                preexec_fn=_end_with_parent)
             self._warm_up()
             self._read_temp_settings()
         except BaseException:
@@ -186,7 +197,7 @@ class WineEnv:
                 ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
                  "-nolisten", "tcp"],
                 pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                stderr=subprocess.DEVNULL, start_new_session=True)
+                stderr=subprocess.DEVNULL, start_new_session=True, preexec_fn=_end_with_parent)
             os.close(write_end)
             write_end = None
             number = b""
@@ -361,8 +372,11 @@ class WineEnv:
             boxes = self._stop_watcher(watcher, run_dir) if watcher else []
             watcher = None
         finally:
-            if watcher:
-                self._stop_watcher(watcher, run_dir)
+            if watcher:  # the run failed; its own error is the one to report
+                try:
+                    self._stop_watcher(watcher, run_dir)
+                except WineError:
+                    pass
             self._set_registry_env({k: None for k in registry_values})
         result = RunResult(proc.returncode, boxes, stdout, stderr, timed_out, seconds)
         if timed_out:
@@ -384,6 +398,9 @@ class WineEnv:
                 self._running.discard(watcher)
                 raise WineError(f"boxwatch exited with {watcher.returncode} before it was ready")
             if time.monotonic() > deadline:
+                _kill_group(watcher)
+                watcher.wait()
+                self._running.discard(watcher)
                 raise WineError("boxwatch was not ready within 30 s")
             time.sleep(0.005)
         return watcher
@@ -396,8 +413,12 @@ class WineEnv:
         except subprocess.TimeoutExpired:
             _kill_group(watcher)
             watcher.wait()
+            raise WineError("boxwatch did not stop within 15 s of its stop file appearing")
         finally:
             self._running.discard(watcher)
+        if watcher.returncode != 0:
+            raise WineError(f"boxwatch failed with {watcher.returncode}: "
+                            f"{_read(os.path.join(run_dir, 'watcher.log'))[-2000:]}")
         boxes = []
         path = os.path.join(run_dir, "boxes.jsonl")
         if os.path.exists(path):

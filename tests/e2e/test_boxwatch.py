@@ -82,6 +82,15 @@ class WatcherBehaviourTest(unittest.TestCase):
         self.assertEqual(got, want)
         self.assertEqual(len({b["tid"] for b in result.boxes}), len(EXPECTED))
 
+    def test_a_box_that_stays_up_after_being_pressed_is_recorded_once(self):
+        # Each box's thread is busy for 1.2 s once the box is up, longer than the watcher waits
+        # before pressing a box again, so the box stays on screen through many watcher passes.
+        result = harness.shared_env().run(showboxes(), ["--count", "3", "--stall", "1200"],
+                                          timeout=60)
+        self.assertEqual(result.exit_code, 0, result)
+        self.assertEqual([b["caption"] for b in result.boxes],
+                         [e.caption for e in EXPECTED[:3]])
+
     def test_each_run_reports_only_its_own_boxes(self):
         env = harness.shared_env()
         for count, exit_code in [(2, 0), (0, 3), (1, 255), (3, 1)]:

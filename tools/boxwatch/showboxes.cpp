@@ -6,6 +6,8 @@
 // --concurrent   show the boxes from one thread each, all at the same time
 // --exit CODE    exit code when every box returned the expected button (default 0)
 // --sleep MS     sleep this long before exiting (to test a harness timeout)
+// --stall MS     once each box is up, keep its thread busy this long, so that the box stays on
+//                screen after it has been pressed (to test that it is recorded only once)
 //
 // Each box must return the button that the watcher is meant to press (OK); otherwise the exit code
 // is 100 + the index of the first box that returned something else. The process id and each
@@ -49,6 +51,20 @@ constexpr Box kBoxes[] = {
 };
 constexpr int kBoxCount = sizeof(kBoxes) / sizeof(kBoxes[0]);
 
+DWORD g_stall_ms = 0;
+
+// Runs on the box's thread right after the box has become visible: the box stays on screen,
+// handling no input, until this returns.
+LRESULT CALLBACK Stall(int code, WPARAM wparam, LPARAM lparam) {
+  const auto* msg = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
+  if (code == HC_ACTION && msg->message == WM_WINDOWPOSCHANGED &&
+      (reinterpret_cast<const WINDOWPOS*>(msg->lParam)->flags & SWP_SHOWWINDOW) &&
+      !GetParent(msg->hwnd)) {
+    Sleep(g_stall_ms);
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
 // A GUI program may have no standard output; printing then does nothing.
 template <typename... Args>
 void Print(const char* format, Args... args) {
@@ -77,6 +93,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     } else if (arg == L"--sleep") {
       sleep_ms = static_cast<DWORD>(std::wcstoul(value, nullptr, 10));
       ++i;
+    } else if (arg == L"--stall") {
+      g_stall_ms = static_cast<DWORD>(std::wcstoul(value, nullptr, 10));
+      ++i;
     } else if (arg == L"--concurrent") {
       concurrent = true;
     } else {
@@ -89,7 +108,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   Print("pid=%lu\n", GetCurrentProcessId());
   std::vector<int> results(count, 0);
   auto show = [&](int i) {
+    HHOOK hook = g_stall_ms
+                     ? SetWindowsHookExW(WH_CALLWNDPROCRET, Stall, nullptr, GetCurrentThreadId())
+                     : nullptr;
     results[i] = MessageBoxW(nullptr, kBoxes[i].text, kBoxes[i].caption, kBoxes[i].flags);
+    if (hook) UnhookWindowsHookEx(hook);
   };
   if (concurrent) {
     std::vector<std::thread> threads;
