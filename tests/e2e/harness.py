@@ -89,6 +89,43 @@ def _end_with_parent():
         pass
 
 
+_ROOT_PREFIX = "e2e-wine-"
+_OWNER_FILE = "owner.pid"
+_KEPT_FILE = "kept"  # E2E_KEEP_TEMP asked for the folder to stay
+
+
+def _sweep_abandoned_roots():
+    """Removes the folders of environments whose harness was killed outright (SIGKILL), with the
+    Wine processes still running in their prefixes. Xvfb and the wineserver end with the harness;
+    the prefix's system processes (services.exe and the like) do not."""
+    base = tempfile.gettempdir()
+    for name in os.listdir(base):
+        root = os.path.join(base, name)
+        if not name.startswith(_ROOT_PREFIX) or not os.path.isdir(root):
+            continue
+        if os.path.exists(os.path.join(root, _KEPT_FILE)):
+            continue
+        try:
+            with open(os.path.join(root, _OWNER_FILE)) as f:
+                owner = int(f.read().strip())
+            os.kill(owner, 0)
+            continue  # its harness is alive
+        except FileNotFoundError:
+            if time.time() - os.path.getmtime(root) < 60:
+                continue  # another harness may be setting it up right now
+        except (OSError, ValueError):
+            pass
+        prefix_entry = f"WINEPREFIX={os.path.join(root, 'prefix')}".encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if prefix_entry in f.read().split(b"\0"):
+                        os.kill(int(pid), signal.SIGKILL)
+            except OSError:
+                pass
+        shutil.rmtree(root, ignore_errors=True)
+
+
 def _kill_group(proc, sig=signal.SIGKILL):
     """Kills a process started in its own session together with everything it started."""
     try:
@@ -132,7 +169,10 @@ class WineEnv:
         atexit.register(self.close)
         try:
             self.boxwatch_dir = self._boxwatch_dir or _find_boxwatch_dir()
-            self.root = tempfile.mkdtemp(prefix="e2e-wine-")
+            _sweep_abandoned_roots()
+            self.root = tempfile.mkdtemp(prefix=_ROOT_PREFIX)
+            with open(os.path.join(self.root, _OWNER_FILE), "w") as f:
+                f.write(str(os.getpid()))
             self.prefix = os.path.join(self.root, "prefix")
             self._start_xvfb()
             self._make_prefix()
@@ -172,7 +212,9 @@ class WineEnv:
             except subprocess.TimeoutExpired:
                 self._xvfb.kill()
                 self._xvfb.wait()
-        if self.root and not self.keep_temp:
+        if self.root and self.keep_temp:
+            open(os.path.join(self.root, _KEPT_FILE), "w").close()
+        elif self.root:
             shutil.rmtree(self.root, ignore_errors=True)
         atexit.unregister(self.close)
 

@@ -42,6 +42,7 @@ class LineResult(unittest.TestResult):
         self.stream = stream
         self.outcomes = {}
         self.details = []
+        self.interrupted = False  # set before the interrupt unwinds the running test
         self._started = 0.0
 
     def startTest(self, test):
@@ -51,6 +52,9 @@ class LineResult(unittest.TestResult):
 
     def stopTest(self, test):
         super().stopTest(test)
+        if self.interrupted:
+            self.outcomes[test.id()] = "FAIL"
+            self.details.append((f"INTERRUPTED: {test.id()}", ""))
         seconds = time.monotonic() - self._started
         self.stream.write(f"{self.outcomes[test.id()]:4} {test.id()} ({seconds:.2f} s)\n")
         self.stream.flush()
@@ -119,11 +123,14 @@ def main():
         print(closing_line(0, 0, 0))
         return 1
 
-    def on_term(signum, frame):
+    result = LineResult(sys.stdout)
+
+    def on_signal(signum, frame):
+        result.interrupted = True
         raise KeyboardInterrupt
 
-    signal.signal(signal.SIGTERM, on_term)
-    result = LineResult(sys.stdout)
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGINT, on_signal)
     env = harness.WineEnv()
     try:
         try:
