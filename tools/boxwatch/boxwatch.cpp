@@ -1,7 +1,7 @@
 // boxwatch: records every message box that appears on the desktop as one JSON line and presses
 // its OK button, so that end-to-end tests can run GUI programs under Wine without a person.
 //
-//   boxwatch.exe --out FILE [--stop-file FILE] [--stop-event NAME] [--ready-file FILE]
+//   boxwatch.exe --out FILE [--stop-file FILE] [--ready-file FILE]
 //                [--hook-dll FILE] [--no-hook] [--poll-ms N]
 //
 // See README.md beside this file for the record format and the limits.
@@ -28,7 +28,6 @@ namespace {
 struct Options {
   std::wstring out;
   std::wstring stop_file;
-  std::wstring stop_event;
   std::wstring ready_file;
   std::wstring hook_dll;
   bool use_hook = true;
@@ -47,7 +46,7 @@ constexpr DWORD kRepressMs = 1000;
 
 void Usage() {
   std::fputs(
-      "usage: boxwatch --out FILE [--stop-file FILE] [--stop-event NAME] [--ready-file FILE]\n"
+      "usage: boxwatch --out FILE [--stop-file FILE] [--ready-file FILE]\n"
       "                [--hook-dll FILE] [--no-hook] [--poll-ms N]\n",
       stderr);
 }
@@ -66,8 +65,6 @@ std::optional<Options> ParseArgs(int argc, wchar_t** argv) {
       ok = value(o.out);
     } else if (arg == L"--stop-file") {
       ok = value(o.stop_file);
-    } else if (arg == L"--stop-event") {
-      ok = value(o.stop_event);
     } else if (arg == L"--ready-file") {
       ok = value(o.ready_file);
     } else if (arg == L"--hook-dll") {
@@ -319,14 +316,6 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "boxwatch: cannot create output file (error %lu)\n", GetLastError());
     return 2;
   }
-  HANDLE stop_event = nullptr;
-  if (!options->stop_event.empty()) {
-    stop_event = CreateEventW(nullptr, TRUE, FALSE, options->stop_event.c_str());
-    if (!stop_event) {
-      std::fprintf(stderr, "boxwatch: cannot create stop event (error %lu)\n", GetLastError());
-      return 2;
-    }
-  }
   HHOOK hook = nullptr;
   if (options->use_hook) {
     hook = InstallHook(options->hook_dll.empty() ? DefaultHookPath() : options->hook_dll);
@@ -350,17 +339,13 @@ int wmain(int argc, wchar_t** argv) {
   std::fflush(stdout);
 
   for (;;) {
-    bool stop = FileExists(options->stop_file);
-    if (stop_event) {
-      stop = stop || WaitForSingleObject(stop_event, options->poll_ms) == WAIT_OBJECT_0;
-    } else if (!stop) {
-      Sleep(options->poll_ms);
-    }
+    // Checked before the pass, so that the last pass sees every box shown before the stop.
+    const bool stop = FileExists(options->stop_file);
     watcher.Scan(stop);
     if (stop) break;
+    Sleep(options->poll_ms);
   }
   if (hook) UnhookWindowsHookEx(hook);
   CloseHandle(out);
-  if (stop_event) CloseHandle(stop_event);
   return 0;
 }
