@@ -115,15 +115,20 @@ def _sweep_abandoned_roots():
                 continue  # another harness may be setting it up right now
         except (OSError, ValueError):
             pass
-        prefix_entry = f"WINEPREFIX={os.path.join(root, 'prefix')}".encode()
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open(f"/proc/{pid}/environ", "rb") as f:
-                    if prefix_entry in f.read().split(b"\0"):
-                        os.kill(int(pid), signal.SIGKILL)
-            except OSError:
-                pass
+        _kill_prefix_processes(os.path.join(root, "prefix"))
         shutil.rmtree(root, ignore_errors=True)
+
+
+def _kill_prefix_processes(prefix):
+    """Kills every process whose environment names this WINEPREFIX."""
+    entry = f"WINEPREFIX={prefix}".encode()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if entry in f.read().split(b"\0"):
+                    os.kill(int(pid), signal.SIGKILL)
+        except OSError:
+            pass
 
 
 def _kill_group(proc, sig=signal.SIGKILL):
@@ -196,15 +201,20 @@ class WineEnv:
             proc.wait()
         self._running.clear()
         if self.prefix and os.path.isdir(self.prefix):
-            subprocess.run([WINESERVER, "-k"], env=self._base_env(), stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30,
-                           check=False)
+            try:
+                subprocess.run([WINESERVER, "-k"], env=self._base_env(),
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=30, check=False)
+            except subprocess.TimeoutExpired:
+                pass
         if self._wineserver:
             try:
                 self._wineserver.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 _kill_group(self._wineserver)
                 self._wineserver.wait()
+        if self.prefix:
+            _kill_prefix_processes(self.prefix)  # whatever outlived its wineserver
         if self._xvfb:
             self._xvfb.terminate()
             try:

@@ -2,7 +2,6 @@
 watcher records for them is checked."""
 
 import collections
-import os
 import re
 import unittest
 
@@ -29,7 +28,7 @@ EXPECTED = [
 
 
 def showboxes():
-    return os.path.join(harness.artefact("tools", "boxwatch", "showboxes.exe"))
+    return harness.artefact("tools", "boxwatch", "showboxes.exe")
 
 
 def reported_pid(stdout):
