@@ -11,7 +11,7 @@ Environment variables read here:
   BOXWATCH_DIR           folder holding boxwatch.exe and boxhook.dll, when not under the above
   E2E_WINE_PREFIX_CACHE  folder of a prepared prefix to copy instead of creating one; when it does
                          not exist yet, the newly created prefix is stored there for next time
-  E2E_KEEP_TEMP          "1" keeps the temporary folder (prefix, box logs) for inspection
+  E2E_KEEP_TEMP          "1" keeps the temporary folder (prefix, box logs) to look at afterwards
 """
 
 import atexit

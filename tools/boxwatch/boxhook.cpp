@@ -44,8 +44,8 @@ void TagMessageBox(HWND hwnd, LPARAM param) {
 
 }  // namespace
 
-extern "C" __declspec(dllexport) LRESULT CALLBACK
-    BoxWatchHook(int code, WPARAM wparam, LPARAM lparam) {
+extern "C" __attribute__((dllexport)) LRESULT CALLBACK BoxWatchHook(int code, WPARAM wparam,
+                                                                    LPARAM lparam) {
   if (code == HC_ACTION) {
     const auto* msg = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
     if (msg->message == WM_INITDIALOG) TagMessageBox(msg->hwnd, msg->lParam);
