@@ -1,0 +1,543 @@
+"""Runs Windows programs under Wine for the end-to-end tests and records their message boxes.
+
+A WineEnv owns everything it starts: an Xvfb server, a private WINEPREFIX in a temporary folder
+and one persistent wineserver for it. Each run starts the message-box watcher (tools/boxwatch)
+beside the program, so a program that reports through message boxes runs to its end without a
+person, and the test gets every box it showed.
+
+Environment variables read here:
+  UPDATER_BUILD_X64      build folder of the x86_64 mingw build (the watcher is looked for in
+                         its tools/boxwatch sub-folder)
+  BOXWATCH_DIR           folder holding boxwatch.exe and boxhook.dll, when not under the above
+  E2E_WINE_PREFIX_CACHE  folder of a prepared prefix to copy instead of creating one; when it does
+                         not exist yet, the newly created prefix is stored there for next time
+  E2E_KEEP_TEMP          "1" keeps the temporary folder (prefix, box logs) to look at afterwards
+"""
+
+import atexit
+import ctypes
+import json
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+WINE64 = "/usr/lib/wine/wine64"
+WINESERVER = "wineserver"
+
+# Wine's X11 driver waits up to two seconds for a window manager to acknowledge each window that
+# is hidden; Xvfb has none, so every closed message box would cost two seconds. Unmanaged windows
+# are not waited for.
+_REGISTRY_SETUP = [
+    ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"],
+]
+
+# Wine takes TMP and TEMP from HKCU\Environment and ignores the Unix environment's values, so a
+# run that asks for its own TMP gets it through the registry, restored afterwards.
+_REGISTRY_ENV_VARS = ("TMP", "TEMP")
+
+
+class WineError(Exception):
+    """The environment could not be set up or a Windows command could not be started."""
+
+
+class RunTimeout(AssertionError):
+    """A program ran past its time limit; it was killed. Counts as a test failure."""
+
+    def __init__(self, message, result):
+        super().__init__(message)
+        self.result = result
+
+
+class RunResult:
+    def __init__(self, exit_code, boxes, stdout, stderr, timed_out=False, seconds=0.0):
+        self.exit_code = exit_code
+        self.boxes = boxes
+        self.stdout = stdout
+        self.stderr = stderr
+        self.timed_out = timed_out
+        self.seconds = seconds
+
+    def __repr__(self):
+        return (f"RunResult(exit_code={self.exit_code!r}, boxes={self.boxes!r}, "
+                f"stdout={self.stdout!r}, stderr={self.stderr!r}, timed_out={self.timed_out})")
+
+
+def _find_boxwatch_dir():
+    candidates = []
+    if os.environ.get("BOXWATCH_DIR"):
+        candidates.append(os.environ["BOXWATCH_DIR"])
+    if os.environ.get("UPDATER_BUILD_X64"):
+        candidates.append(os.path.join(os.environ["UPDATER_BUILD_X64"], "tools", "boxwatch"))
+    for folder in candidates:
+        if os.path.isfile(os.path.join(folder, "boxwatch.exe")):
+            return os.path.abspath(folder)
+    raise WineError("boxwatch.exe not found; set UPDATER_BUILD_X64 to the x86_64 build folder "
+                    f"or BOXWATCH_DIR to the folder holding it (looked in: {candidates or 'none'})")
+
+
+def _end_with_parent():
+    """Runs in a child before exec: it gets SIGTERM when the harness dies without cleaning up."""
+    try:
+        libc = ctypes.CDLL(None, use_errno=True)
+        libc.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+    except (OSError, AttributeError):
+        pass
+
+
+_ROOT_PREFIX = "e2e-wine-"
+_OWNER_FILE = "owner.pid"
+_KEPT_FILE = "kept"  # E2E_KEEP_TEMP asked for the folder to stay
+
+
+def _sweep_abandoned_roots():
+    """Removes the folders of environments whose harness was killed outright (SIGKILL), with the
+    Wine processes still running in their prefixes. Xvfb and the wineserver end with the harness;
+    the prefix's system processes (services.exe and the like) do not."""
+    base = tempfile.gettempdir()
+    for name in os.listdir(base):
+        root = os.path.join(base, name)
+        if not name.startswith(_ROOT_PREFIX) or not os.path.isdir(root):
+            continue
+        if os.path.exists(os.path.join(root, _KEPT_FILE)):
+            continue
+        try:
+            with open(os.path.join(root, _OWNER_FILE)) as f:
+                owner = int(f.read().strip())
+            os.kill(owner, 0)
+            continue  # its harness is alive
+        except FileNotFoundError:
+            if time.time() - os.path.getmtime(root) < 60:
+                continue  # another harness may be setting it up right now
+        except (OSError, ValueError):
+            pass
+        _kill_prefix_processes(os.path.join(root, "prefix"))
+        shutil.rmtree(root, ignore_errors=True)
+
+
+def _kill_prefix_processes(prefix):
+    """Kills every process whose environment names this WINEPREFIX."""
+    entry = f"WINEPREFIX={prefix}".encode()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if entry in f.read().split(b"\0"):
+                    os.kill(int(pid), signal.SIGKILL)
+        except OSError:
+            pass
+
+
+def _kill_group(proc, sig=signal.SIGKILL):
+    """Kills a process started in its own session together with everything it started."""
+    try:
+        os.killpg(proc.pid, sig)
+    except (ProcessLookupError, PermissionError):
+        pass
+
+
+class WineEnv:
+    """A private Wine installation with a display. Use as a context manager or call close()."""
+
+    def __init__(self, prefix_cache=None, boxwatch_dir=None, keep_temp=None):
+        self.prefix_cache = prefix_cache or os.environ.get("E2E_WINE_PREFIX_CACHE") or None
+        self._boxwatch_dir = boxwatch_dir
+        self.keep_temp = (os.environ.get("E2E_KEEP_TEMP") == "1") if keep_temp is None \
+            else keep_temp
+        self.root = None
+        self.prefix = None
+        self.display = None
+        self.temp_dir = None
+        self.startup_seconds = None
+        self._xvfb = None
+        self._wineserver = None
+        self._running = set()
+        self._run_count = 0
+        self._original_env_values = {}
+        self._closed = False
+
+    # ----------------------------------------------------------------- set-up and tear-down
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def start(self):
+        started = time.monotonic()
+        atexit.register(self.close)
+        try:
+            self.boxwatch_dir = self._boxwatch_dir or _find_boxwatch_dir()
+            _sweep_abandoned_roots()
+            self.root = tempfile.mkdtemp(prefix=_ROOT_PREFIX)
+            with open(os.path.join(self.root, _OWNER_FILE), "w") as f:
+                f.write(str(os.getpid()))
+            self.prefix = os.path.join(self.root, "prefix")
+            self._start_xvfb()
+            self._make_prefix()
+            self._wineserver = subprocess.Popen(
+                [WINESERVER, "-f", "-p"], env=self._base_env(), stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
+                preexec_fn=_end_with_parent)
+            self._warm_up()
+            self._read_temp_settings()
+        except BaseException:
+            self.close()
+            raise
+        self.startup_seconds = time.monotonic() - started
+
+    def close(self):
+        if self._closed:
+            return
+        self._closed = True
+        for proc in list(self._running):
+            _kill_group(proc)
+            proc.wait()
+        self._running.clear()
+        if self.prefix and os.path.isdir(self.prefix):
+            try:
+                subprocess.run([WINESERVER, "-k"], env=self._base_env(),
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=30, check=False)
+            except subprocess.TimeoutExpired:
+                pass
+        if self._wineserver:
+            try:
+                self._wineserver.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                _kill_group(self._wineserver)
+                self._wineserver.wait()
+        if self.prefix:
+            _kill_prefix_processes(self.prefix)  # whatever outlived its wineserver
+        if self._xvfb:
+            self._xvfb.terminate()
+            try:
+                self._xvfb.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self._xvfb.kill()
+                self._xvfb.wait()
+        if self.root and self.keep_temp:
+            open(os.path.join(self.root, _KEPT_FILE), "w").close()
+        elif self.root:
+            shutil.rmtree(self.root, ignore_errors=True)
+        atexit.unregister(self.close)
+
+    def _base_env(self):
+        env = dict(os.environ)
+        env.update({
+            "WINEPREFIX": self.prefix,
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            "DISPLAY": self.display or "",
+        })
+        env.pop("WINELOADER", None)
+        env.pop("WINESERVER", None)
+        return env
+
+    def _start_xvfb(self):
+        # Xvfb picks a free display itself and reports its number on the pipe once it accepts
+        # connections, so there is no race with other servers on this machine.
+        read_end, write_end = os.pipe()
+        try:
+            self._xvfb = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+                 "-nolisten", "tcp"],
+                pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL, start_new_session=True, preexec_fn=_end_with_parent)
+            os.close(write_end)
+            write_end = None
+            number = b""
+            deadline = time.monotonic() + 30
+            while not number.endswith(b"\n"):
+                remaining = deadline - time.monotonic()
+                if remaining <= 0 or not select.select([read_end], [], [], remaining)[0]:
+                    raise WineError("Xvfb did not report a display within 30 s")
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    raise WineError("Xvfb exited before reporting a display")
+                number += chunk
+            self.display = ":" + number.decode().strip()
+        finally:
+            os.close(read_end)
+            if write_end is not None:
+                os.close(write_end)
+
+    def _make_prefix(self):
+        cache = self.prefix_cache
+        if cache and os.path.isfile(os.path.join(cache, "system.reg")):
+            subprocess.run(["cp", "-a", cache, self.prefix], check=True)
+            return
+        os.makedirs(self.prefix)
+        self._check([WINE64, "wineboot", "-i"], "wineboot -i", timeout=300)
+        for command in _REGISTRY_SETUP:
+            self._check([WINE64] + command, " ".join(command[:2]), timeout=60)
+        # Let the transient server save the registry and exit, so that the prefix on disk is
+        # complete before it is copied or used with the persistent server.
+        self._check([WINESERVER, "-w"], "wineserver -w", timeout=60)
+        if cache:
+            staging = tempfile.mkdtemp(prefix=".staging-", dir=os.path.dirname(
+                os.path.abspath(cache)) or ".")
+            subprocess.run(["cp", "-a", self.prefix, os.path.join(staging, "prefix")], check=True)
+            try:
+                os.rename(os.path.join(staging, "prefix"), cache)
+            except OSError:
+                pass  # another run stored it first
+            shutil.rmtree(staging, ignore_errors=True)
+
+    def _warm_up(self):
+        # The first Wine process of a server starts the system processes (services, devices,
+        # the desktop's explorer), which inherit its standard handles and outlive it. Starting
+        # them here with nothing attached keeps them off the output files of later runs. The
+        # watcher creates the desktop; its stop file exists already, so it leaves at once.
+        stop = os.path.join(self.root, "warm-up.stop")
+        open(stop, "wb").close()
+        command = [WINE64, os.path.join(self.boxwatch_dir, "boxwatch.exe"),
+                   "--out", self.to_windows_path(os.path.join(self.root, "warm-up.jsonl")),
+                   "--stop-file", self.to_windows_path(stop)]
+        proc = subprocess.run(command, env=self._base_env(), stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120,
+                              check=False)
+        if proc.returncode != 0:
+            raise WineError(f"boxwatch.exe failed with {proc.returncode} on its first start")
+
+    def _spawn(self, command, env, cwd, out_path, err_path):
+        # Output goes to files, not pipes: a Windows program may leave processes behind that
+        # hold its standard handles, and a pipe would then never reach its end.
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            proc = subprocess.Popen(command, env=env, cwd=cwd, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=err, start_new_session=True)
+        self._running.add(proc)
+        return proc
+
+    def _check(self, command, what, timeout):
+        folder = tempfile.mkdtemp(prefix="cmd-", dir=self.root)
+        out_path, err_path = os.path.join(folder, "stdout"), os.path.join(folder, "stderr")
+        proc = self._spawn(command, self._base_env(), None, out_path, err_path)
+        try:
+            proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            _kill_group(proc)
+            proc.wait()
+            raise WineError(f"{what} did not finish within {timeout} s")
+        finally:
+            self._running.discard(proc)
+        stdout, stderr = _read(out_path), _read(err_path)
+        shutil.rmtree(folder, ignore_errors=True)
+        if proc.returncode != 0:
+            raise WineError(f"{what} failed with {proc.returncode}: {stderr[-2000:]}")
+        return subprocess.CompletedProcess(command, proc.returncode, stdout, stderr)
+
+    def _read_temp_settings(self):
+        self._original_env_values = {}
+        for name in _REGISTRY_ENV_VARS:
+            proc = self._check([WINE64, "reg", "query", r"HKCU\Environment", "/v", name],
+                               "reg query", timeout=60)
+            match = re.search(rf"^\s*{name}\s+(REG_\w+)\s+(.*?)\s*$", proc.stdout,
+                              re.MULTILINE)
+            if match:
+                self._original_env_values[name] = (match.group(1), match.group(2))
+        proc = self._check([WINE64, "cmd", "/c", "echo %TMP%"], "cmd", timeout=60)
+        self.temp_dir = self.from_windows_path(proc.stdout.strip())
+        os.makedirs(self.temp_dir, exist_ok=True)
+
+    # ---------------------------------------------------------------------------- paths
+
+    @property
+    def drive_c(self):
+        return os.path.join(self.prefix, "drive_c")
+
+    def to_windows_path(self, unix_path):
+        path = os.path.abspath(unix_path)
+        drive_c = os.path.realpath(self.drive_c)
+        real = os.path.realpath(path)
+        for base in (self.drive_c, drive_c):
+            if path == base or path.startswith(base + os.sep):
+                return "C:\\" + path[len(base):].lstrip(os.sep).replace("/", "\\")
+            if real == base or real.startswith(base + os.sep):
+                return "C:\\" + real[len(base):].lstrip(os.sep).replace("/", "\\")
+        return "Z:" + path.replace("/", "\\")
+
+    def from_windows_path(self, windows_path):
+        match = re.match(r"^([A-Za-z]):[\\/]?(.*)$", windows_path)
+        if not match:
+            raise ValueError(f"not an absolute Windows path: {windows_path!r}")
+        drive = match.group(1).lower()
+        parts = [p for p in re.split(r"[\\/]+", match.group(2)) if p]
+        root = os.path.realpath(os.path.join(self.prefix, "dosdevices", drive + ":"))
+        return _resolve_case_insensitive(root, parts)
+
+    # ------------------------------------------------------------------------- running
+
+    def run(self, exe, args=(), timeout=120, extra_env=None, cwd=None, watcher_args=()):
+        """Runs a Windows program with the message-box watcher; returns a RunResult.
+
+        `exe` is a Unix path (or a name Wine finds, such as "msiexec"); `args` are passed as they
+        are. A run that is still going after `timeout` seconds is killed and RunTimeout raised.
+        `extra_env` adds to the environment; TMP and TEMP in it go through the registry.
+        """
+        return self._execute([exe, *args], timeout, extra_env, cwd, watch=True,
+                             watcher_args=watcher_args)
+
+    def wine(self, args, timeout=120, extra_env=None, cwd=None, watch=False):
+        """Runs any Windows command line in the prefix, e.g. ["msiexec", "/i", path, "/qn"]."""
+        return self._execute(list(args), timeout, extra_env, cwd, watch=watch, watcher_args=())
+
+    def _execute(self, command, timeout, extra_env, cwd, watch, watcher_args):
+        if self._closed or not self._wineserver:
+            raise WineError("WineEnv is not running")
+        self._run_count += 1
+        run_dir = os.path.join(self.root, "runs", f"{self._run_count:04d}")
+        os.makedirs(run_dir)
+        env = self._base_env()
+        registry_values = {}
+        for key, value in (extra_env or {}).items():
+            if key.upper() in _REGISTRY_ENV_VARS:
+                registry_values[key.upper()] = value
+            else:
+                env[key] = value
+        watcher = None
+        started = time.monotonic()
+        try:
+            self._set_registry_env(registry_values)
+            if watch:
+                watcher = self._start_watcher(run_dir, watcher_args)
+            out_path = os.path.join(run_dir, "stdout")
+            err_path = os.path.join(run_dir, "stderr")
+            proc = self._spawn([WINE64, *command], env, cwd, out_path, err_path)
+            timed_out = False
+            try:
+                proc.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                timed_out = True
+                _kill_group(proc)
+                proc.wait()
+            finally:
+                self._running.discard(proc)
+            stdout, stderr = _read(out_path), _read(err_path)
+            seconds = time.monotonic() - started
+            boxes = self._stop_watcher(watcher, run_dir) if watcher else []
+            watcher = None
+        finally:
+            if watcher:  # the run failed; its own error is the one to report
+                try:
+                    self._stop_watcher(watcher, run_dir)
+                except WineError:
+                    pass
+            self._set_registry_env({k: None for k in registry_values})
+        result = RunResult(proc.returncode, boxes, stdout, stderr, timed_out, seconds)
+        if timed_out:
+            raise RunTimeout(f"{command[0]} did not finish within {timeout} s and was killed; "
+                             f"boxes seen: {boxes!r}", result)
+        return result
+
+    def _start_watcher(self, run_dir, watcher_args):
+        ready = os.path.join(run_dir, "watcher.ready")
+        command = [WINE64, os.path.join(self.boxwatch_dir, "boxwatch.exe"),
+                   "--out", self.to_windows_path(os.path.join(run_dir, "boxes.jsonl")),
+                   "--stop-file", self.to_windows_path(os.path.join(run_dir, "watcher.stop")),
+                   "--ready-file", self.to_windows_path(ready), *watcher_args]
+        watcher = self._spawn(command, self._base_env(), None, os.devnull,
+                              os.path.join(run_dir, "watcher.log"))
+        deadline = time.monotonic() + 30
+        while not os.path.exists(ready):
+            if watcher.poll() is not None:
+                self._running.discard(watcher)
+                raise WineError(f"boxwatch exited with {watcher.returncode} before it was ready")
+            if time.monotonic() > deadline:
+                _kill_group(watcher)
+                watcher.wait()
+                self._running.discard(watcher)
+                raise WineError("boxwatch was not ready within 30 s")
+            time.sleep(0.005)
+        return watcher
+
+    def _stop_watcher(self, watcher, run_dir):
+        with open(os.path.join(run_dir, "watcher.stop"), "wb"):
+            pass
+        try:
+            watcher.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            _kill_group(watcher)
+            watcher.wait()
+            raise WineError("boxwatch did not stop within 15 s of its stop file appearing")
+        finally:
+            self._running.discard(watcher)
+        if watcher.returncode != 0:
+            raise WineError(f"boxwatch failed with {watcher.returncode}: "
+                            f"{_read(os.path.join(run_dir, 'watcher.log'))[-2000:]}")
+        boxes = []
+        path = os.path.join(run_dir, "boxes.jsonl")
+        if os.path.exists(path):
+            with open(path, encoding="utf-8") as f:
+                boxes = [json.loads(line) for line in f if line.strip()]
+        return boxes
+
+    def _set_registry_env(self, values):
+        """Sets (or, for None, restores) TMP/TEMP in HKCU\\Environment."""
+        for name, value in values.items():
+            if value is None:
+                original = self._original_env_values.get(name)
+                if original:
+                    command = ["reg", "add", r"HKCU\Environment", "/v", name, "/t", original[0],
+                               "/d", original[1], "/f"]
+                else:
+                    command = ["reg", "delete", r"HKCU\Environment", "/v", name, "/f"]
+            else:
+                command = ["reg", "add", r"HKCU\Environment", "/v", name, "/t", "REG_SZ", "/d",
+                           value, "/f"]
+            self._check([WINE64] + command, "reg", timeout=60)
+
+
+def _read(path):
+    with open(path, "rb") as f:
+        return f.read().decode("utf-8", errors="replace")
+
+
+def _resolve_case_insensitive(root, parts):
+    """Joins parts onto root, matching each existing component the way Windows does."""
+    path = root
+    for i, part in enumerate(parts):
+        candidate = os.path.join(path, part)
+        if not os.path.exists(candidate) and os.path.isdir(path):
+            matches = [n for n in os.listdir(path) if n.lower() == part.lower()]
+            if matches:
+                candidate = os.path.join(path, matches[0])
+        path = candidate
+    return path
+
+
+# ------------------------------------------------------------- shared environment for a run
+
+_shared_env = None
+
+
+def set_shared_env(env):
+    global _shared_env
+    _shared_env = env
+
+
+def shared_env():
+    """The WineEnv of this test run (made by run_all.py; made on first use otherwise)."""
+    global _shared_env
+    if _shared_env is None:
+        env = WineEnv()
+        env.start()
+        _shared_env = env
+    return _shared_env
+
+
+def artefact(*relative):
+    """Path of a built file under UPDATER_BUILD_X64; fails the calling test when it is missing."""
+    build = os.environ.get("UPDATER_BUILD_X64")
+    if not build:
+        raise AssertionError("UPDATER_BUILD_X64 is not set: it must name the x86_64 build folder")
+    path = os.path.join(build, *relative)
+    if not os.path.exists(path):
+        raise AssertionError(f"missing build artefact: {path}")
+    return path

@@ -1,0 +1,169 @@
+#!/usr/bin/python3
+"""Runs the end-to-end tests: every unittest.TestCase in tests/e2e/test_*.py, under Wine.
+
+All tests share one WineEnv (harness.shared_env()), started before the first test and stopped
+after the last, also when a test fails or the run is interrupted.
+
+  /usr/bin/python3 tests/e2e/run_all.py [-k PATTERN]...
+
+Environment:
+  UPDATER_BUILD_X64      required: the build folder of the x86_64 mingw build. Tests find the
+                         programs they run below it (harness.artefact()); the message-box watcher
+                         is expected in its tools/boxwatch folder (boxwatch.exe, boxhook.dll,
+                         showboxes.exe). A missing artefact fails the test that needs it.
+  BOXWATCH_DIR           folder with boxwatch.exe and boxhook.dll, if not under the above
+  E2E_WINE_PREFIX_CACHE  a prepared prefix to copy (made there on the first run when absent)
+  E2E_KEEP_TEMP=1        keep the temporary prefix and box logs
+
+Prints one line per test and closes with "e2e: N passed, N failed" (", N skipped" appended when
+tests were skipped). Exits 0 when every test passed, 1 when any failed or none ran, 130 when
+interrupted.
+"""
+
+import argparse
+import os
+import signal
+import sys
+import time
+import traceback
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import harness  # noqa: E402
+
+
+class LineResult(unittest.TestResult):
+    """Prints one line per finished test; a test with any failing subtest counts as failed."""
+
+    def __init__(self, stream):
+        super().__init__()
+        self.stream = stream
+        self.outcomes = {}
+        self.details = []
+        self.interrupted = False  # set before the interrupt unwinds the running test
+        self._started = 0.0
+
+    def startTest(self, test):
+        super().startTest(test)
+        self.outcomes[test.id()] = "PASS"
+        self._started = time.monotonic()
+
+    def stopTest(self, test):
+        super().stopTest(test)
+        if self.interrupted:
+            self.outcomes[test.id()] = "FAIL"
+            self.details.append((f"INTERRUPTED: {test.id()}", ""))
+        seconds = time.monotonic() - self._started
+        self.stream.write(f"{self.outcomes[test.id()]:4} {test.id()} ({seconds:.2f} s)\n")
+        self.stream.flush()
+
+    def _fail(self, test, err, label):
+        self.outcomes[test.id()] = "FAIL"
+        self.details.append((f"{label}: {test.id()}", self._exc_info_to_string(err, test)))
+
+    def addFailure(self, test, err):
+        super().addFailure(test, err)
+        self._fail(test, err, "FAIL")
+
+    def addError(self, test, err):
+        super().addError(test, err)
+        if test.id() not in self.outcomes:  # class or module set-up failed
+            self.outcomes[test.id()] = "FAIL"
+            self.stream.write(f"FAIL {test.id()}\n")
+        self._fail(test, err, "ERROR")
+
+    def addSubTest(self, test, subtest, err):
+        super().addSubTest(test, subtest, err)
+        if err is not None:
+            self.outcomes[test.id()] = "FAIL"
+            self.details.append((f"FAIL: {subtest.id()}", self._exc_info_to_string(err, test)))
+
+    def addSkip(self, test, reason):
+        super().addSkip(test, reason)
+        self.outcomes[test.id()] = "SKIP"
+
+    def addUnexpectedSuccess(self, test):
+        super().addUnexpectedSuccess(test)
+        self.outcomes[test.id()] = "FAIL"
+        self.details.append((f"UNEXPECTED SUCCESS: {test.id()}", ""))
+
+    def counts(self):
+        values = list(self.outcomes.values())
+        return values.count("PASS"), values.count("FAIL"), values.count("SKIP")
+
+
+def closing_line(passed, failed, skipped):
+    line = f"e2e: {passed} passed, {failed} failed"
+    return line + (f", {skipped} skipped" if skipped else "")
+
+
+def all_tests(suite):
+    for item in suite:
+        if isinstance(item, unittest.TestSuite):
+            yield from all_tests(item)
+        else:
+            yield item
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Run the end-to-end tests under Wine.")
+    parser.add_argument("-k", dest="patterns", action="append", default=[],
+                        help="only tests whose id contains this (may be repeated)")
+    options = parser.parse_args()
+
+    loader = unittest.TestLoader()
+    if options.patterns:
+        loader.testNamePatterns = [f"*{p}*" for p in options.patterns]
+    suite = loader.discover(HERE, pattern="test_*.py", top_level_dir=HERE)
+    tests = list(all_tests(suite))
+    if not tests:
+        print("e2e: no tests found")
+        print(closing_line(0, 0, 0))
+        return 1
+
+    result = LineResult(sys.stdout)
+
+    def on_signal(signum, frame):
+        result.interrupted = True
+        raise KeyboardInterrupt
+
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGINT, on_signal)
+    env = harness.WineEnv()
+    try:
+        try:
+            env.start()
+        except Exception:
+            print("e2e: the Wine environment could not be started:")
+            traceback.print_exc(file=sys.stdout)
+            for test in tests:
+                print(f"FAIL {test.id()}")
+            print(closing_line(0, len(tests), 0))
+            return 1
+        print(f"e2e: Wine environment ready in {env.startup_seconds:.1f} s "
+              f"(display {env.display}, prefix {env.prefix})", flush=True)
+        harness.set_shared_env(env)
+        suite.run(result)
+    except KeyboardInterrupt:
+        print("e2e: interrupted")
+        passed, failed, skipped = result.counts()
+        print(closing_line(passed, failed, skipped))
+        return 130
+    finally:
+        harness.set_shared_env(None)
+        env.close()
+
+    for title, text in result.details:
+        print("=" * 70)
+        print(title)
+        print("-" * 70)
+        print(text.rstrip())
+    passed, failed, skipped = result.counts()
+    print(closing_line(passed, failed, skipped))
+    return 1 if failed or passed == 0 else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
