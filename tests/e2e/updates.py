@@ -1,0 +1,39 @@
+"""Update executables packaged by scripts/build-update for the end-to-end tests."""
+
+import os
+import subprocess
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD_UPDATE = os.path.join(ROOT, "scripts", "build-update")
+
+
+def build_update(output, global_payload=None, language_pack=None, product_specific=None,
+                 arch="x64"):
+    """Packages the given payload files (paths or None) into the executable at output."""
+    args = [BUILD_UPDATE, "--arch", arch, "--output", output]
+    for option, path in (("--global", global_payload), ("--language-pack", language_pack),
+                         ("--product-specific", product_specific)):
+        if path:
+            args += [option, path]
+    result = subprocess.run(args, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise AssertionError(f"build-update failed: {result.stderr}")
+    return output
+
+
+def random_file(folder, name, size):
+    path = os.path.join(folder, name)
+    with open(path, "wb") as f:
+        f.write(os.urandom(size))
+    return path
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def work_folder(env, name):
+    """A fresh folder for one test inside the Wine environment's root."""
+    return tempfile.mkdtemp(prefix=name + "-", dir=env.root)
