@@ -205,7 +205,7 @@ class Ref {
   ~Ref() {
     if (p_) p_->Release();
   }
-  T** operator&() { return &p_; }
+  T** Out() { return &p_; }
   T* operator->() const { return p_; }
   T* get() const { return p_; }
 
@@ -216,7 +216,7 @@ class Ref {
 void WriteStream(IStorage* storage, const std::wstring& name, const std::string& bytes) {
   Ref<IStream> stream;
   Check(storage->CreateStream(name.c_str(), STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
-                              &stream),
+                              stream.Out()),
         "CreateStream");
   size_t done = 0;
   while (done < bytes.size()) {
@@ -250,7 +250,7 @@ void WriteTransform(IStorage* root, const TransformSpec& spec, int32_t validatio
                     const std::string& templateText) {
   Ref<IStorage> storage;
   Check(root->CreateStorage(spec.name.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                            0, 0, &storage),
+                            0, 0, storage.Out()),
         "CreateStorage");
   Check(storage->SetClass(kTransformClass), "IStorage::SetClass");
   WriteStringPool(storage.get(), MakeStringPool({"ProductVersion", Narrow(spec.toVersion, 1252)}));
@@ -492,7 +492,7 @@ void WritePatch(const Options& o, const std::wstring& patchCode) {
   const SummaryInformation summary = PatchSummary(o, patchCode);
   Ref<IStorage> root;
   Check(StgCreateDocfile(o.out.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
-                         &root),
+                         root.Out()),
         "StgCreateDocfile");
   Check(root->SetClass(o.rootClass), "IStorage::SetClass");
   // An installer database of code page 0 without strings: the patch carries no tables of its
