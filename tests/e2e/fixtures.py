@@ -206,6 +206,7 @@ def make_patch(run_windows_program, out_path, targets=None, versions=None, patch
     """
     exe = exe or tool_path("make_patch", build_dir)
     out_path = Path(out_path)
+    out_path.parent.mkdir(parents=True, exist_ok=True)
     argv = [exe, "--out", windows_path(out_path)]
     side_files = []
 
