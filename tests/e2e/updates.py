@@ -37,3 +37,13 @@ def read_bytes(path):
 def work_folder(env, name):
     """A fresh folder for one test inside the Wine environment's root."""
     return tempfile.mkdtemp(prefix=name + "-", dir=env.root)
+
+
+def windows_runner(env):
+    """The callable the fixtures use to run Windows programs in the environment's prefix."""
+
+    def run(argv):
+        result = env.wine(argv, timeout=120)
+        return result.exit_code, result.stdout, result.stderr
+
+    return run
