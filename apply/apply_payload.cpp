@@ -37,7 +37,14 @@ bool IsSuccess(uint32_t result) {
 bool IsFileNameCharacter(wchar_t c) {
   if (c < 0x20) return false;
   switch (c) {
-    case L'\\': case L'/': case L':': case L'*': case L'?': case L'"': case L'<': case L'>':
+    case L'\\':
+    case L'/':
+    case L':':
+    case L'*':
+    case L'?':
+    case L'"':
+    case L'<':
+    case L'>':
     case L'|':
       return false;
     default:
@@ -98,8 +105,8 @@ bool PayloadApplier::PatchProduct(TargetProductRecord& record, const std::wstrin
 
   std::wstring filesInUse;
   LoadText(system_, kTextFilesInUse, filesInUse, kCatalogueLookupCapacity);
-  std::wstring commandLine = L"PATCH=\"" + payloadPath + L"\" REBOOTPROMPT=S FILESINUSETEXT=\"" +
-                             filesInUse + L"\"";
+  std::wstring commandLine =
+      L"PATCH=\"" + payloadPath + L"\" REBOOTPROMPT=S FILESINUSETEXT=\"" + filesInUse + L"\"";
   if (commandLine.size() > kCommandLineCapacity - 1) {
     // A cut command line would name another file or drop a property: refuse the product instead.
     system_.SetLastErrorCode(kErrorFilenameExcedRange);
@@ -136,8 +143,7 @@ PayloadOutcome PayloadApplier::ApplyPayload(const std::wstring& resourceName,
   TargetProductRecord templateRecord;
   std::wstring codes;
   if (!ReadUpgradeAndTargetVersions(system_, installer_, payloadFile.path(),
-                                    templateRecord.upgradeVersion,
-                                    templateRecord.targetVersions) ||
+                                    templateRecord.upgradeVersion, templateRecord.targetVersions) ||
       !ReadTargetProductCodes(system_, installer_, payloadFile.path(), codes)) {
     messages_.ShowMessage(failureMessageId);
     return PayloadOutcome::Failed;

@@ -8,8 +8,7 @@
 namespace updater {
 namespace {
 
-constexpr wchar_t kSeparator[] =
-    L"\n\n-----------------------------------------------\n\n";
+constexpr wchar_t kSeparator[] = L"\n\n-----------------------------------------------\n\n";
 
 }  // namespace
 

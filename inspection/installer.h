@@ -47,7 +47,8 @@ class Installer {
                                   wchar_t* buffer, uint32_t& length) = 0;
 
   // MsiEnableLogW.
-  virtual uint32_t EnableLog(uint32_t logMode, const std::wstring& logFile, uint32_t attributes) = 0;
+  virtual uint32_t EnableLog(uint32_t logMode, const std::wstring& logFile,
+                             uint32_t attributes) = 0;
 
   // MsiSetInternalUI with no window; gives the previous level.
   virtual int32_t SetInternalUI(int32_t level) = 0;

@@ -16,8 +16,8 @@ constexpr uint16_t kLangChineseTraditional = 1028;  // Taiwan
 constexpr uint16_t kLangChineseSimplified = 2052;   // PRC
 
 // The tables the executable carries. A language without its own table borrows one from this list.
-constexpr std::array<uint16_t, 14> kCatalogueLanguages = {
-    1028, 1029, 1031, 1033, 1036, 1038, 1040, 1041, 1042, 1045, 1046, 1049, 2052, 3082};
+constexpr std::array<uint16_t, 14> kCatalogueLanguages = {1028, 1029, 1031, 1033, 1036, 1038, 1040,
+                                                          1041, 1042, 1045, 1046, 1049, 2052, 3082};
 
 // Hong Kong and Macao write traditional characters, Singapore simplified ones.
 uint16_t ChineseTableFor(uint16_t language) {
@@ -82,7 +82,8 @@ size_t LoadText(System& system, uint32_t id, std::wstring& text, size_t capacity
   if (length > capacity - 1) length = capacity - 1;
 
   text.resize(length);
-  for (size_t i = 0; i < length; ++i) text[i] = static_cast<wchar_t>(ReadUnit(*block, position + i));
+  for (size_t i = 0; i < length; ++i)
+    text[i] = static_cast<wchar_t>(ReadUnit(*block, position + i));
   return length;
 }
 

@@ -11,7 +11,8 @@ bool DeriveTargetName(System& system, const std::wstring& target, uint32_t suffi
   const size_t separator = target.find_last_of(L"\\/:");
   const size_t componentStart = separator == std::wstring::npos ? 0 : separator + 1;
   const size_t dot = target.find_last_of(L'.');
-  const size_t extensionStart = (dot == std::wstring::npos || dot < componentStart) ? target.size() : dot;
+  const size_t extensionStart =
+      (dot == std::wstring::npos || dot < componentStart) ? target.size() : dot;
 
   std::wstring suffix;
   if (suffixId != 0) LoadText(system, suffixId, suffix, kMaxPathCapacity);

@@ -63,7 +63,8 @@ class System {
   // The bytes of the executable's resource of type "MSP" with this name, found without naming a
   // language (FindResourceW, SizeofResource, LoadResource, LockResource). Nothing when it is
   // absent or cannot be loaded; an empty span for a resource of size 0.
-  virtual std::optional<std::span<const std::byte>> FindPayloadResource(const std::wstring& name) = 0;
+  virtual std::optional<std::span<const std::byte>> FindPayloadResource(
+      const std::wstring& name) = 0;
 
   // The raw string-table block blockId in exactly this language (FindResourceExW on RT_STRING).
   virtual std::optional<std::span<const std::byte>> FindStringBlock(uint16_t blockId,

@@ -32,8 +32,7 @@ Win32Installer::~Win32Installer() {
   if (library_ != nullptr) ::FreeLibrary(library_);
 }
 
-uint32_t Win32Installer::GetSummaryInformation(const std::wstring& packagePath,
-                                               MsiHandle& handle) {
+uint32_t Win32Installer::GetSummaryInformation(const std::wstring& packagePath, MsiHandle& handle) {
   if (loadError_ != ERROR_SUCCESS) return loadError_;
   MSIHANDLE summary = 0;
   const UINT result = getSummaryInformation_(0, packagePath.c_str(), 0, &summary);
@@ -91,8 +90,7 @@ int32_t Win32Installer::SetInternalUI(int32_t level) {
 }
 
 uint32_t Win32Installer::ConfigureProductEx(const std::wstring& productCode, int32_t installLevel,
-                                            int32_t installState,
-                                            const std::wstring& commandLine) {
+                                            int32_t installState, const std::wstring& commandLine) {
   if (loadError_ != ERROR_SUCCESS) return loadError_;
   return configureProductEx_(productCode.c_str(), installLevel,
                              static_cast<INSTALLSTATE>(installState), commandLine.c_str());

@@ -120,9 +120,9 @@ bool Win32System::MakeDirectory(const std::wstring& path) {
 
 std::unique_ptr<WritableFile> Win32System::CreateFileForWriting(const std::wstring& path,
                                                                 bool exclusive) {
-  HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                exclusive ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
+  HANDLE handle =
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    exclusive ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<Win32File>(handle);
 }
@@ -154,10 +154,10 @@ uint16_t Win32System::ProcessorArchitecture() {
   ::ZeroMemory(&info, sizeof(info));
   using GetNativeSystemInfoFunction = void(WINAPI*)(LPSYSTEM_INFO);
   HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
-  const auto getNative = kernel32 == nullptr
-                             ? nullptr
-                             : reinterpret_cast<GetNativeSystemInfoFunction>(reinterpret_cast<void*>(
-                                   ::GetProcAddress(kernel32, "GetNativeSystemInfo")));
+  const auto getNative =
+      kernel32 == nullptr ? nullptr
+                          : reinterpret_cast<GetNativeSystemInfoFunction>(reinterpret_cast<void*>(
+                                ::GetProcAddress(kernel32, "GetNativeSystemInfo")));
   if (getNative != nullptr) {
     getNative(&info);
   } else {

@@ -28,8 +28,7 @@ class Win32System final : public System {
   std::unique_ptr<WritableFile> CreateFileForWriting(const std::wstring& path,
                                                      bool exclusive) override;
   bool RemoveFile(const std::wstring& path) override;
-  int ShowMessageBox(const std::wstring& text, const std::wstring& caption,
-                     uint32_t type) override;
+  int ShowMessageBox(const std::wstring& text, const std::wstring& caption, uint32_t type) override;
   bool QueryOsVersion(uint32_t structSize, OsVersionInfo& info) override;
   uint16_t ProcessorArchitecture() override;
 

@@ -2,6 +2,7 @@
 // their results as one JSON object.
 //   inspection_driver summary <package path>
 //   inspection_driver product <product code>
+//   inspection_driver os -          (the raw values the operating-system description is made of)
 #include <windows.h>
 
 #include <cstdio>
@@ -49,6 +50,20 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("{\"installed\": %s, \"productName\": %s, \"language\": %s, \"version\": %s}\n",
                 installed ? "true" : "false", Json(name).c_str(), Json(language).c_str(),
                 Json(version).c_str());
+    return 0;
+  }
+  if (command == L"os") {
+    updater::OsVersionInfo extended, basic;
+    const bool extendedOk = system.QueryOsVersion(284, extended);
+    const bool basicOk = system.QueryOsVersion(276, basic);
+    const updater::OsVersionInfo& v = extendedOk ? extended : basic;
+    std::printf(
+        "{\"extended\": %s, \"basic\": %s, \"major\": %lu, \"minor\": %lu, \"platform\": %lu, "
+        "\"productType\": %u, \"suiteMask\": %u, \"architecture\": %u}\n",
+        extendedOk ? "true" : "false", basicOk ? "true" : "false",
+        static_cast<unsigned long>(v.majorVersion), static_cast<unsigned long>(v.minorVersion),
+        static_cast<unsigned long>(v.platformId), static_cast<unsigned>(v.productType),
+        static_cast<unsigned>(v.suiteMask), static_cast<unsigned>(system.ProcessorArchitecture()));
     return 0;
   }
   std::fputs("unknown command\n", stderr);

@@ -33,8 +33,8 @@ class FakeInstaller : public Installer {
     int32_t installLevel;
     int32_t installState;
     std::wstring commandLine;
-    int32_t uiLevel;        // the level in force during the call
-    std::wstring logFile;   // the log in force during the call
+    int32_t uiLevel;       // the level in force during the call
+    std::wstring logFile;  // the log in force during the call
     uint32_t logMode;
   };
 
@@ -61,8 +61,8 @@ class FakeInstaller : public Installer {
 
   void AddProduct(const std::wstring& code, const std::wstring& name, const std::wstring& language,
                   const std::wstring& version, int32_t state = kInstallStateDefault) {
-    products_[code] = Product{state, {{L"ProductName", name}, {L"Language", language},
-                                      {L"VersionString", version}}};
+    products_[code] = Product{
+        state, {{L"ProductName", name}, {L"Language", language}, {L"VersionString", version}}};
   }
   Product& product(const std::wstring& code) { return products_[code]; }
 

@@ -236,7 +236,8 @@ class FakeSystem : public System {
   }
 
   bool QueryOsVersion(uint32_t structSize, OsVersionInfo& info) override {
-    const std::optional<OsVersionInfo>& source = structSize == 284 ? extendedVersion_ : basicVersion_;
+    const std::optional<OsVersionInfo>& source =
+        structSize == 284 ? extendedVersion_ : basicVersion_;
     if (!source) return false;
     info = *source;
     return true;

@@ -29,9 +29,8 @@ inline std::wstring Widen(const std::string& utf8) {
 
 // The texts of resources/strings/<language>.rc: id "text" lines, with \n and "" unescaped.
 inline std::map<uint32_t, std::wstring> ReadStringTable(uint16_t language) {
-  const std::filesystem::path path =
-      std::filesystem::path(UPDATER_SOURCE_DIR) / "resources" / "strings" /
-      (std::to_string(language) + ".rc");
+  const std::filesystem::path path = std::filesystem::path(UPDATER_SOURCE_DIR) / "resources" /
+                                     "strings" / (std::to_string(language) + ".rc");
   std::ifstream file(path, std::ios::binary);
   if (!file) throw std::runtime_error("missing string table " + path.string());
   std::map<uint32_t, std::wstring> texts;

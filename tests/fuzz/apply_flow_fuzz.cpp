@@ -22,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace updater;
   // Sections separated by '|': codes, versions, then one section per product:
   // code ':' state ':' version ':' language ':' name ':' result
-  const std::vector<std::wstring> sections =
-      fuzzing::Split(fuzzing::SmallText(data, size), L'|');
+  const std::vector<std::wstring> sections = fuzzing::Split(fuzzing::SmallText(data, size), L'|');
   if (sections.size() < 2) return 0;
 
   testing::FakeSystem system;

@@ -20,8 +20,10 @@ class ApplyPayloadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testing::LoadStringTable(system, 1033);
-    system.AddStringTable(1031, {{300, L"Fehler %d"}, {308, L"Falsche Version von %s"},
-                                 {311, L"Installationsfehler"}, {315, L"Bitte schliessen:"}});
+    system.AddStringTable(1031, {{300, L"Fehler %d"},
+                                 {308, L"Falsche Version von %s"},
+                                 {311, L"Installationsfehler"},
+                                 {315, L"Bitte schliessen:"}});
     system.SetUserDefaultLocale(1033);
     installer.readFile = [this](const std::wstring& path) { return system.ReadFile(path); };
   }
@@ -45,14 +47,16 @@ class ApplyPayloadTest : public ::testing::Test {
   }
   std::vector<std::wstring> ConfiguredCodes() const {
     std::vector<std::wstring> codes;
-    for (const auto& configuration : installer.configurations()) codes.push_back(configuration.productCode);
+    for (const auto& configuration : installer.configurations())
+      codes.push_back(configuration.productCode);
     return codes;
   }
   std::wstring Text(uint32_t id, const std::wstring& insert = L"") {
     std::wstring format;
     LoadText(system, id, format, 256);
     const size_t at = format.find(L'%');
-    return at == std::wstring::npos ? format : format.substr(0, at) + insert + format.substr(at + 2);
+    return at == std::wstring::npos ? format
+                                    : format.substr(0, at) + insert + format.substr(at + 2);
   }
   void ExpectNoPayloadCopyLeft() { EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\").empty()); }
 
@@ -342,7 +346,8 @@ TEST(BuildLogPath, Cases) {
   EXPECT_EQ(longPath.size(), 259u);
   EXPECT_EQ(longPath.substr(longPath.size() - 8), L" SP1.log");
   EXPECT_EQ(BuildLogPath(std::wstring(251, L'w'), L"Suite"), L"");  // not even the fixed part fits
-  EXPECT_EQ(BuildLogPath(std::wstring(250, L'w'), L"Suite"), std::wstring(250, L'w') + L"\\ SP1.log");
+  EXPECT_EQ(BuildLogPath(std::wstring(250, L'w'), L"Suite"),
+            std::wstring(250, L'w') + L"\\ SP1.log");
 }
 
 }  // namespace

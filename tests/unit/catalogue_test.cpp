@@ -44,16 +44,17 @@ TEST_F(Catalogue, ChoosesTheTableByThreadLocale) {
     std::wstring expected;
   };
   const Case cases[] = {
-      {1031, 300, L"de 300"},     // exact table
-      {0x0C07, 301, L"de 301"},   // German (Austria): same primary language
-      {0x0807, 307, L"de 307"},   // German (Switzerland)
-      {1034, 307, L"es 307"},     // Spanish, traditional sort
-      {0x0C04, 307, L"zh-TW 307"},  // Chinese (Hong Kong): traditional script
-      {0x1004, 307, L"zh-CN 307"},  // Chinese (Singapore): simplified script
+      {1031, 300, L"de 300"},              // exact table
+      {0x0C07, 301, L"de 301"},            // German (Austria): same primary language
+      {0x0807, 307, L"de 307"},            // German (Switzerland)
+      {1034, 307, L"es 307"},              // Spanish, traditional sort
+      {0x0C04, 307, L"zh-TW 307"},         // Chinese (Hong Kong): traditional script
+      {0x1004, 307, L"zh-CN 307"},         // Chinese (Singapore): simplified script
       {1040, 311, L"Installation Error"},  // no Italian table here: English
-      {1036, 307, L"The update could not be installed because the expected Quorvex product could "
-                  L"not be located on your computer.\nMake sure that you are using the correct "
-                  L"update for the product."},
+      {1036, 307,
+       L"The update could not be installed because the expected Quorvex product could "
+       L"not be located on your computer.\nMake sure that you are using the correct "
+       L"update for the product."},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Load(c.locale, c.id), c.expected) << "locale " << c.locale << " id " << c.id;
@@ -83,8 +84,9 @@ TEST(CatalogueMalformedBlock, NeverReadsPastTheBlock) {
   FakeSystem system;
   // Block 19 (ids 288 to 303): the first entry claims 0x7FFF characters but two follow, and an
   // odd byte trails.
-  const std::vector<std::byte> raw = {std::byte{0xFF}, std::byte{0x7F}, std::byte{'a'}, std::byte{0},
-                                      std::byte{'b'},  std::byte{0},    std::byte{0x01}};
+  const std::vector<std::byte> raw = {std::byte{0xFF}, std::byte{0x7F}, std::byte{'a'},
+                                      std::byte{0},    std::byte{'b'},  std::byte{0},
+                                      std::byte{0x01}};
   system.SetRawStringBlock(19, 1033, raw);
   std::wstring text;
   EXPECT_EQ(LoadText(system, 288, text, 256), 2u);

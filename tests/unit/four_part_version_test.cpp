@@ -25,7 +25,8 @@ TEST(FourPartVersion, FromTextTable) {
       {L"2.1.30.4;", L"2.1.30.4"},
   };
   for (const auto& [text, expected] : cases) {
-    EXPECT_EQ(FourPartVersion::FromText(text).ToText(), expected) << "from " << std::string(text.begin(), text.end());
+    EXPECT_EQ(FourPartVersion::FromText(text).ToText(), expected)
+        << "from " << std::string(text.begin(), text.end());
   }
 }
 
@@ -36,18 +37,28 @@ TEST(FourPartVersion, FromTextLeavesTheCallersTextAlone) {
 }
 
 TEST(FourPartVersion, ReadDecimalFollowsWcstol) {
-  const std::pair<std::wstring, int32_t> cases[] = {
-      {L"1031", 1031},      {L"  42abc", 42},          {L"-17", -17},  {L"+5", 5},
-      {L"abc", 0},          {L"", 0},                  {L"-", 0},      {L"2147483647", 2147483647},
-      {L"2147483648", 2147483647}, {L"-2147483648", -2147483647 - 1},
-      {L"-2147483649", -2147483647 - 1}, {L"99999999999999999999999", 2147483647}};
+  const std::pair<std::wstring, int32_t> cases[] = {{L"1031", 1031},
+                                                    {L"  42abc", 42},
+                                                    {L"-17", -17},
+                                                    {L"+5", 5},
+                                                    {L"abc", 0},
+                                                    {L"", 0},
+                                                    {L"-", 0},
+                                                    {L"2147483647", 2147483647},
+                                                    {L"2147483648", 2147483647},
+                                                    {L"-2147483648", -2147483647 - 1},
+                                                    {L"-2147483649", -2147483647 - 1},
+                                                    {L"99999999999999999999999", 2147483647}};
   for (const auto& [text, expected] : cases) EXPECT_EQ(ReadDecimal(text), expected);
 }
 
 TEST(FourPartVersion, EqualityIsPartByPart) {
-  EXPECT_TRUE(FourPartVersion::FromText(L"2.1.30.04").Equals(FourPartVersion::FromText(L"2.1.30.4")));
-  EXPECT_FALSE(FourPartVersion::FromText(L"2.1.30.4").Equals(FourPartVersion::FromText(L"2.1.30.5")));
-  EXPECT_FALSE(FourPartVersion::FromText(L"2.1.30.4").Equals(FourPartVersion::FromText(L"3.1.30.4")));
+  EXPECT_TRUE(
+      FourPartVersion::FromText(L"2.1.30.04").Equals(FourPartVersion::FromText(L"2.1.30.4")));
+  EXPECT_FALSE(
+      FourPartVersion::FromText(L"2.1.30.4").Equals(FourPartVersion::FromText(L"2.1.30.5")));
+  EXPECT_FALSE(
+      FourPartVersion::FromText(L"2.1.30.4").Equals(FourPartVersion::FromText(L"3.1.30.4")));
 }
 
 TEST(FourPartVersion, SetKeepsTheLowBitsAndClearZeroes) {

@@ -41,9 +41,12 @@ TEST_F(InfoReport, Sections) {
   const Case cases[] = {
       {"three codes", L"{A};{B};{C}", L"2.1.30.04;2.0.10.0,2.1.0.0",
        L"Products:\n{A}\n{B}\n{C}\nTarget:\n\t2.0.10.0,2.1.0.0\nUpgrade:\n\t2.1.30.04"},
-      {"codes ending with ;", L"{A};", L"2.0;1.0", L"Products:\n{A}\n\nTarget:\n\t1.0\nUpgrade:\n\t2.0"},
-      {"codes starting with ;", L";{A}", L"2.0;1.0", L"Products:\n\n{A}\nTarget:\n\t1.0\nUpgrade:\n\t2.0"},
-      {"three versions", L"{A}", L"3.0;1.0;2.0", L"Products:\n{A}\nTarget:\n\t1.0;2.0\nUpgrade:\n\t3.0"},
+      {"codes ending with ;", L"{A};", L"2.0;1.0",
+       L"Products:\n{A}\n\nTarget:\n\t1.0\nUpgrade:\n\t2.0"},
+      {"codes starting with ;", L";{A}", L"2.0;1.0",
+       L"Products:\n\n{A}\nTarget:\n\t1.0\nUpgrade:\n\t2.0"},
+      {"three versions", L"{A}", L"3.0;1.0;2.0",
+       L"Products:\n{A}\nTarget:\n\t1.0;2.0\nUpgrade:\n\t3.0"},
       {"versions without ;", L"{A}", L"3.0", L"Products:\n{A}\nTarget:\n\t\nUpgrade:\n\t"},
       {"versions starting with ;", L"{A}", L";3.0", L"Products:\n{A}\nTarget:\n\t\nUpgrade:\n\t"},
       {"properties absent", std::nullopt, std::nullopt, L"Products:\n\nTarget:\n\t\nUpgrade:\n\t"},
@@ -71,9 +74,9 @@ TEST_F(InfoReport, WholeReportWithOnePayload) {
   Carry(kPayloadGlobal, L"{A};{B}", L"2.0;1.0");
   const std::wstring separator = L"\n\n" + std::wstring(47, L'-') + L"\n\n";
   const std::wstring skeleton = L"Products:\n\nTarget:\n\t\nUpgrade:\n\t" + kOsLine;
-  const std::wstring expected = L"Global MSP\n\nProducts:\n{A}\n{B}\nTarget:\n\t1.0\nUpgrade:\n\t2.0" +
-                                kOsLine + separator + L"Language pack MSP\n\n" + skeleton +
-                                separator + L"Product Specific MSP\n\n" + skeleton;
+  const std::wstring expected =
+      L"Global MSP\n\nProducts:\n{A}\n{B}\nTarget:\n\t1.0\nUpgrade:\n\t2.0" + kOsLine + separator +
+      L"Language pack MSP\n\n" + skeleton + separator + L"Product Specific MSP\n\n" + skeleton;
   EXPECT_EQ(BuildInformationReport(system, installer, store), expected);
   EXPECT_EQ(expected.back(), L')');
 }

@@ -37,7 +37,8 @@ TEST_F(MessageBoxTest, TableOfIds) {
        L"Installation Unnecessary", 0x50010},
       {307,
        L"The update could not be installed because the expected Quorvex product could not be "
-       L"located on your computer.\nMake sure that you are using the correct update for the product.",
+       L"located on your computer.\nMake sure that you are using the correct update for the "
+       L"product.",
        L"Installation Error", 0x50010},
       {308,
        L"This update could not be installed because it is not designed for the version of Sample "
@@ -66,9 +67,10 @@ TEST_F(MessageBoxTest, TableOfIds) {
 }
 
 TEST_F(MessageBoxTest, ErrorCodeIsPrintedSigned) {
-  const std::pair<uint32_t, std::wstring> cases[] = {
-      {0xFFFFFFFF, L"Error Code: -1"}, {0x80070005, L"Error Code: -2147024891"},
-      {0, L"Error Code: 0"}, {4316, L"Error Code: 4316"}};
+  const std::pair<uint32_t, std::wstring> cases[] = {{0xFFFFFFFF, L"Error Code: -1"},
+                                                     {0x80070005, L"Error Code: -2147024891"},
+                                                     {0, L"Error Code: 0"},
+                                                     {4316, L"Error Code: 4316"}};
   for (const auto& [code, tail] : cases) {
     system.SetLastErrorCode(code);
     messages.ShowMessage(300);

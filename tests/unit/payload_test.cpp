@@ -129,8 +129,8 @@ TEST_F(DerivedNames, NameAndExtensionLimits) {
   EXPECT_FALSE(Derive(L"x." + std::wstring(255, L'e'), 0));      // extension of 256
   EXPECT_TRUE(Derive(L"x." + std::wstring(254, L'e'), 0));
   // Fits before the suffix, not after it.
-  EXPECT_FALSE(Derive(L"D:\\" + std::wstring(200, L'f') + L"\\" + std::wstring(50, L'n') + L".ms",
-                      318));
+  EXPECT_FALSE(
+      Derive(L"D:\\" + std::wstring(200, L'f') + L"\\" + std::wstring(50, L'n') + L".ms", 318));
 }
 
 class Extraction : public ::testing::Test {
@@ -191,7 +191,8 @@ TEST_F(Extraction, DerivedNamesWithSuffixes) {
   EXPECT_TRUE(store.ExtractPayload(global, kPayloadGlobal, 0));
   EXPECT_EQ(store.WritePayload(languagePack, kPayloadLanguagePack, kSuffixLanguagePack),
             ExtractStatus::kNotCarried);
-  EXPECT_TRUE(store.ExtractPayload(productSpecific, kPayloadProductSpecific, kSuffixProductSpecific));
+  EXPECT_TRUE(
+      store.ExtractPayload(productSpecific, kPayloadProductSpecific, kSuffixProductSpecific));
   EXPECT_EQ(languagePack, L"D:\\Out\\Fix_lp.msp");  // the name is settled even without payload
   EXPECT_FALSE(system.Exists(L"D:\\Out\\Fix_lp.msp"));
   EXPECT_EQ(system.ContentOf(L"D:\\Out\\Fix_ps.msp"), "ps");
@@ -216,7 +217,8 @@ TEST_F(Extraction, Failures) {
   const Case cases[] = {
       {"missing folder", L"D:\\Nowhere\\Fix.msp", kPayloadGlobal, ExtractStatus::kFailed},
       {"target is a folder", L"D:\\Out", kPayloadGlobal, ExtractStatus::kFailed},
-      {"target too long", L"D:\\" + std::wstring(300, L'x'), kPayloadGlobal, ExtractStatus::kFailed},
+      {"target too long", L"D:\\" + std::wstring(300, L'x'), kPayloadGlobal,
+       ExtractStatus::kFailed},
       {"not carried", L"D:\\Out\\x.msp", L"IDR_MSP_LP", ExtractStatus::kNotCarried},
       {"empty payload", L"D:\\Out\\y.msp", L"EMPTY", ExtractStatus::kFailed},
   };
@@ -260,8 +262,12 @@ TEST_F(Extraction, UnusableTempFolderFailsOnlyForCarriedPayloads) {
 
 TEST(WorkFolder, StripTrailingBackslash) {
   const std::pair<std::wstring, std::wstring> cases[] = {
-      {L"C:\\Temp\\", L"C:\\Temp"}, {L"C:\\", L"C:\\"}, {L"\\", L""},
-      {L"C:\\Temp", L"C:\\Temp"},   {L"", L""},         {L"\\\\server\\share\\", L"\\\\server\\share"}};
+      {L"C:\\Temp\\", L"C:\\Temp"},
+      {L"C:\\", L"C:\\"},
+      {L"\\", L""},
+      {L"C:\\Temp", L"C:\\Temp"},
+      {L"", L""},
+      {L"\\\\server\\share\\", L"\\\\server\\share"}};
   for (auto [given, expected] : cases) {
     StripTrailingBackslash(given);
     EXPECT_EQ(given, expected);

@@ -58,8 +58,8 @@ TEST_P(RunSequence, ClosingMessage) {
     const size_t at = format.find(L"%s");
     // The message product name is the global run's product, or empty when it never got that far.
     const std::wstring name = (c.global == 'A' || c.global == 'U') ? L"Global Product" : L"";
-    expected.push_back(at == std::wstring::npos ? format
-                                                : format.substr(0, at) + name + format.substr(at + 2));
+    expected.push_back(
+        at == std::wstring::npos ? format : format.substr(0, at) + name + format.substr(at + 2));
   }
   std::vector<std::wstring> shown;
   for (const auto& box : system.boxes()) shown.push_back(box.text);
@@ -90,7 +90,9 @@ INSTANTIATE_TEST_SUITE_P(
         SequenceCase{"only_global_carried_and_up_to_date", 'U', 'N', 'N', {306}, 3, true},
         SequenceCase{"only_global_carried_and_applied", 'A', 'N', 'N', {301}, 3, true},
         SequenceCase{"nothing_carried", 'N', 'N', 'N', {306}, 3, true}),
-    [](const ::testing::TestParamInfo<SequenceCase>& param) { return std::string(param.param.name); });
+    [](const ::testing::TestParamInfo<SequenceCase>& param) {
+      return std::string(param.param.name);
+    });
 
 TEST(RunSequenceQuiet, SameRunsAndNoBox) {
   FakeSystem system;

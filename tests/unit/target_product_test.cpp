@@ -10,7 +10,7 @@ using testing::FakeInstaller;
 
 TEST(TargetProduct, InstalledStates) {
   FakeInstaller installer;
-  const std::pair<int32_t, bool> cases[] = {{5, true}, {1, true}, {2, false}, {-1, false},
+  const std::pair<int32_t, bool> cases[] = {{5, true},  {1, true},  {2, false}, {-1, false},
                                             {3, false}, {4, false}, {0, false}, {-2, false}};
   for (auto [state, installed] : cases) {
     installer.AddProduct(L"{P}", L"Suite", L"1033", L"1.0", state);
