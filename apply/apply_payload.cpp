@@ -11,22 +11,26 @@ namespace {
 
 constexpr wchar_t kLogSuffix[] = L" SP1.log";
 
-// Deletes the temporary payload copy when the run ends, whichever way it ends.
-class TemporaryFile {
+// The temporary payload copy, held read-only while the run reads and installs it, and deleted
+// when the run ends, whichever way it ends.
+class PayloadFile {
  public:
-  TemporaryFile(System& system, std::wstring path) : system_(system), path_(std::move(path)) {}
-  ~TemporaryFile() {
+  PayloadFile(System& system, std::wstring path, std::unique_ptr<WritableFile> held)
+      : system_(system), path_(std::move(path)), held_(std::move(held)) {}
+  ~PayloadFile() {
     const uint32_t error = system_.LastError();
+    if (held_) held_->Close();
     system_.RemoveFile(path_);
     system_.SetLastErrorCode(error);
   }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  PayloadFile(const PayloadFile&) = delete;
+  PayloadFile& operator=(const PayloadFile&) = delete;
   const std::wstring& path() const { return path_; }
 
  private:
   System& system_;
   std::wstring path_;
+  std::unique_ptr<WritableFile> held_;
 };
 
 bool IsSuccess(uint32_t result) {
@@ -128,7 +132,8 @@ bool PayloadApplier::PatchProduct(TargetProductRecord& record, const std::wstrin
 PayloadOutcome PayloadApplier::ApplyPayload(const std::wstring& resourceName,
                                             uint32_t failureMessageId, bool isGlobal) {
   std::wstring payloadPath;
-  switch (store_.WritePayload(payloadPath, resourceName, 0)) {
+  std::unique_ptr<WritableFile> held;
+  switch (store_.WritePayload(payloadPath, resourceName, 0, &held)) {
     case ExtractStatus::kNotCarried:
       return PayloadOutcome::Unnecessary;
     case ExtractStatus::kFailed:
@@ -137,7 +142,7 @@ PayloadOutcome PayloadApplier::ApplyPayload(const std::wstring& resourceName,
     case ExtractStatus::kWritten:
       break;
   }
-  const TemporaryFile payloadFile(system_, payloadPath);
+  const PayloadFile payloadFile(system_, payloadPath, std::move(held));
 
   EmptyApplicableProducts();
   TargetProductRecord templateRecord;

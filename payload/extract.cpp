@@ -13,7 +13,7 @@ bool NameTaken(System& system, const std::wstring& path) {
 }  // namespace
 
 ExtractStatus PayloadStore::WritePayload(std::wstring& target, const std::wstring& resourceName,
-                                         uint32_t suffixId) {
+                                         uint32_t suffixId, std::unique_ptr<WritableFile>* held) {
   const bool temporary = target.empty();
   bool named;
   if (temporary) {
@@ -51,6 +51,14 @@ ExtractStatus PayloadStore::WritePayload(std::wstring& target, const std::wstrin
   const size_t written = file->Write(payload->data(), payload->size());
   uint32_t error = system_.LastError();
   bool complete = written == payload->size();
+  if (complete && held != nullptr) {
+    if (file->KeepReadOnly()) {
+      *held = std::move(file);
+      return ExtractStatus::kWritten;
+    }
+    complete = false;
+    error = system_.LastError();
+  }
   if (!file->Close() && complete) {
     complete = false;
     error = system_.LastError();

@@ -31,9 +31,10 @@ class PayloadStore {
   // target gives the name through DeriveTargetName with suffixId, and an existing file there is
   // replaced. The chosen name is written back into target as soon as it is settled, before the
   // payload is looked for. A file that could not be written whole is removed again, keeping the
-  // error of the failed step.
+  // error of the failed step. With held given, a written file is not closed but handed back held
+  // read-only (WritableFile::KeepReadOnly), so that it stays as written until the caller is done.
   ExtractStatus WritePayload(std::wstring& target, const std::wstring& resourceName,
-                             uint32_t suffixId);
+                             uint32_t suffixId, std::unique_ptr<WritableFile>* held = nullptr);
 
   // WritePayload reduced to whether the file was written.
   bool ExtractPayload(std::wstring& target, const std::wstring& resourceName, uint32_t suffixId) {

@@ -40,6 +40,11 @@ class WritableFile {
   virtual ~WritableFile() = default;
   // Writes size bytes in one request; gives the number of bytes the system accepted.
   virtual size_t Write(const std::byte* data, size_t size) = 0;
+  // Trades the write access for a read-only hold that others may share for reading only: from
+  // then on no other process can change, replace or delete the file, while the installer service
+  // can still open it. A handle is open at every moment of the exchange, so the file can never be
+  // deleted or renamed in between. False when another process holds it open for writing.
+  virtual bool KeepReadOnly() = 0;
   virtual bool Close() = 0;
 };
 

@@ -7,7 +7,7 @@ namespace {
 
 class Win32File final : public WritableFile {
  public:
-  explicit Win32File(HANDLE handle) : handle_(handle) {}
+  Win32File(HANDLE handle, std::wstring path) : handle_(handle), path_(std::move(path)) {}
   ~Win32File() override { Close(); }
   Win32File(const Win32File&) = delete;
   Win32File& operator=(const Win32File&) = delete;
@@ -25,6 +25,23 @@ class Win32File final : public WritableFile {
     return total;
   }
 
+  bool KeepReadOnly() override {
+    // The writer admits no other writer, so a reader opened beside it must share writing; once
+    // the writer is gone, a reader that shares reading only replaces that one.
+    HANDLE bridge = ::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (bridge == INVALID_HANDLE_VALUE) return false;
+    const BOOL closed = ::CloseHandle(handle_);
+    handle_ = bridge;
+    if (!closed) return false;
+    HANDLE reader = ::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (reader == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(bridge);
+    handle_ = reader;
+    return true;
+  }
+
   bool Close() override {
     if (handle_ == INVALID_HANDLE_VALUE) return true;
     const BOOL closed = ::CloseHandle(handle_);
@@ -34,6 +51,7 @@ class Win32File final : public WritableFile {
 
  private:
   HANDLE handle_;
+  std::wstring path_;
 };
 
 }  // namespace
@@ -124,7 +142,7 @@ std::unique_ptr<WritableFile> Win32System::CreateFileForWriting(const std::wstri
       ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                     exclusive ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<Win32File>(handle);
+  return std::make_unique<Win32File>(handle, path);
 }
 
 bool Win32System::RemoveFile(const std::wstring& path) {

@@ -3,9 +3,13 @@
 //   inspection_driver summary <package path>
 //   inspection_driver product <product code>
 //   inspection_driver os -          (the raw values the operating-system description is made of)
+//   inspection_driver hold <source> <target> <product code>
+//       writes source's bytes to target held read-only as the updater holds its payload copy,
+//       tries to change, delete and rename it, then reads and installs it as a patch
 #include <windows.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "inspection/summary.h"
 #include "inspection/target_product.h"
@@ -15,7 +19,50 @@
 
 using updater::drivers::Json;
 
+namespace {
+
+int Hold(const std::wstring& source, const std::wstring& target, const std::wstring& code) {
+  updater::Win32System system(GetModuleHandleW(nullptr));
+  updater::Win32Installer installer;
+  HANDLE in = CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                          nullptr);
+  std::vector<std::byte> bytes(GetFileSize(in, nullptr));
+  DWORD read = 0;
+  ReadFile(in, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(in);
+
+  std::unique_ptr<updater::WritableFile> file = system.CreateFileForWriting(target, true);
+  const bool written = file && file->Write(bytes.data(), bytes.size()) == bytes.size();
+  const bool held = written && file->KeepReadOnly();
+
+  HANDLE writer = CreateFileW(target.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  const DWORD writeError = writer == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  const DWORD deleteError = DeleteFileW(target.c_str()) ? 0 : GetLastError();
+  const std::wstring moved = target + L".moved";
+  const DWORD renameError = MoveFileW(target.c_str(), moved.c_str()) ? 0 : GetLastError();
+
+  std::wstring codes;
+  const bool summaryRead = updater::ReadTargetProductCodes(system, installer, target, codes);
+  installer.SetInternalUI(2);  // INSTALLUILEVEL_NONE
+  const uint32_t configured =
+      installer.ConfigureProductEx(code, 0, 5, L"PATCH=\"" + target + L"\"");
+  file.reset();
+  const DWORD deleteAfter = DeleteFileW(target.c_str()) ? 0 : GetLastError();
+  std::printf(
+      "{\"held\": %s, \"writeError\": %lu, \"deleteError\": %lu, \"renameError\": %lu, "
+      "\"summaryRead\": %s, \"codes\": %s, \"configured\": %lu, \"deleteAfter\": %lu}\n",
+      held ? "true" : "false", writeError, deleteError, renameError, summaryRead ? "true" : "false",
+      Json(codes).c_str(), static_cast<unsigned long>(configured), deleteAfter);
+  return 0;
+}
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 5 && std::wstring(argv[1]) == L"hold") return Hold(argv[2], argv[3], argv[4]);
   if (argc != 3) {
     std::fputs("usage: inspection_driver summary PATH | product CODE\n", stderr);
     return 2;

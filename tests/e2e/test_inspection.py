@@ -90,6 +90,25 @@ class Inspection(unittest.TestCase):
                     "installed": True, "productName": name, "language": str(language),
                     "version": version})
 
+    def test_held_payload_copy_can_be_installed_but_not_changed(self):
+        code, upgrade = fixtures.new_guid(), fixtures.new_guid()
+        msi = fixtures.build_product_msi(self.folder, code, "Held Suite", 1033, "1.0.0.0",
+                                         upgrade_code=upgrade)
+        fixtures.install_product(self.run_windows, msi)
+        patch = fixtures.make_patch(self.run_windows, os.path.join(self.folder, "held.msp"),
+                                    targets=code, versions="2.0.0.0;1.0.0.0",
+                                    transform=("1.0.0.0", "2.0.0.0", code, upgrade))
+        copy = os.path.join(self.folder, "MSP-held")
+        result = self.inspect("hold", self.env.to_windows_path(str(patch)),
+                              self.env.to_windows_path(copy), code)
+        sharing_violation = 32
+        self.assertEqual(result, {
+            "held": True, "writeError": sharing_violation, "deleteError": sharing_violation,
+            "renameError": sharing_violation, "summaryRead": True, "codes": code,
+            "configured": 0, "deleteAfter": 0})
+        self.assertEqual(fixtures.query_product(self.run_windows, code)["version"], "2.0.0.0")
+        self.assertFalse(os.path.exists(copy))
+
     def test_product_that_is_not_installed(self):
         self.assertEqual(self.inspect("product", fixtures.new_guid()), {
             "installed": False, "productName": "", "language": "", "version": ""})

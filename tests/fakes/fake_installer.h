@@ -163,9 +163,13 @@ class FakeInstaller : public Installer {
     return previous;
   }
 
+  // Called at every ConfigureProductEx, to look at the world as the installer sees it.
+  std::function<void(const std::wstring& commandLine)> onConfigure;
+
   uint32_t ConfigureProductEx(const std::wstring& productCode, int32_t installLevel,
                               int32_t installState, const std::wstring& commandLine) override {
     calls_.push_back(L"ConfigureProductEx " + productCode);
+    if (onConfigure) onConfigure(commandLine);
     configurations_.push_back(
         {productCode, installLevel, installState, commandLine, uiLevel_, logFile_, logMode_});
     auto it = configureResults_.find(productCode);

@@ -126,6 +126,9 @@ class FakeSystem : public System {
   const std::vector<std::pair<std::wstring, bool>>& creations() const { return creations_; }
   const std::vector<uint32_t>& localesSet() const { return localesSet_; }
   int openFiles() const { return openFiles_; }
+  // Whether the file is held read-only, so that nobody can change or delete it.
+  bool IsHeld(const std::wstring& path) const { return held_.count(path) != 0; }
+  bool failKeepReadOnly = false;
 
   // --- System ---------------------------------------------------------------------------------
   std::optional<std::vector<std::wstring>> CommandLineArguments() override { return arguments_; }
@@ -220,6 +223,10 @@ class FakeSystem : public System {
 
   bool RemoveFile(const std::wstring& path) override {
     removed_.push_back(path);
+    if (held_.count(path)) {
+      lastError_ = 32;  // ERROR_SHARING_VIOLATION
+      return false;
+    }
     if (!Exists(path) || IsDirectory(path)) {
       lastError_ = kErrorFileNotFound;
       return false;
@@ -263,9 +270,18 @@ class FakeSystem : public System {
       if (accepted != size) system_.lastError_ = kErrorDiskFull;
       return accepted;
     }
+    bool KeepReadOnly() override {
+      if (system_.failKeepReadOnly) {
+        system_.lastError_ = 32;  // ERROR_SHARING_VIOLATION
+        return false;
+      }
+      system_.held_.insert(path_);
+      return true;
+    }
     bool Close() override {
       if (open_) --system_.openFiles_;
       open_ = false;
+      system_.held_.erase(path_);
       return true;
     }
 
@@ -299,6 +315,7 @@ class FakeSystem : public System {
   std::map<std::pair<uint16_t, uint16_t>, std::vector<std::byte>> stringBlocks_;
   std::map<std::wstring, Entry> entries_;
   std::set<std::wstring> denied_;
+  std::set<std::wstring> held_;
   std::map<std::wstring, std::optional<std::wstring>> environment_;
   std::wstring tempPath_ = L"C:\\Temp\\";
   std::optional<uint32_t> tempPathResult_;

@@ -335,6 +335,30 @@ TEST_F(ApplyPayloadTest, PayloadPathBeyond260CharactersIsNotRead) {
   EXPECT_TRUE(system.FilesUnder(folder).empty());
 }
 
+TEST_F(ApplyPayloadTest, PayloadIsHeldReadOnlyWhileTheInstallerRuns) {
+  CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
+  installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
+  bool heldDuringInstall = false;
+  installer.onConfigure = [this, &heldDuringInstall](const std::wstring&) {
+    heldDuringInstall = system.IsHeld(L"C:\\Temp\\MSP2");
+  };
+  EXPECT_EQ(Apply(), PayloadOutcome::Applied);
+  EXPECT_TRUE(heldDuringInstall);
+  EXPECT_FALSE(system.IsHeld(L"C:\\Temp\\MSP2"));
+  EXPECT_EQ(system.openFiles(), 0);
+  ExpectNoPayloadCopyLeft();
+}
+
+TEST_F(ApplyPayloadTest, PayloadThatCannotBeHeldIsNotInstalled) {
+  CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
+  installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
+  system.failKeepReadOnly = true;  // another process holds it open for writing
+  EXPECT_EQ(Apply(), PayloadOutcome::Failed);
+  EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{Text(300, L"32")});
+  EXPECT_TRUE(installer.calls().empty());
+  ExpectNoPayloadCopyLeft();
+}
+
 TEST(BuildLogPath, Cases) {
   EXPECT_EQ(BuildLogPath(L"C:\\Temp", L"Sample Suite"), L"C:\\Temp\\Sample Suite SP1.log");
   EXPECT_EQ(BuildLogPath(L"c:", L"Suite"), L"c:\\Suite SP1.log");
