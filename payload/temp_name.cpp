@@ -7,8 +7,8 @@ namespace {
 
 constexpr uint64_t kMaxAdvance = 2147483647;
 
-bool Exists(System& system, const std::wstring& path) {
-  return system.QueryPath(path) == PathState::kExists;
+bool IsDirectory(System& system, const std::wstring& path) {
+  return system.QueryPath(path) == PathState::kDirectory;
 }
 
 }  // namespace
@@ -19,15 +19,16 @@ bool TempNameGenerator::ChooseName(System& system, std::wstring& name) {
   if (length == 0 || length >= kTempFolderCapacity) return false;
   const std::wstring tempFolder(buffer.data(), length);
 
+  // Only a real temporary folder will do: the copy is handed to the installer service, and a
+  // drive root or the current folder (often a downloads folder) is no place for it.
   const std::optional<std::wstring> tmp = system.EnvironmentVariable(L"TMP");
-  if (tmp && !tmp->empty() && Exists(system, *tmp)) {
+  if (tmp && !tmp->empty() && IsDirectory(system, *tmp)) {
     directory_ = *tmp;
-  } else if (Exists(system, tempFolder)) {
+  } else if (IsDirectory(system, tempFolder)) {
     directory_ = tempFolder;
-  } else if (Exists(system, L"\\")) {
-    directory_ = L"\\";
   } else {
-    directory_ = L".";
+    system.SetLastErrorCode(kErrorPathNotFound);
+    return false;
   }
   if (directory_.back() != L'\\' && directory_.back() != L'/') directory_ += L'\\';
 

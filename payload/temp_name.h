@@ -14,11 +14,10 @@ inline constexpr uint32_t kTempFolderCapacity = 1024;
 
 class TempNameGenerator {
  public:
-  // Starts a request: picks the directory (TMP when it names an existing path, else the
-  // temporary folder, else the root of the current drive, else ".") and the first free name in
-  // it. The number goes on from the previous request of the process; the first is 2. Only
-  // chooses: creates nothing. False, name untouched, when the temporary folder cannot be had or
-  // the numbers run out.
+  // Starts a request: picks the directory (TMP when it names an existing folder, else the
+  // temporary folder when it exists) and the first free name in it. The number goes on from the
+  // previous request of the process; the first is 2. Only chooses: creates nothing. False, name
+  // untouched, when neither folder can be had (last error 3) or the numbers run out.
   bool ChooseName(System& system, std::wstring& name);
 
   // The next free name in the directory of the current request, for a name that was taken

@@ -16,6 +16,7 @@ namespace updater {
 
 // Win32 error codes the updater sets or tests itself.
 inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorPathNotFound = 3;
 inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;
 inline constexpr uint32_t kErrorHandleDiskFull = 39;
@@ -31,7 +32,7 @@ inline constexpr uint32_t kErrorResourceNameNotFound = 1814;
 inline constexpr uint32_t kFileAttributeDirectory = 0x10;
 
 // What the existence test of a path found.
-enum class PathState { kMissing, kExists, kAccessDenied };
+enum class PathState { kMissing, kFile, kDirectory, kAccessDenied };
 
 // A file opened for writing. Closing is explicit so that a failed close can be reported; the
 // destructor closes a file that is still open.
@@ -91,7 +92,7 @@ class System {
 
   virtual std::optional<std::wstring> EnvironmentVariable(const std::wstring& name) = 0;
 
-  // Whether a file or directory of this name exists (GetFileAttributesW).
+  // Whether a file or directory of this name exists, and which (GetFileAttributesW).
   virtual PathState QueryPath(const std::wstring& path) = 0;
 
   // The attributes of the first entry FindFirstFileW finds for path; the search is closed again.

@@ -115,13 +115,16 @@ std::optional<std::wstring> Win32System::EnvironmentVariable(const std::wstring&
 }
 
 PathState Win32System::QueryPath(const std::wstring& path) {
-  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return PathState::kExists;
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathState::kDirectory : PathState::kFile;
+  }
   const DWORD error = ::GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
       error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH || error == ERROR_INVALID_DRIVE) {
     return PathState::kMissing;
   }
-  return error == ERROR_ACCESS_DENIED ? PathState::kAccessDenied : PathState::kExists;
+  return error == ERROR_ACCESS_DENIED ? PathState::kAccessDenied : PathState::kFile;
 }
 
 std::optional<uint32_t> Win32System::FindFirstEntryAttributes(const std::wstring& path) {

@@ -179,7 +179,9 @@ class FakeSystem : public System {
 
   PathState QueryPath(const std::wstring& path) override {
     if (denied_.count(path)) return PathState::kAccessDenied;
-    if (Exists(path) || Exists(TrimSeparator(path))) return PathState::kExists;
+    for (const std::wstring& name : {path, TrimSeparator(path)}) {
+      if (Exists(name)) return IsDirectory(name) ? PathState::kDirectory : PathState::kFile;
+    }
     if (afterMissingTest) afterMissingTest(path);
     return PathState::kMissing;
   }

@@ -42,27 +42,35 @@ TEST_F(TempNames, DirectoryChoice) {
     const char* what;
     std::optional<std::wstring> tmp;
     bool tempFolderExists;
-    bool rootExists;
-    std::wstring expected;
+    std::optional<std::wstring> expected;  // nothing: the request fails
   };
   const Case cases[] = {
-      {"TMP set", L"D:\\Scratch", true, true, L"D:\\Scratch\\MSP2"},
-      {"TMP with slash", L"D:\\Scratch/", true, true, L"D:\\Scratch/MSP2"},
-      {"TMP unset", std::nullopt, true, true, L"C:\\Temp\\MSP2"},
-      {"TMP missing folder", L"D:\\Gone", true, true, L"C:\\Temp\\MSP2"},
-      {"temp folder missing", std::nullopt, false, true, L"\\MSP2"},
-      {"nothing exists", std::nullopt, false, false, L".\\MSP2"},
+      {"TMP set", L"D:\\Scratch", true, L"D:\\Scratch\\MSP2"},
+      {"TMP with slash", L"D:\\Scratch/", true, L"D:\\Scratch/MSP2"},
+      {"TMP unset", std::nullopt, true, L"C:\\Temp\\MSP2"},
+      {"TMP empty", L"", true, L"C:\\Temp\\MSP2"},
+      {"TMP missing folder", L"D:\\Gone", true, L"C:\\Temp\\MSP2"},
+      {"TMP names a file", L"D:\\file.txt", true, L"C:\\Temp\\MSP2"},
+      {"TMP set, temp folder missing", L"D:\\Scratch", false, L"D:\\Scratch\\MSP2"},
+      // Neither a drive root nor the current folder stands in for a missing temporary folder.
+      {"temp folder missing", std::nullopt, false, std::nullopt},
+      {"TMP missing and temp folder missing", L"D:\\Gone", false, std::nullopt},
   };
   for (const Case& c : cases) {
     FakeSystem fresh;
     fresh.AddDirectory(L"D:\\Scratch");
+    fresh.AddFile(L"D:\\file.txt");
+    fresh.AddDirectory(L"\\");
+    fresh.AddDirectory(L".");
     if (c.tmp) fresh.SetEnvironment(L"TMP", c.tmp);
     if (!c.tempFolderExists) fresh.RemoveEntry(L"C:\\Temp");
-    if (c.rootExists) fresh.AddDirectory(L"\\");
     TempNameGenerator freshGenerator;
     std::wstring name;
-    EXPECT_TRUE(freshGenerator.ChooseName(fresh, name)) << c.what;
-    EXPECT_EQ(name, c.expected) << c.what;
+    EXPECT_EQ(freshGenerator.ChooseName(fresh, name), c.expected.has_value()) << c.what;
+    EXPECT_EQ(name, c.expected.value_or(L"")) << c.what;
+    if (!c.expected) {
+      EXPECT_EQ(fresh.LastError(), kErrorPathNotFound) << c.what;
+    }
   }
 }
 
