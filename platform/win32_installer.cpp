@@ -11,12 +11,16 @@ void Resolve(HMODULE library, const char* name, Function& function, uint32_t& er
 
 }  // namespace
 
-Win32Installer::Win32Installer() {
+Win32Installer::Win32Installer() = default;
+
+uint32_t Win32Installer::Load() {
+  if (loaded_) return loadError_;
+  loaded_ = true;
   library_ = ::LoadLibraryExW(L"msi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (library_ == nullptr) {
     loadError_ = ::GetLastError();
     if (loadError_ == ERROR_SUCCESS) loadError_ = ERROR_MOD_NOT_FOUND;
-    return;
+    return loadError_;
   }
   Resolve(library_, "MsiGetSummaryInformationW", getSummaryInformation_, loadError_);
   Resolve(library_, "MsiSummaryInfoGetPropertyW", summaryInfoGetProperty_, loadError_);
@@ -26,6 +30,7 @@ Win32Installer::Win32Installer() {
   Resolve(library_, "MsiEnableLogW", enableLog_, loadError_);
   Resolve(library_, "MsiSetInternalUI", setInternalUI_, loadError_);
   Resolve(library_, "MsiConfigureProductExW", configureProductEx_, loadError_);
+  return loadError_;
 }
 
 Win32Installer::~Win32Installer() {
@@ -33,7 +38,7 @@ Win32Installer::~Win32Installer() {
 }
 
 uint32_t Win32Installer::GetSummaryInformation(const std::wstring& packagePath, MsiHandle& handle) {
-  if (loadError_ != ERROR_SUCCESS) return loadError_;
+  if (Load() != ERROR_SUCCESS) return loadError_;
   MSIHANDLE summary = 0;
   const UINT result = getSummaryInformation_(0, packagePath.c_str(), 0, &summary);
   handle = static_cast<MsiHandle>(summary);
@@ -43,7 +48,7 @@ uint32_t Win32Installer::GetSummaryInformation(const std::wstring& packagePath, 
 uint32_t Win32Installer::SummaryInfoGetProperty(MsiHandle handle, uint32_t propertyId,
                                                 uint16_t& dataType, wchar_t* buffer,
                                                 uint32_t& length) {
-  if (loadError_ != ERROR_SUCCESS) return loadError_;
+  if (Load() != ERROR_SUCCESS) return loadError_;
   UINT type = 0;
   INT integer = 0;
   FILETIME time{};
@@ -56,12 +61,12 @@ uint32_t Win32Installer::SummaryInfoGetProperty(MsiHandle handle, uint32_t prope
 }
 
 uint32_t Win32Installer::CloseHandle(MsiHandle handle) {
-  if (loadError_ != ERROR_SUCCESS) return loadError_;
+  if (Load() != ERROR_SUCCESS) return loadError_;
   return closeHandle_(handle);
 }
 
 int32_t Win32Installer::QueryProductState(const std::wstring& productCode) {
-  if (loadError_ != ERROR_SUCCESS) {
+  if (Load() != ERROR_SUCCESS) {
     ::SetLastError(loadError_);
     return INSTALLSTATE_UNKNOWN;
   }
@@ -71,7 +76,7 @@ int32_t Win32Installer::QueryProductState(const std::wstring& productCode) {
 uint32_t Win32Installer::GetProductInfo(const std::wstring& productCode,
                                         const std::wstring& property, wchar_t* buffer,
                                         uint32_t& length) {
-  if (loadError_ != ERROR_SUCCESS) return loadError_;
+  if (Load() != ERROR_SUCCESS) return loadError_;
   DWORD size = length;
   const UINT result = getProductInfo_(productCode.c_str(), property.c_str(), buffer, &size);
   length = size;
@@ -80,18 +85,18 @@ uint32_t Win32Installer::GetProductInfo(const std::wstring& productCode,
 
 uint32_t Win32Installer::EnableLog(uint32_t logMode, const std::wstring& logFile,
                                    uint32_t attributes) {
-  if (loadError_ != ERROR_SUCCESS) return loadError_;
+  if (Load() != ERROR_SUCCESS) return loadError_;
   return enableLog_(logMode, logFile.c_str(), attributes);
 }
 
 int32_t Win32Installer::SetInternalUI(int32_t level) {
-  if (loadError_ != ERROR_SUCCESS) return INSTALLUILEVEL_NOCHANGE;
+  if (Load() != ERROR_SUCCESS) return INSTALLUILEVEL_NOCHANGE;
   return setInternalUI_(static_cast<INSTALLUILEVEL>(level), nullptr);
 }
 
 uint32_t Win32Installer::ConfigureProductEx(const std::wstring& productCode, int32_t installLevel,
                                             int32_t installState, const std::wstring& commandLine) {
-  if (loadError_ != ERROR_SUCCESS) return loadError_;
+  if (Load() != ERROR_SUCCESS) return loadError_;
   return configureProductEx_(productCode.c_str(), installLevel,
                              static_cast<INSTALLSTATE>(installState), commandLine.c_str());
 }

@@ -1,6 +1,7 @@
 // The Win32 binding of Installer. msi.dll is loaded from the system folder only, never from the
-// folder the executable was started from, and its entry points are resolved once. When the library
-// or an entry point cannot be had, each operation fails with the load's error code.
+// folder the executable was started from, at the first operation, and its entry points are
+// resolved once. When the library or an entry point cannot be had, each operation fails with the
+// load's error code.
 #pragma once
 
 #include <windows.h>
@@ -32,6 +33,9 @@ class Win32Installer final : public Installer {
                               int32_t installState, const std::wstring& commandLine) override;
 
  private:
+  uint32_t Load();
+
+  bool loaded_ = false;
   HMODULE library_ = nullptr;
   uint32_t loadError_ = ERROR_SUCCESS;
   decltype(&::MsiGetSummaryInformationW) getSummaryInformation_ = nullptr;

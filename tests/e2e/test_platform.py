@@ -1,0 +1,64 @@
+"""How the updater binds to the platform's installer service: msi.dll comes from the system folder
+only, never from the folder the update was started from, and an installer service that cannot be
+loaded is reported like any installer failure."""
+
+import os
+import shutil
+import unittest
+
+import fixtures
+import harness
+from catalogue import expected_box, shown
+from updates import build_update, windows_runner, work_folder
+
+
+class InstallerLibrary(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.env = harness.shared_env()
+        cls.run_windows = staticmethod(windows_runner(cls.env))
+        cls.folder = work_folder(cls.env, "platform")
+
+    def product_and_update(self, name, folder):
+        code, upgrade = fixtures.new_guid(), fixtures.new_guid()
+        msi = fixtures.build_product_msi(self.folder, code, name, 1033, "1.0.0.0",
+                                         upgrade_code=upgrade)
+        fixtures.install_product(self.run_windows, msi)
+        patch = fixtures.make_patch(self.run_windows, os.path.join(self.folder, name + ".msp"),
+                                    targets=code, versions="2.0.0.0;1.0.0.0",
+                                    transform=("1.0.0.0", "2.0.0.0", code, upgrade))
+        return code, build_update(os.path.join(folder, "update.exe"), str(patch))
+
+    def test_a_planted_msi_dll_beside_the_update_is_never_loaded(self):
+        downloads = work_folder(self.env, "downloads")
+        code, exe = self.product_and_update("Planted Suite", downloads)
+        shutil.copy(harness.artefact("tests", "drivers", "planted", "msi.dll"), downloads)
+        marker = os.path.join(self.folder, "planted-loaded")
+        # Native DLLs first, as a machine where the search order would honour the plant.
+        extra = {"PLANTED_MSI_MARKER": self.env.to_windows_path(marker),
+                 "WINEDLLOVERRIDES": "msi=n,b;mscoree,mshtml="}
+
+        # The plant works: a program that loads msi.dll the ordinary way picks it up.
+        control = shutil.copy(harness.artefact("tests", "drivers", "load_library.exe"), downloads)
+        self.assertEqual(self.env.run(control, ["msi.dll"], extra_env=extra).stdout.strip(),
+                         "loaded")
+        self.assertTrue(os.path.exists(marker), "the planted msi.dll was not loadable at all")
+        os.remove(marker)
+
+        result = self.env.run(exe, [], extra_env=extra)
+        self.assertEqual(result.exit_code, 0)
+        self.assertFalse(os.path.exists(marker), "the update loaded the planted msi.dll")
+        self.assertEqual(shown(result.boxes), [expected_box(1033, 301, "Planted Suite")])
+        self.assertEqual(fixtures.query_product(self.run_windows, code)["version"], "2.0.0.0")
+
+    def test_installer_service_that_cannot_be_loaded(self):
+        code, exe = self.product_and_update("Unloadable Suite", work_folder(self.env, "noload"))
+        result = self.env.run(exe, [], extra_env={"WINEDLLOVERRIDES": "msi=;mscoree,mshtml="})
+        self.assertEqual(result.exit_code, 0)
+        error_mod_not_found = 126
+        self.assertEqual(shown(result.boxes), [expected_box(1033, 300, error_mod_not_found)])
+        self.assertEqual(fixtures.query_product(self.run_windows, code)["version"], "1.0.0.0")
+
+
+if __name__ == "__main__":
+    unittest.main()
