@@ -1,0 +1,443 @@
+#!/usr/bin/python3
+"""Prints the updater's speed and size figures under Wine, each beside its goal. It is not a test:
+it asserts nothing, and a figure that misses its goal is printed as missed.
+
+  /usr/bin/python3 tools/bench.py [--runs N]     (scripts/bench builds first and then runs this)
+
+Every Windows program runs in one WineEnv of the end-to-end harness (one prefix, one persistent
+wineserver, Xvfb). Each figure is measured --runs times (default 7) and shown as the median with
+the spread (min to max). Wall-clock times on a shared machine move with its load, so the load
+average is printed with the figures, and the extraction is also shown in CPU time and as the
+payload's write() alone timed by strace, which the load moves less. Peak memory comes from GNU
+time (/usr/bin/time, Debian package "time").
+
+Needs the x64 build (build/x64: the updater, its tools and the message-box watcher) and the x86
+updater (build/x86/updater.exe).
+"""
+
+import argparse
+import filecmp
+import os
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+os.environ.setdefault("UPDATER_BUILD_X64", os.path.join(ROOT, "build", "x64"))
+
+import fixtures  # noqa: E402
+import harness  # noqa: E402
+from updates import build_update, random_file, windows_runner  # noqa: E402
+
+MIB = 1 << 20
+GNU_TIME = "/usr/bin/time"
+STRACE = shutil.which("strace")
+X86_UPDATER = os.path.join(ROOT, "build", "x86", "updater.exe")
+X64_UPDATER = os.path.join(ROOT, "build", "x64", "updater.exe")
+
+
+# -------------------------------------------------------------------------------- formatting
+
+
+class Series:
+    """Repeated measurements of one quantity."""
+
+    def __init__(self, values):
+        self.values = list(values)
+
+    @property
+    def median(self):
+        return statistics.median(self.values)
+
+    def spread(self, unit):
+        return f"{unit(min(self.values))} to {unit(max(self.values))}"
+
+
+def ms(seconds):
+    return f"{seconds * 1000:.0f} ms"
+
+
+def mib(kib):
+    return f"{kib / 1024:.1f} MiB"
+
+
+def goal_word(met):
+    return "met" if met else "MISSED"
+
+
+class Table:
+    def __init__(self):
+        self.rows = []
+
+    def add(self, figure, median, spread, goal, met):
+        self.rows.append((figure, median, spread, goal, "-" if met is None else goal_word(met)))
+
+    def print(self):
+        header = ("Figure", "Median", "Spread (min to max)", "Goal", "Met")
+        widths = [max(len(str(r[i])) for r in [header, *self.rows]) for i in range(5)]
+
+        def line(cells):
+            return "  ".join(str(c).ljust(w) for c, w in zip(cells, widths)).rstrip()
+
+        print(line(header))
+        print("  ".join("-" * w for w in widths))
+        for row in self.rows:
+            print(line(row))
+
+
+# ----------------------------------------------------------------------------------- running
+
+
+class Runner:
+    """Runs programs in the environment and times them from outside: wall clock from the start
+    of the process to its end, and its CPU time from wait4 (the Windows process is the wine64
+    Unix process, so this is the program's own CPU time, not the wineserver's)."""
+
+    def __init__(self, env, scratch):
+        self.env = env
+        self.scratch = scratch
+        # The timed runs are started here rather than through env.wine() or env.run(), which
+        # wait with a time limit: Python then polls the process every 50 ms, and each time would
+        # be rounded up to that step.
+        self.environment = env._base_env()
+        self.errors = os.path.join(scratch, "stderr")
+
+    def timed(self, argv, wrapper=(), timeout=180):
+        # Standard error goes to a file, not a pipe: a Wine process may leave a system process
+        # holding the pipe open after it ends.
+        with open(self.errors, "wb") as errors:
+            started = time.perf_counter()
+            proc = subprocess.Popen([*wrapper, *argv], env=self.environment,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                    stderr=errors, start_new_session=True)
+            timer = threading.Timer(timeout, os.killpg, (proc.pid, signal.SIGKILL))
+            timer.start()
+            try:
+                _, status, usage = os.wait4(proc.pid, 0)
+            finally:
+                timer.cancel()
+            wall = time.perf_counter() - started
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        if proc.returncode != 0:
+            with open(self.errors, "rb") as f:
+                detail = f.read().decode(errors="replace")[-1000:]
+            raise RuntimeError(f"{argv} failed with {proc.returncode} after {wall:.1f} s: "
+                               f"{detail}")
+        return wall, usage.ru_utime + usage.ru_stime
+
+    def windows(self, exe, *args, wrapper=(), timeout=180):
+        return self.timed([harness.WINE64, exe, *args], wrapper, timeout)
+
+    def watched(self, exe, *args):
+        """Runs exe with the harness's message-box watcher started before it and stopped after
+        it, both outside the timing; gives the time and the boxes the watcher saw."""
+        run_dir = tempfile.mkdtemp(prefix="watched-", dir=self.scratch)
+        watcher = self.env._start_watcher(run_dir, ())
+        try:
+            seconds, _ = self.windows(exe, *args)
+        finally:
+            boxes = self.env._stop_watcher(watcher, run_dir)
+        return seconds, boxes
+
+    def peak_kib(self, exe, *args):
+        """Peak resident set of the wine64 process running exe, from GNU time (%M, KiB)."""
+        out = os.path.join(self.scratch, "gnu-time.txt")
+        self.windows(exe, *args, wrapper=(GNU_TIME, "-f", "%M", "-o", out))
+        with open(out) as f:
+            return int(f.read().split()[-1])
+
+
+def remove(path):
+    if os.path.exists(path):
+        os.remove(path)
+
+
+def note(text):
+    print(f"  {text}", flush=True)
+
+
+def heading(text):
+    load = " ".join(f"{x:.2f}" for x in os.getloadavg())
+    print(f"{text}  [load average {load}]", flush=True)
+
+
+# ------------------------------------------------------------------------------------ figures
+
+
+def payload_write_seconds(runner, exe, extracted, payload_size):
+    """The time of the write() calls that put the payload into the file during "/e", as strace
+    sees them: the extraction itself, without the start-up and the exit of the process around
+    it, whose noise is larger than the write on a loaded machine. Only write() stops the process
+    (seccomp filter), so the rest of the run goes at full speed."""
+    trace = os.path.join(runner.scratch, "strace.txt")
+    runner.windows(exe, "/e", extracted, wrapper=(STRACE, "--seccomp-bpf", "-f", "-T", "-e",
+                                                  "trace=write", "-o", trace))
+    written, seconds = 0, 0.0
+    with open(trace) as f:
+        for line in f:
+            match = re.search(r"\) += (\d+) <([\d.]+)>$", line.strip())
+            if match and int(match.group(1)) >= MIB:
+                written += int(match.group(1))
+                seconds += float(match.group(2))
+    return seconds if written == payload_size else None
+
+
+def extraction(runner, work, runs, table):
+    heading("1. Extraction of a 64 MiB payload (x64): '/e PATH' minus '/pi', against cp")
+    payload = random_file(work, "payload-64.bin", 64 * MIB)
+    exe = build_update(os.path.join(work, "update-64.exe"), payload)
+    extracted = os.path.join(work, "extracted.msp")
+    copied = os.path.join(work, "copied.bin")
+    # The difference of two process times is much noisier than either, so it gets more pairs.
+    pairs = 3 * runs
+
+    # One untimed round reads the executable and the payload into the page cache, so that every
+    # timed run, the updater's and cp's alike, starts from warm sources.
+    remove(extracted)
+    runner.windows(exe, "/pi")
+    runner.windows(exe, "/e", extracted)
+    same = filecmp.cmp(payload, extracted, shallow=False)
+    runner.windows(X64_UPDATER, "/pi")
+
+    wall = {"pi": [], "e": [], "cp": [], "bare": []}
+    cpu = {"pi": [], "e": [], "cp": [], "bare": []}
+    steps = {
+        "pi": lambda: runner.windows(exe, "/pi"),
+        "e": lambda: runner.windows(exe, "/e", extracted),
+        "cp": lambda: runner.timed(["cp", payload, copied]),
+        "bare": lambda: runner.windows(X64_UPDATER, "/pi"),
+    }
+    for i in range(pairs):
+        remove(extracted)
+        remove(copied)
+        # The order alternates: a run right after another one meets the clean-up of the first.
+        for name in (steps if i % 2 == 0 else reversed(steps)):
+            seconds, cpu_seconds = steps[name]()
+            wall[name].append(seconds)
+            cpu[name].append(cpu_seconds)
+    writes = []
+    if STRACE:
+        for _ in range(runs):
+            remove(extracted)
+            writes.append(payload_write_seconds(runner, exe, extracted, 64 * MIB))
+    remove(extracted)
+    remove(copied)
+
+    # Each /e is paired with the /pi of the same round, which shares its machine state.
+    cost = Series(e - p for e, p in zip(wall["e"], wall["pi"]))
+    cost_cpu = Series(e - p for e, p in zip(cpu["e"], cpu["pi"]))
+    image_load = Series(p - b for p, b in zip(wall["pi"], wall["bare"]))
+    start_up, whole, bare = Series(wall["pi"]), Series(wall["e"]), Series(wall["bare"])
+    cp, cp_cpu = Series(wall["cp"]), Series(cpu["cp"])
+    ratio = cost.median / cp.median
+    note(f"extracted file equals the payload: {'yes' if same else 'NO'}; {pairs} rounds")
+    note(f"'/e PATH'             median {ms(whole.median)}  ({whole.spread(ms)})")
+    note(f"'/pi' (start-up)      median {ms(start_up.median)}  ({start_up.spread(ms)})")
+    note(f"extraction, /e - /pi  median {ms(cost.median)}  ({cost.spread(ms)}); "
+         f"CPU time {ms(cost_cpu.median)} ({cost_cpu.spread(ms)})")
+    note(f"cp                    median {ms(cp.median)}  ({cp.spread(ms)}); "
+         f"CPU time {ms(cp_cpu.median)} ({cp_cpu.spread(ms)})")
+    note("cp and the updater both write a fresh file (the previous one removed before the run) "
+         "on the same filesystem, from a source already in the page cache; neither syncs and "
+         "no cache is dropped. cp 9.1 copies in the kernel (copy_file_range).")
+    note(f"ratio {ratio:.2f}x cp (goal: within 1.5x): {goal_word(ratio <= 1.5)}; "
+         f"in CPU time {cost_cpu.median / cp_cpu.median:.2f}x")
+    table.add("1. extraction of 64 MiB (/e - /pi)", ms(cost.median), cost.spread(ms),
+              "<= 1.5x cp", ratio <= 1.5)
+    table.add("   cp of the same 64 MiB", ms(cp.median), cp.spread(ms), "", None)
+    table.add("   ratio extraction / cp", f"{ratio:.2f}x", "", "<= 1.5x", ratio <= 1.5)
+    if writes and None not in writes:
+        writes = Series(writes)
+        write_ratio = writes.median / cp.median
+        note(f"the payload's write() alone (strace -T, {runs} runs) median {ms(writes.median)} "
+             f"({writes.spread(ms)}): {write_ratio:.2f}x cp, {goal_word(write_ratio <= 1.5)}")
+        table.add("   write() of the payload (strace)", ms(writes.median), writes.spread(ms),
+                  "<= 1.5x cp", write_ratio <= 1.5)
+    elif writes:
+        note("strace did not show the payload written in writes of 1 MiB or more")
+    note(f"'/pi' without payload median {ms(bare.median)}  ({bare.spread(ms)}): the payload "
+         f"adds {ms(image_load.median)} ({image_load.spread(ms)}) to the start-up; Wine reads "
+         f"the image in when it loads it")
+    table.add("   start-up added by the payload", ms(image_load.median), image_load.spread(ms),
+              "(none set)", None)
+    return exe
+
+
+def peak_memory(runner, work, exe64, runs, table):
+    heading("2. Peak resident memory of the extracting process (GNU time %M on wine64)")
+    extracted = os.path.join(work, "extracted.msp")
+    payload16 = random_file(work, "payload-16.bin", 16 * MIB)
+    exe16 = build_update(os.path.join(work, "update-16.exe"), payload16)
+
+    def peaks(exe, *args, count=runs):
+        values = []
+        for _ in range(count):
+            remove(extracted)
+            values.append(runner.peak_kib(exe, *args))
+        remove(extracted)
+        return Series(values)
+
+    peak64 = peaks(exe64, "/e", extracted)
+    peak16 = peaks(exe16, "/e", extracted, count=3)
+    start64 = peaks(exe64, "/pi", count=3)
+    bare = peaks(X64_UPDATER, "/pi", count=3)
+    limit = 64 * 1024 + 32 * 1024
+    note(f"'/e' 64 MiB payload  median {mib(peak64.median)}  ({peak64.spread(mib)})")
+    note(f"'/e' 16 MiB payload  median {mib(peak16.median)}  ({peak16.spread(mib)})")
+    note(f"'/pi' 64 MiB payload median {mib(start64.median)}; without payload "
+         f"{mib(bare.median)}")
+    # The peak follows the payload size only if the process GNU time waits for is the one that
+    # holds the payload, the Windows process itself.
+    growth = (peak64.median - peak16.median) / 1024
+    inside = abs(growth - 48) < 8
+    note(f"the 48 MiB larger payload raises the peak by {growth:.1f} MiB: " +
+         ("the Windows process runs inside the wine64 process GNU time measures" if inside else
+          "NOT as expected; GNU time may not be measuring the Windows process"))
+    loaded = (start64.median - bare.median) / 1024
+    note(f"the payload raises the peak of '/pi', which does nothing, by {loaded:.1f} MiB: "
+         f"what Wine holds of the image from loading it, before the updater runs; "
+         f"'/e' adds {(peak64.median - start64.median) / 1024:.1f} MiB to that")
+    met = peak64.median < limit
+    note(f"goal: below payload + 32 MiB = {mib(limit)}: {goal_word(met)}")
+    table.add("2. peak RSS, /e of 64 MiB", mib(peak64.median), peak64.spread(mib),
+              f"< {mib(limit)}", met)
+
+
+def update_run(runner, env, work, runs, table):
+    heading("3. A whole update run against 'msiexec /p patch.msp /qn' on the same product state")
+    run = windows_runner(env)
+    code = fixtures.derived_guid("bench", "product")
+    upgrade = fixtures.derived_guid("bench", "upgrade")
+    base, target = "3.0.0.0", "3.0.1.0"
+    msi = fixtures.build_product_msi(work, code, "Bench Product", 1033, base,
+                                     upgrade_code=upgrade)
+    msp = fixtures.make_patch(run, os.path.join(work, "bench.msp"), targets=code,
+                              versions=f"{target};{base}",
+                              patch_code=fixtures.derived_guid("bench", "patch"),
+                              transform=(base, target, code, upgrade))
+    exe = build_update(os.path.join(work, "update-patch.exe"), str(msp))
+    msp_windows = fixtures.windows_path(msp)
+
+    def version():
+        return fixtures.query_product(run, code)["version"]
+
+    def fresh_product():
+        fixtures.install_product(run, msi)
+        found = version()
+        if found != base:
+            raise RuntimeError(f"the reinstalled product is at {found}, not {base}")
+
+    def remove_product():
+        fixtures.uninstall_product(run, code)
+
+    log = os.path.join(env.temp_dir, "Bench Product SP1.log")
+    remove(log)
+    walls = {"updater": [], "msiexec": []}
+    cpus = {"updater": [], "msiexec": []}
+    unpatched = 0
+    commands = {
+        # "/q": no message box, so no watcher is needed and none is timed. A box would hold the
+        # run until its time limit, and the bench would stop there with an error.
+        "updater": lambda: runner.windows(exe, "/q", timeout=60),
+        "msiexec": lambda: runner.windows("msiexec", "/p", msp_windows, "/qn", timeout=60),
+    }
+    for i in range(runs + 1):
+        # The order alternates so that neither side always follows the same step.
+        for name in (("updater", "msiexec") if i % 2 == 0 else ("msiexec", "updater")):
+            fresh_product()
+            wall, cpu = commands[name]()
+            if version() != target:
+                unpatched += 1
+            if i > 0:  # the first round is a warm-up and is not counted
+                walls[name].append(wall)
+                cpus[name].append(cpu)
+            remove_product()
+    updater_runs, msiexec_runs = Series(walls["updater"]), Series(walls["msiexec"])
+    updater_cpu, msiexec_cpu = Series(cpus["updater"]), Series(cpus["msiexec"])
+    ratio = updater_runs.median / msiexec_runs.median
+    note("the product is installed fresh (msiexec /i) before and removed (msiexec /x) after "
+         "each timed run, outside the timing; the updater runs with /q, so it shows no box and "
+         "no watcher runs for either side")
+    if os.path.exists(log):
+        note("the updater also writes its verbose installer log; msiexec was given no /l")
+    note(f"runs that left the product unpatched: {unpatched} (of {2 * (runs + 1)})")
+    note(f"updater /q         median {ms(updater_runs.median)}  ({updater_runs.spread(ms)}); "
+         f"CPU time {ms(updater_cpu.median)}")
+    note(f"msiexec /p ... /qn median {ms(msiexec_runs.median)}  ({msiexec_runs.spread(ms)}); "
+         f"CPU time {ms(msiexec_cpu.median)}")
+    note(f"ratio {ratio:.2f}x (goal: within 1.3x): {goal_word(ratio <= 1.3)}")
+    table.add("3. update run, updater /q", ms(updater_runs.median), updater_runs.spread(ms),
+              "<= 1.3x msiexec", ratio <= 1.3)
+    table.add("   msiexec /p patch.msp /qn", ms(msiexec_runs.median), msiexec_runs.spread(ms),
+              "", None)
+    table.add("   ratio updater / msiexec", f"{ratio:.2f}x", "", "<= 1.3x", ratio <= 1.3)
+
+
+def information_report(runner, work, runs, table):
+    heading("4. '/i' on an executable with three 32 MiB payloads (random bytes)")
+    payloads = [random_file(work, f"payload-32-{i}.bin", 32 * MIB) for i in range(3)]
+    exe = build_update(os.path.join(work, "update-3x32.exe"), *payloads)
+    runner.watched(exe, "/i")  # warm-up: the page cache and the prefix's first box
+    report, start_up, box_counts = [], [], set()
+    for _ in range(runs):
+        seconds, boxes = runner.watched(exe, "/i")
+        report.append(seconds)
+        box_counts.add(len(boxes))
+        start_up.append(runner.windows(exe, "/pi")[0])
+    report, start_up = Series(report), Series(start_up)
+    note("the watcher starts before the updater and stops after it, outside the timing; the "
+         "time it takes to find and close the report box is inside the figure")
+    note(f"boxes per run: {', '.join(str(n) for n in sorted(box_counts))}")
+    note(f"'/i'  median {ms(report.median)}  ({report.spread(ms)})")
+    note(f"'/pi' median {ms(start_up.median)}  ({start_up.spread(ms)}) on the same executable")
+    table.add("4. /i, three 32 MiB payloads", ms(report.median), report.spread(ms),
+              "(none set)", None)
+
+
+def executable_size(table):
+    heading("5. Size of the x86 executable without payloads")
+    size = os.path.getsize(X86_UPDATER)
+    met = size < 512 * 1024
+    note(f"{os.path.relpath(X86_UPDATER, ROOT)}: {size:,} bytes = {size / 1024:.1f} KiB "
+         f"(goal: under 512 KiB): {goal_word(met)}")
+    table.add("5. x86 updater.exe size", f"{size:,} B = {size / 1024:.1f} KiB", "",
+              "< 512 KiB", met)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--runs", type=int, default=7, help="measurements per figure")
+    options = parser.parse_args()
+    if options.runs < 1:
+        parser.error("--runs must be at least 1")
+
+    started = time.monotonic()
+    table = Table()
+    print(f"bench: {options.runs} runs per figure; load average at start "
+          f"{' '.join(f'{x:.2f}' for x in os.getloadavg())} on {os.cpu_count()} CPUs",
+          flush=True)
+    with harness.WineEnv() as env:
+        print(f"bench: Wine environment ready in {env.startup_seconds:.1f} s", flush=True)
+        work = tempfile.mkdtemp(prefix="bench-", dir=env.root)
+        runner = Runner(env, work)
+        exe64 = extraction(runner, work, options.runs, table)
+        peak_memory(runner, work, exe64, options.runs, table)
+        update_run(runner, env, work, options.runs, table)
+        information_report(runner, work, options.runs, table)
+    executable_size(table)
+    print()
+    table.print()
+    print(f"\nbench: done in {time.monotonic() - started:.0f} s; load average at end "
+          f"{' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
