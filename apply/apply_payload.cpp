@@ -4,6 +4,7 @@
 #include "inspection/summary.h"
 #include "messages/catalogue.h"
 #include "payload/derived_name.h"
+#include "payload/full_path.h"
 #include "payload/work_folder.h"
 
 namespace updater {
@@ -143,13 +144,19 @@ PayloadOutcome PayloadApplier::ApplyPayload(const std::wstring& resourceName,
       break;
   }
   const PayloadFile payloadFile(system_, payloadPath, std::move(held));
+  // The installer service is handed the copy by its full name, wherever the process stands.
+  std::wstring fullPath;
+  if (!GetFullPath(system_, payloadFile.path(), fullPath)) {
+    messages_.ShowMessage(failureMessageId);
+    return PayloadOutcome::Failed;
+  }
 
   EmptyApplicableProducts();
   TargetProductRecord templateRecord;
   std::wstring codes;
-  if (!ReadUpgradeAndTargetVersions(system_, installer_, payloadFile.path(),
-                                    templateRecord.upgradeVersion, templateRecord.targetVersions) ||
-      !ReadTargetProductCodes(system_, installer_, payloadFile.path(), codes)) {
+  if (!ReadUpgradeAndTargetVersions(system_, installer_, fullPath, templateRecord.upgradeVersion,
+                                    templateRecord.targetVersions) ||
+      !ReadTargetProductCodes(system_, installer_, fullPath, codes)) {
     messages_.ShowMessage(failureMessageId);
     return PayloadOutcome::Failed;
   }
@@ -165,13 +172,17 @@ PayloadOutcome PayloadApplier::ApplyPayload(const std::wstring& resourceName,
   PayloadOutcome outcome = PayloadOutcome::Failed;
   for (TargetProductRecord& record : applicableProducts_) {
     if (isGlobal) messages_.SetMessageProductName(record.productName);
-    system_.SetThreadLocaleId(static_cast<uint32_t>(ReadDecimal(record.language)));
+    // A language that names no locale the platform knows must not leave the messages in the
+    // previous product's language: the user's own language serves instead.
+    if (!system_.SetThreadLocaleId(static_cast<uint32_t>(ReadDecimal(record.language)))) {
+      system_.SetThreadLocaleId(kLocaleUserDefault);
+    }
     switch (Decide(record)) {
       case Decision::kUpToDate:
         ++upToDate;
         break;
       case Decision::kPatch:
-        if (PatchProduct(record, payloadFile.path(), workFolder, failureMessageId)) {
+        if (PatchProduct(record, fullPath, workFolder, failureMessageId)) {
           outcome = PayloadOutcome::Applied;
         }
         break;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "payload/derived_name.h"
+#include "payload/full_path.h"
 
 namespace updater {
 
@@ -18,16 +18,10 @@ SummaryHandle::SummaryHandle(SummaryHandle&& other) noexcept
 
 std::optional<SummaryHandle> OpenSummaryInformation(System& system, Installer& installer,
                                                     const std::wstring& packagePath) {
-  std::vector<wchar_t> fullPath(kMaxPathCapacity, L'\0');
-  const uint32_t length = system.FullPathName(packagePath, kMaxPathCapacity, fullPath.data());
-  if (length == 0) return std::nullopt;
-  if (length >= kMaxPathCapacity) {
-    system.SetLastErrorCode(kErrorFilenameExcedRange);
-    return std::nullopt;
-  }
+  std::wstring fullPath;
+  if (!GetFullPath(system, packagePath, fullPath)) return std::nullopt;
   MsiHandle handle = 0;
-  const uint32_t result =
-      installer.GetSummaryInformation(std::wstring(fullPath.data(), length), handle);
+  const uint32_t result = installer.GetSummaryInformation(fullPath, handle);
   if (result != 0) {
     system.SetLastErrorCode(result);
     return std::nullopt;

@@ -5,9 +5,11 @@
 namespace updater {
 namespace {
 
-// Creating anew fails this way when something already stands at the name.
-bool NameTaken(System& system, const std::wstring& path) {
-  return system.QueryPath(path) != PathState::kMissing;
+// Whether creating anew failed because something stands at the name. The creation's own error
+// tells of a link whose far end is missing, which the existence test follows and finds free.
+bool NameTaken(System& system, const std::wstring& path, uint32_t createError) {
+  return createError == kErrorFileExists || createError == kErrorAlreadyExists ||
+         system.QueryPath(path) != PathState::kMissing;
 }
 
 }  // namespace
@@ -42,11 +44,15 @@ ExtractStatus PayloadStore::WritePayload(std::wstring& target, const std::wstrin
   }
 
   std::unique_ptr<WritableFile> file = system_.CreateFileForWriting(target, temporary);
-  while (!file && temporary && NameTaken(system_, target)) {
-    if (!tempNames_.ChooseNextName(system_, target)) return ExtractStatus::kFailed;
+  while (!file) {
+    const uint32_t createError = system_.LastError();
+    if (!temporary || !NameTaken(system_, target, createError) ||
+        !tempNames_.ChooseNextName(system_, target)) {
+      system_.SetLastErrorCode(createError);
+      return ExtractStatus::kFailed;
+    }
     file = system_.CreateFileForWriting(target, true);
   }
-  if (!file) return ExtractStatus::kFailed;
 
   const size_t written = file->Write(payload->data(), payload->size());
   uint32_t error = system_.LastError();

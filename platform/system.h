@@ -25,6 +25,7 @@ inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorDiskFull = 112;
 inline constexpr uint32_t kErrorProcNotFound = 127;
 inline constexpr uint32_t kErrorFilenameExcedRange = 206;
+inline constexpr uint32_t kErrorAlreadyExists = 183;
 inline constexpr uint32_t kErrorMoreData = 234;
 inline constexpr uint32_t kErrorResourceTypeNotFound = 1813;
 inline constexpr uint32_t kErrorResourceNameNotFound = 1814;

@@ -78,6 +78,11 @@ class FakeSystem : public System {
     entries_[path] = std::move(entry);
   }
   void DenyAccess(const std::wstring& path) { denied_.insert(path); }
+  // A link whose far end does not exist: existence tests follow it and find nothing, while
+  // creating anew refuses the name.
+  void AddDanglingLink(const std::wstring& path) { danglingLinks_.insert(path); }
+  // A folder on a read-only volume: it can be listed but nothing can be created in it.
+  void MakeReadOnly(const std::wstring& folder) { readOnlyFolders_.insert(folder); }
   void RemoveEntry(const std::wstring& path) { entries_.erase(path); }
 
   void SetTempPath(std::wstring path) { tempPath_ = std::move(path); }
@@ -207,6 +212,14 @@ class FakeSystem : public System {
   std::unique_ptr<WritableFile> CreateFileForWriting(const std::wstring& path,
                                                      bool exclusive) override {
     creations_.emplace_back(path, exclusive);
+    if (danglingLinks_.count(path) && exclusive) {
+      lastError_ = kErrorFileExists;
+      return nullptr;
+    }
+    if (readOnlyFolders_.count(Parent(path))) {
+      lastError_ = kErrorAccessDenied;
+      return nullptr;
+    }
     if (denied_.count(path) || IsDirectory(path)) {
       lastError_ = kErrorAccessDenied;
       return nullptr;
@@ -318,6 +331,8 @@ class FakeSystem : public System {
   std::map<std::wstring, Entry> entries_;
   std::set<std::wstring> denied_;
   std::set<std::wstring> held_;
+  std::set<std::wstring> danglingLinks_;
+  std::set<std::wstring> readOnlyFolders_;
   std::map<std::wstring, std::optional<std::wstring>> environment_;
   std::wstring tempPath_ = L"C:\\Temp\\";
   std::optional<uint32_t> tempPathResult_;

@@ -359,6 +359,32 @@ TEST_F(ApplyPayloadTest, PayloadThatCannotBeHeldIsNotInstalled) {
   ExpectNoPayloadCopyLeft();
 }
 
+TEST_F(ApplyPayloadTest, LanguageThatNamesNoLocaleFallsBackToTheUsersLanguage) {
+  CarryPayload(kPayloadGlobal, std::wstring(kA) + L";" + kB, L"2.0;1.0");
+  installer.AddProduct(kA, L"Alpha", L"1031", L"1.5.0.0");
+  installer.AddProduct(kB, L"Beta", L"99999", L"1.5.0.0");
+  EXPECT_EQ(Apply(), PayloadOutcome::Failed);
+  ASSERT_EQ(system.boxes().size(), 2u);
+  EXPECT_EQ(system.boxes()[0].text, L"Falsche Version von Alpha");
+  EXPECT_EQ(system.boxes()[1].text, Text(308, L"Beta"));  // not in Alpha's German
+}
+
+TEST_F(ApplyPayloadTest, InstallerIsGivenTheFullPathOfTheCopy) {
+  system.AddDirectory(L"rel");
+  system.SetEnvironment(L"TMP", L"rel");  // a relative temporary folder
+  installer.readFile = [this](const std::wstring& path) {
+    const std::wstring prefix = L"C:\\Work\\";
+    return path.rfind(prefix, 0) == 0 ? system.ReadFile(path.substr(prefix.size())) : std::nullopt;
+  };
+  CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
+  installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
+  EXPECT_EQ(Apply(), PayloadOutcome::Applied);
+  ASSERT_EQ(installer.configurations().size(), 1u);
+  const std::wstring expected = L"PATCH=\"C:\\Work\\rel\\MSP2\" ";
+  EXPECT_EQ(installer.configurations()[0].commandLine.substr(0, expected.size()), expected);
+  EXPECT_FALSE(system.Exists(L"rel\\MSP2"));
+}
+
 TEST(BuildLogPath, Cases) {
   EXPECT_EQ(BuildLogPath(L"C:\\Temp", L"Sample Suite"), L"C:\\Temp\\Sample Suite SP1.log");
   EXPECT_EQ(BuildLogPath(L"c:", L"Suite"), L"c:\\Suite SP1.log");

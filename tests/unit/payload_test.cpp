@@ -186,6 +186,23 @@ TEST_F(Extraction, PlantedThingsAtTheNameAreNeverOpened) {
   for (const auto& [path, exclusive] : system.creations()) EXPECT_NE(path, L"C:\\Temp\\MSP2");
 }
 
+TEST_F(Extraction, DanglingLinkAtANameMovesOnToTheNext) {
+  system.AddDanglingLink(L"C:\\Temp\\MSP2");
+  std::wstring target;
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kWritten);
+  EXPECT_EQ(target, L"C:\\Temp\\MSP3");
+  EXPECT_FALSE(system.Exists(L"C:\\Temp\\MSP2"));
+}
+
+TEST_F(Extraction, ReadOnlyFolderReportsTheCreationError) {
+  system.MakeReadOnly(L"C:\\Temp");
+  std::wstring target;
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kFailed);
+  EXPECT_EQ(system.LastError(), kErrorAccessDenied);
+  EXPECT_EQ(system.creations().size(), 1u);
+  EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\").empty());
+}
+
 TEST_F(Extraction, SecondRequestGoesOnFromTheLastNumber) {
   std::wstring first, second;
   store.ExtractPayload(first, kPayloadGlobal, 0);
