@@ -15,9 +15,7 @@
 #include "inspection/target_product.h"
 #include "platform/win32_installer.h"
 #include "platform/win32_system.h"
-#include "tests/drivers/driver_output.h"
-
-using updater::drivers::Json;
+#include "tools/common/json_text.h"
 
 namespace {
 
@@ -55,7 +53,7 @@ int Hold(const std::wstring& source, const std::wstring& target, const std::wstr
       "{\"held\": %s, \"writeError\": %lu, \"deleteError\": %lu, \"renameError\": %lu, "
       "\"summaryRead\": %s, \"codes\": %s, \"configured\": %lu, \"deleteAfter\": %lu}\n",
       held ? "true" : "false", writeError, deleteError, renameError, summaryRead ? "true" : "false",
-      Json(codes).c_str(), static_cast<unsigned long>(configured), deleteAfter);
+      JsonText(codes).c_str(), static_cast<unsigned long>(configured), deleteAfter);
   return 0;
 }
 
@@ -84,8 +82,9 @@ int wmain(int argc, wchar_t** argv) {
     std::printf(
         "{\"codesRead\": %s, \"codes\": %s, \"codesError\": %lu, \"versionsRead\": %s, "
         "\"upgradeVersion\": %s, \"targetVersions\": %s, \"versionsError\": %lu}\n",
-        codesRead ? "true" : "false", Json(codes).c_str(), static_cast<unsigned long>(codesError),
-        versionsRead ? "true" : "false", Json(upgrade).c_str(), Json(targets).c_str(),
+        codesRead ? "true" : "false", JsonText(codes).c_str(),
+        static_cast<unsigned long>(codesError), versionsRead ? "true" : "false",
+        JsonText(upgrade).c_str(), JsonText(targets).c_str(),
         static_cast<unsigned long>(versionsError));
     return 0;
   }
@@ -95,8 +94,8 @@ int wmain(int argc, wchar_t** argv) {
     updater::QueryProductNameAndLanguage(installer, argument, name, language);
     const std::wstring version = updater::QueryInstalledVersion(installer, argument);
     std::printf("{\"installed\": %s, \"productName\": %s, \"language\": %s, \"version\": %s}\n",
-                installed ? "true" : "false", Json(name).c_str(), Json(language).c_str(),
-                Json(version).c_str());
+                installed ? "true" : "false", JsonText(name).c_str(), JsonText(language).c_str(),
+                JsonText(version).c_str());
     return 0;
   }
   if (command == L"os") {

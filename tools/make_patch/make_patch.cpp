@@ -2,6 +2,8 @@
 // ones. Wine implements neither MsiDatabaseGenerateTransformW nor MsiCreateTransformSummaryInfoW,
 // so the compound file, its string pools, the transforms and the summary information streams are
 // all written directly with ole32. Run with --help for the options.
+#include "../common/json_text.h"
+
 #include <objbase.h>
 #include <windows.h>
 
@@ -502,23 +504,6 @@ void WritePatch(const Options& o, const std::wstring& patchCode) {
     WriteTransform(root.get(), t, o.validation, o.transformTemplate);
   if (o.summary) WriteStream(root.get(), kSummaryStreamName, summary.Serialize());
   Check(root->Commit(STGC_DEFAULT), "IStorage::Commit");
-}
-
-std::string JsonText(const std::wstring& text) {
-  std::string out = "\"";
-  for (wchar_t c : text) {
-    if (c == L'"' || c == L'\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-      out += escape;
-    }
-  }
-  return out + "\"";
 }
 
 }  // namespace

@@ -14,28 +14,13 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include "../common/json_text.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::string Json(const std::wstring& text) {
-  std::string out = "\"";
-  for (wchar_t c : text) {
-    if (c == L'"' || c == L'\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-      out += escape;
-    }
-  }
-  return out + "\"";
-}
 
 // Calls an msi.dll getter that reports ERROR_MORE_DATA with the needed length, growing the
 // buffer until the whole value fits.
@@ -61,7 +46,7 @@ std::string InfoJson(const wchar_t* code, const wchar_t* property) {
                    DWORD* length) { return MsiGetProductInfoW(code, property, buffer, length); },
                value);
   return "{\"rc\": " + std::to_string(rc) +
-         ", \"value\": " + (rc == ERROR_SUCCESS ? Json(value) : std::string("null")) + "}";
+         ", \"value\": " + (rc == ERROR_SUCCESS ? JsonText(value) : std::string("null")) + "}";
 }
 
 std::string PatchesJson(const wchar_t* code) {
@@ -76,7 +61,7 @@ std::string PatchesJson(const wchar_t* code) {
                  transforms);
     if (rc != ERROR_SUCCESS) break;
     if (!list.empty()) list += ", ";
-    list += "{\"code\": " + Json(patch) + ", \"transforms\": " + Json(transforms) + "}";
+    list += "{\"code\": " + JsonText(patch) + ", \"transforms\": " + JsonText(transforms) + "}";
   }
   return "{\"rc\": " + std::to_string(rc) + ", \"list\": [" + list + "]}";
 }
@@ -86,11 +71,11 @@ int QueryProducts(int argc, wchar_t** argv) {
   for (int i = 2; i < argc; ++i) {
     const wchar_t* code = argv[i];
     if (i > 2) out += ", ";
-    out +=
-        "{\"code\": " + Json(code) + ", \"state\": " + std::to_string(MsiQueryProductStateW(code));
+    out += "{\"code\": " + JsonText(code) +
+           ", \"state\": " + std::to_string(MsiQueryProductStateW(code));
     for (const wchar_t* property : {L"ProductName", L"Language", L"VersionString"}) {
       std::wstring name = property;
-      out += ", " + Json(name) + ": " + InfoJson(code, property);
+      out += ", " + JsonText(name) + ": " + InfoJson(code, property);
     }
     out += ", \"patches\": " + PatchesJson(code) + "}";
   }
@@ -122,7 +107,7 @@ int QuerySummary(const wchar_t* path) {
     out += "\": {\"type\": ";
     out += std::to_string(type);
     if (type == VT_LPSTR) {
-      out += ", \"value\": " + Json(text);
+      out += ", \"value\": " + JsonText(text);
     } else if (type == VT_I2 || type == VT_I4) {
       out += ", \"value\": " + std::to_string(number);
     }
