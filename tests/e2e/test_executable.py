@@ -151,6 +151,25 @@ class PackagedUpdate(unittest.TestCase):
                 data = next(iter(res["MSP"][name].values()))
                 self.assertEqual(data, read_bytes(path), name)
 
+    def test_packaging_again_compiles_nothing_and_takes_a_100_mb_payload(self):
+        build = build_dir("x86")
+        compiled = [os.path.join(folder, name) for folder, _, names in os.walk(build)
+                    for name in names if name.endswith((".obj", ".res", ".a"))]
+        before = {path: os.stat(path).st_mtime_ns for path in compiled}
+        with tempfile.TemporaryDirectory() as work:
+            payload = os.path.join(work, "big.msp")
+            block = os.urandom(1 << 20)
+            with open(payload, "wb") as f:
+                for _ in range(100):
+                    f.write(block)
+            output = os.path.join(work, "update.exe")
+            subprocess.run([os.path.join(ROOT, "scripts", "build-update"), "--global", payload,
+                            "--output", output], check=True, capture_output=True)
+            data = next(iter(resources(pefile.PE(output))["MSP"]["IDR_MSP"].values()))
+            self.assertEqual(len(data), 100 << 20)
+            self.assertEqual(data, read_bytes(payload))
+        self.assertEqual({path: os.stat(path).st_mtime_ns for path in compiled}, before)
+
     def test_missing_or_empty_payload_is_refused_without_output(self):
         with tempfile.TemporaryDirectory() as work:
             empty = os.path.join(work, "empty.msp")
