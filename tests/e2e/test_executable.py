@@ -1,7 +1,6 @@
 """The shipped executable as a file: a PE32 GUI program with the manifest, the icon group, the
 fourteen string tables and, once packaged, its payloads byte for byte."""
 
-import importlib.util
 import os
 import struct
 import subprocess
@@ -10,23 +9,13 @@ import unittest
 
 import pefile
 
+from catalogue import check_strings
+from updates import read_bytes
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 6, 14, 16, 24
 LANGUAGES = [1028, 1029, 1031, 1033, 1036, 1038, 1040, 1041, 1042, 1045, 1046, 1049, 2052, 3082]
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll", "advapi32.dll"}
-
-
-def load_check_strings():
-    spec = importlib.util.spec_from_file_location(
-        "check_strings", os.path.join(ROOT, "tools", "check_strings.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def build_dir(arch):
@@ -109,7 +98,6 @@ class ShippedExecutable(unittest.TestCase):
         self.assertEqual(sorted(self.res[RT_ICON]), list(range(1, 17)))
 
     def test_string_tables_keep_their_invariants(self):
-        check_strings = load_check_strings()
         self.assertEqual(sorted(self.res[RT_STRING]), [19, 20])
         problems = []
         for block in (19, 20):
