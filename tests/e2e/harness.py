@@ -437,25 +437,37 @@ class WineEnv:
         return result
 
     def _start_watcher(self, run_dir, watcher_args):
+        # Wine now and then fails to start a process at all (the loader exits with 1 before the
+        # program runs); the watcher is test machinery, so such a start is tried again.
+        for attempt in range(1, 4):
+            watcher, error = self._try_start_watcher(run_dir, watcher_args)
+            if watcher:
+                return watcher
+            if attempt == 3:
+                raise WineError(error)
+        raise AssertionError("unreachable")
+
+    def _try_start_watcher(self, run_dir, watcher_args):
         ready = os.path.join(run_dir, "watcher.ready")
+        log = os.path.join(run_dir, "watcher.log")
         command = [WINE64, os.path.join(self.boxwatch_dir, "boxwatch.exe"),
                    "--out", self.to_windows_path(os.path.join(run_dir, "boxes.jsonl")),
                    "--stop-file", self.to_windows_path(os.path.join(run_dir, "watcher.stop")),
                    "--ready-file", self.to_windows_path(ready), *watcher_args]
-        watcher = self._spawn(command, self._base_env(), None, os.devnull,
-                              os.path.join(run_dir, "watcher.log"))
+        watcher = self._spawn(command, self._base_env(), None, os.devnull, log)
         deadline = time.monotonic() + 30
         while not os.path.exists(ready):
             if watcher.poll() is not None:
                 self._running.discard(watcher)
-                raise WineError(f"boxwatch exited with {watcher.returncode} before it was ready")
+                return None, (f"boxwatch exited with {watcher.returncode} before it was ready: "
+                              f"{_read(log)[-2000:]}")
             if time.monotonic() > deadline:
                 _kill_group(watcher)
                 watcher.wait()
                 self._running.discard(watcher)
                 raise WineError("boxwatch was not ready within 30 s")
             time.sleep(0.005)
-        return watcher
+        return watcher, None
 
     def _stop_watcher(self, watcher, run_dir):
         with open(os.path.join(run_dir, "watcher.stop"), "wb"):
