@@ -145,6 +145,24 @@ class Signed(unittest.TestCase):
         result = self.verify(tampered)
         self.assertNotEqual(result.returncode, 0, result.stdout)
 
+    def test_the_signature_is_added_to_the_reproducible_update_and_nothing_else(self):
+        unsigned = build_update(os.path.join(self.folder, "unsigned.exe"), self.payload)
+        stripped = os.path.join(self.folder, "stripped.exe")
+        subprocess.run(["osslsigncode", "remove-signature", "-in", self.exe, "-out", stripped],
+                       check=True, capture_output=True)
+        self.assertEqual(read_bytes(stripped), read_bytes(unsigned))
+        # With its signing time fixed, signing is reproducible as well.
+        os.environ["SOURCE_DATE_EPOCH"] = "1700000000"
+        try:
+            signed = [build_update(os.path.join(self.folder, f"fixed-{i}.exe"), self.payload,
+                                   extra=["--sign-cert", self.cert, "--sign-key", self.key])
+                      for i in range(2)]
+        finally:
+            del os.environ["SOURCE_DATE_EPOCH"]
+        self.assertEqual(read_bytes(signed[0]), read_bytes(signed[1]))
+        self.assertNotEqual(read_bytes(signed[0]), read_bytes(self.exe))
+        self.assertEqual(self.verify(signed[0]).returncode, 0)
+
     def test_signed_update_extracts_its_payload_byte_for_byte(self):
         target = os.path.join(work_folder(self.env, "signed-out"), "Fix.msp")
         result = self.env.run(self.exe, ["/e", self.env.to_windows_path(target)])
