@@ -52,13 +52,14 @@ def report(os_line, global_section=("", ""), language_pack=("", ""), product_spe
             "Product Specific MSP\n\n" + section(os_line, *product_specific))
 
 
+@harness.each_build
 class InformationReport(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.env = harness.shared_env()
         run = windows_runner(cls.env)
         cls.folder = work_folder(cls.env, "report")
-        driver = harness.artefact("tests", "drivers", "inspection_driver.exe")
+        driver = cls.build.artefact("tests", "drivers", "inspection_driver.exe")
         values = json.loads(cls.env.wine([driver, "os", "-"]).stdout)
         description, version = describe_os(values)
         cls.os_line = f"{description}({version})"

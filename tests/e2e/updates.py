@@ -4,13 +4,18 @@ import os
 import subprocess
 import tempfile
 
+import harness
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD_UPDATE = os.path.join(ROOT, "scripts", "build-update")
 
 
 def build_update(output, global_payload=None, language_pack=None, product_specific=None,
-                 arch="x64"):
-    """Packages the given payload files (paths or None) into the executable at output."""
+                 arch=None):
+    """Packages the given payload files (paths or None) into the executable at output, around
+    the updater of `arch` ("x86" or "x64"; by default harness.current_build())."""
+    arch = arch or harness.current_build().name
+    harness.note_build_used(arch)
     args = [BUILD_UPDATE, "--arch", arch, "--output", output]
     for option, path in (("--global", global_payload), ("--language-pack", language_pack),
                          ("--product-specific", product_specific)):
