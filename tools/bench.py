@@ -15,7 +15,9 @@ Figures 1 to 4 are given for each build of the updater that runs here: the shipp
 (a 32-bit process under Wine's 32-bit loader) and x64, side by side. Where the kernel does not run
 32-bit programs the bench says so in one line and gives the x64 figures alone. Figure 6, the
 largest payload the x86 build carries and still extracts byte for byte, is measured by packaging
-and extracting a few sizes (starting at 1 GiB, going up or down a ladder, at most four sizes).
+and extracting a few sizes (starting at 1 GiB, going up or down a ladder of 256 MiB to 1.75 GiB,
+at most three sizes): a 32-bit process has 2 GiB of address space for the image and everything
+else.
 
 Needs the x64 build (build/x64: the updater, its tools and the message-box watcher) and the x86
 build (build/x86: the updater, and the watcher's 32-bit hook).
@@ -49,7 +51,7 @@ STRACE = shutil.which("strace")
 X86_UPDATER = os.path.join(ROOT, "build", "x86", "updater.exe")
 # Payload sizes tried for the largest payload the x86 build carries, in MiB; the search starts
 # at 1 GiB.
-CARRY_LADDER = [256, 512, 1024, 1536, 1792, 2048]
+CARRY_LADDER = [256, 512, 1024, 1536, 1792]
 CARRY_START = 1024
 
 
@@ -503,12 +505,12 @@ def carried_payload(runner, work, build, start_mib, table):
             note(f"{size_mib:,} MiB: {time.monotonic() - started:.0f} s for packaging and '/e'")
 
     # Up the ladder from the start while the build extracts, down it while it does not; at
-    # most four sizes.
+    # most three sizes.
     index = ladder.index(start_mib)
     ok, detail = attempt(ladder[index])
     outcomes[ladder[index]] = (ok, detail)
     step = 1 if ok else -1
-    while ok is not None and len(outcomes) < 4 and 0 <= index + step < len(ladder):
+    while ok is not None and len(outcomes) < 3 and 0 <= index + step < len(ladder):
         index += step
         result, detail = attempt(ladder[index])
         outcomes[ladder[index]] = (result, detail)
@@ -516,12 +518,19 @@ def carried_payload(runner, work, build, start_mib, table):
             break
     for size, (result, detail) in sorted(outcomes.items()):
         note(f"{size:,} MiB payload: {detail}")
-    good = [s for s, (r, _) in outcomes.items() if r]
-    bad = [s for s, (r, _) in outcomes.items() if r is False]
-    largest = f"{max(good):,} MiB" if good else "none tried"
-    beyond = (f"{min(s for s in bad if not good or s > max(good)):,} MiB fails"
-              if any(not good or s > max(good) for s in bad) else
-              "no larger size tried" if good and max(good) == ladder[-1] else "larger: not tried")
+    good = sorted(size for size, (result, _) in outcomes.items() if result)
+    bad = sorted(size for size, (result, _) in outcomes.items() if result is False)
+    above = [size for size in bad if not good or size > good[-1]]
+    if good:
+        largest = f"{good[-1]:,} MiB"
+    else:
+        largest = f"below {bad[0]:,} MiB" if bad else "not measured"
+    if above:
+        beyond = f"{above[0]:,} MiB fails"
+    elif good and good[-1] == ladder[-1]:
+        beyond = "top of the ladder; larger not tried"
+    else:
+        beyond = "larger: not tried"
     note(f"largest measured to extract: {largest}; {beyond} (sizes tried: "
          f"{', '.join(f'{s:,}' for s in sorted(outcomes))} MiB)")
     table.add(f"6. {build.name}: largest payload extracted", largest, beyond, "(none set)", None)

@@ -1,8 +1,8 @@
 // Global window-procedure hook that boxwatch installs. Wine (like Windows) maps this DLL into every
 // GUI process on the desktop of its own bitness: the 64-bit build is installed by boxwatch.exe, the
-// 32-bit build by boxhook32.exe on its behalf. When a message box finishes WM_INITDIALOG, the hook copies the
-// MessageBox style the caller passed onto the box window as a property, which the watcher can read
-// from its own process: the style is otherwise lost once the box is laid out.
+// 32-bit build by boxhook32.exe on its behalf. When a message box finishes WM_INITDIALOG, the hook
+// copies the MessageBox style the caller passed onto the box window as properties, which the
+// watcher can read from its own process: the style is otherwise lost once the box is laid out.
 
 #include <windows.h>
 

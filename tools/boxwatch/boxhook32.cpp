@@ -46,8 +46,8 @@ int wmain(int argc, wchar_t** argv) {
   if (!ready || !stop || !parent) return 2;
 
   HMODULE module = LoadLibraryW(DllBesideSelf().c_str());
-  auto proc = module ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(
-                           GetProcAddress(module, kBoxWatchHookExport)))
+  auto proc = module ? reinterpret_cast<HOOKPROC>(
+                           reinterpret_cast<void*>(GetProcAddress(module, kBoxWatchHookExport)))
                      : nullptr;
   HHOOK hook = proc ? SetWindowsHookExW(WH_CALLWNDPROCRET, proc, module, 0) : nullptr;
   if (!hook) {

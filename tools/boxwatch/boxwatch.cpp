@@ -264,8 +264,7 @@ class Watcher {
     } else {
       json.Null("bits");
     }
-    json
-        .Int("hwnd", static_cast<int64_t>(reinterpret_cast<ULONG_PTR>(box)))
+    json.Int("hwnd", static_cast<int64_t>(reinterpret_cast<ULONG_PTR>(box)))
         .Str("source", style ? L"hook" : L"window");
     const std::string line = json.Line();
     DWORD written = 0;
@@ -329,8 +328,8 @@ class Hook32 {
                          SYNCHRONIZE, TRUE, 0)) {
       return Fail(L"cannot create its events");
     }
-    std::wstring command = L"\"" + exe + L"\" " + Number(ready_) + L" " + Number(stop_) + L" " +
-                           Number(self_);
+    std::wstring command =
+        L"\"" + exe + L"\" " + Number(ready_) + L" " + Number(stop_) + L" " + Number(self_);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
@@ -365,9 +364,7 @@ class Hook32 {
   }
 
  private:
-  static std::wstring Number(HANDLE h) {
-    return std::to_wstring(reinterpret_cast<ULONG_PTR>(h));
-  }
+  static std::wstring Number(HANDLE h) { return std::to_wstring(reinterpret_cast<ULONG_PTR>(h)); }
   static bool Fail(const wchar_t* what) {
     std::fprintf(stderr, "boxwatch: the 32-bit hook helper %ls (error %lu)\n", what,
                  GetLastError());
@@ -420,9 +417,9 @@ int wmain(int argc, wchar_t** argv) {
   Watcher watcher(out, hook != nullptr);
   // Boxes already on screen are handled before announcing readiness.
   watcher.Scan(false);
-  const char* ready = !hook ? "ready nohook\n"
-                     : options->hook32.empty() ? "ready hook\n"
-                                               : "ready hook hook32\n";
+  const char* ready = !hook                     ? "ready nohook\n"
+                      : options->hook32.empty() ? "ready hook\n"
+                                                : "ready hook hook32\n";
   if (!options->ready_file.empty()) {
     HANDLE f = CreateFileW(options->ready_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
