@@ -711,7 +711,8 @@ def ensure_runs(build, env):
         return
     problem = x86_problem()
     if problem:
-        raise AssertionError(problem)
+        raise AssertionError(f"the x86 build is under test but cannot run: "
+                             f"{problem.split('; running')[0]}")
     probe = build.artefact("tests", "drivers", "load_library.exe")
     result = env.wine([probe, "kernel32.dll"], timeout=60)
     if result.stdout.strip() != "loaded":
