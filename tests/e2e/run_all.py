@@ -17,8 +17,9 @@ updater or a driver linking its code takes one line to run on every build under 
 
 It runs as MyTest_x86 and MyTest_x64 (the names in the output). Inside such a class,
 updates.build_update() packages around that build's updater and harness.updater_artefact(...)
-finds that build's files (drivers); harness.run() starts every program under the Wine loader
-of its own bitness. Outside one, both follow the first build under test (x86 where it runs).
+finds that build's files (drivers); WineEnv.run() and .wine() start each program under the Wine
+loader of its own bitness. Outside one, both follow the first build under test (x86 where it
+runs). Product tests run on both builds; the tests of the test tools and of the harness once.
 The message-box watcher records the exact flags of 32-bit and 64-bit programs alike. Each
 result line ends with the builds the test used, e.g. "[x86]"; none for tests of the tools.
 
