@@ -1,34 +1,24 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/info_report.h"
-#include "tests/fakes/fake_installer.h"
-#include "tests/fakes/fake_system.h"
+#include "payload/payload_kinds.h"
+#include "tests/fakes/fake_platform.h"
 
 namespace updater {
 namespace {
 
-using testing::FakeInstaller;
-using testing::FakeSystem;
-
 const std::wstring kOsLine = L"\nOSInfo:\n\tWindows Vista Professional (6.1.0.0)";
 
-class InfoReport : public ::testing::Test {
+class InfoReport : public ::testing::Test, public testing::FakePlatform {
  protected:
-  void SetUp() override {
-    system.SetOsVersion(OsVersionInfo{6, 1, 2, 0, 1}, std::nullopt, 0);
-    installer.readFile = [this](const std::wstring& path) { return system.ReadFile(path); };
-  }
+  void SetUp() override { system.SetOsVersion(OsVersionInfo{6, 1, 2, 0, 1}, std::nullopt, 0); }
   void Carry(const std::wstring& resource, std::optional<std::wstring> codes,
              std::optional<std::wstring> versions) {
-    const std::string content = "MSP " + std::string(resource.begin(), resource.end());
-    system.AddPayload(resource, content);
-    installer.AddPackageContent(content, codes, versions);
+    CarryPayload(resource, std::move(codes), std::move(versions));
   }
   std::wstring Section(const std::wstring& resource) {
     return BuildPayloadReport(system, installer, store, resource);
   }
-  FakeSystem system;
-  FakeInstaller installer;
   PayloadStore store{system};
 };
 
