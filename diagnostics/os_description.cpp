@@ -9,6 +9,8 @@ void DescribeFromFacts(const OsFacts& facts, std::wstring& description, FourPart
 
   const bool workstation = os.productType == kVerNtWorkstation;
   const bool amd64 = facts.processorArchitecture == kProcessorArchitectureAmd64;
+  // Every 6.x release is named as 6.0 was: the report was written for that release, and its
+  // readers know the version number beside the name.
   if (os.majorVersion == 6) {
     description = workstation ? L"Windows Vista " : L"Windows Server \"Longhorn\" ";
   } else if (os.majorVersion == 5 && os.minorVersion == 2) {

@@ -120,6 +120,18 @@ TEST_F(Summary, ReadErrorsStayWithTheirProperty) {
   EXPECT_EQ(installer.openHandles(), 0);
 }
 
+TEST_F(Summary, ValueEndsAtItsFirstNul) {
+  // The fuzzer's committed seed tests/fuzz/corpus/version_split_fuzz/nul-after-the-separator.
+  installer.AddPackage(kPatch, L"{A}", std::wstring(L"*;\0\x08", 4));
+  const PatchSummary summary = Read();
+  ASSERT_TRUE(summary.versions.ok());
+  EXPECT_EQ(*summary.versions, L"*;");
+  const Outcome<VersionTexts> split = SplitVersionProperty(*summary.versions);
+  ASSERT_TRUE(split.ok());
+  EXPECT_EQ(split->upgradeVersion, L"*");
+  EXPECT_EQ(split->targetVersions, L"");
+}
+
 TEST_F(Summary, AbsentOrNonTextPropertiesReadAsEmpty) {
   installer.AddPackage(kPatch, std::nullopt, std::nullopt);
   EXPECT_EQ(*Read().codes, L"");
