@@ -59,10 +59,34 @@ int Hold(const std::wstring& source, const std::wstring& target, const std::wstr
   return 0;
 }
 
+// Whether another process could read a file while the updater writes it: with the name the user
+// gave ("/e PATH", replaced) and with a fresh temporary name (created anew, shared for reading).
+int Share(const std::wstring& replacedPath, const std::wstring& freshPath) {
+  updater::Win32System system(GetModuleHandleW(nullptr));
+  const auto readError = [&system](const std::wstring& path, bool exclusive) -> unsigned long {
+    updater::Outcome<std::unique_ptr<updater::WritableFile>> file =
+        system.CreateFileForWriting(path, exclusive);
+    if (!file) return 0xFFFFFFFF;
+    const std::byte data[] = {std::byte{'M'}, std::byte{'S'}, std::byte{'P'}};
+    (*file)->Write(data, sizeof data);
+    HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    const DWORD error = reader == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+    return error;
+  };
+  const unsigned long replaced = readError(replacedPath, false);
+  const unsigned long fresh = readError(freshPath, true);
+  std::printf("{\"replacedReadError\": %lu, \"freshReadError\": %lu}\n", replaced, fresh);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 5 && std::wstring(argv[1]) == L"hold") return Hold(argv[2], argv[3], argv[4]);
+  if (argc == 4 && std::wstring(argv[1]) == L"share") return Share(argv[2], argv[3]);
   if (argc != 3) {
     std::fputs("usage: inspection_driver summary PATH | product CODE\n", stderr);
     return 2;
