@@ -1,6 +1,7 @@
 #include "messages/message_box.h"
 
 #include "messages/catalogue.h"
+#include "platform/decimal_text.h"
 
 namespace updater {
 namespace {
@@ -78,7 +79,7 @@ void MessageBoxes::ShowMessage(uint32_t id) {
   const BoxStyle style = StyleOf(id);
 
   std::wstring insert;
-  if (style.insert == Insert::kErrorCode) insert = std::to_wstring(errorCode);
+  if (style.insert == Insert::kErrorCode) insert = DecimalText(errorCode);
   if (style.insert == Insert::kProductName) insert = messageProductName_;
   // The platform's buffer holds the format's length plus 512 characters with the terminator.
   const std::wstring text = ComposeMessage(format, insert, format.size() + kMessageInsertRoom - 1);

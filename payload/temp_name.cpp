@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/decimal_text.h"
+
 namespace updater {
 namespace {
 
@@ -43,7 +45,7 @@ bool TempNameGenerator::ChooseNextName(System& system, std::wstring& name) {
   while (advancedInRequest_ < kMaxAdvance) {
     ++advancedInRequest_;
     ++counter_;
-    std::wstring candidate = directory_ + kTempNamePrefix + std::to_wstring(counter_);
+    std::wstring candidate = directory_ + kTempNamePrefix + DecimalText(counter_);
     // A name whose existence cannot be tested (access refused) is as good as taken.
     if (system.QueryPath(candidate) == PathState::kMissing) {
       name = std::move(candidate);
