@@ -9,10 +9,13 @@ BUILD_UPDATE = os.path.join(ROOT, "scripts", "build-update")
 
 
 def build_update(output, global_payload=None, language_pack=None, product_specific=None,
-                 arch="x64", extra=()):
+                 arch="x64", extra=(), validate=True):
     """Packages the given payload files (paths or None) into the executable at output; extra
-    holds further options of scripts/build-update."""
+    holds further options of scripts/build-update. Without validate the files are carried
+    unchecked (--no-validate), as payloads that are no patch or a deliberately broken one need."""
     args = [BUILD_UPDATE, "--arch", arch, "--output", output, *extra]
+    if not validate:
+        args.append("--no-validate")
     for option, path in (("--global", global_payload), ("--language-pack", language_pack),
                          ("--product-specific", product_specific)):
         if path:

@@ -151,7 +151,7 @@ std::string ClassIdText(const ClassId& id) {
 std::optional<CompoundFile> CompoundFile::Read(std::span<const uint8_t> bytes, std::string& error) {
   if (bytes.size() < 512 ||
       !std::equal(std::begin(kSignature), std::end(kSignature), bytes.begin())) {
-    error = "not a compound file: it does not begin with the compound file signature";
+    error = "not a compound file (it does not begin with the compound file signature)";
     return std::nullopt;
   }
   auto damaged = [&error](const std::string& reason) {
