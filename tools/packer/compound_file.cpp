@@ -491,10 +491,10 @@ std::vector<uint8_t> CompoundFile::Write() const {
     const size_t base = at(firstDifat + d);
     for (uint64_t k = 0; k + 1 < perSector; ++k) {
       const uint64_t listed = kHeaderDifatEntries + d * (perSector - 1) + k;
-      Put32(out, base + 4 * k,
+      Put32(out, base + static_cast<size_t>(4 * k),
             listed < fatSectors ? firstFat + static_cast<uint32_t>(listed) : kFreeSector);
     }
-    Put32(out, base + 4 * (perSector - 1),
+    Put32(out, base + static_cast<size_t>(4 * (perSector - 1)),
           d + 1 < difatSectors ? firstDifat + static_cast<uint32_t>(d + 1) : kEndOfChain);
   }
   for (size_t i = 0; i < fat.size(); ++i) {
