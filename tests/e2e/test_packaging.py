@@ -70,6 +70,17 @@ class Reproducible(unittest.TestCase):
                                    "--no-validate", "--output", env.to_windows_path(windows)])
                 self.assertEqual(result.exit_code, 0, result)
                 self.assertEqual(read_bytes(windows), read_bytes(linux))
+        # An existing output is replaced.
+        replaced = os.path.join(folder, "windows-x64.exe")
+        result = env.wine([windows_packer, "--stub",
+                           env.to_windows_path(os.path.join(build_dir("x86"), "updater.exe")),
+                           "--global", env.to_windows_path(payloads["global_payload"]),
+                           "--language-pack", env.to_windows_path(payloads["language_pack"]),
+                           "--product-specific",
+                           env.to_windows_path(payloads["product_specific"]),
+                           "--output", env.to_windows_path(replaced)])
+        self.assertEqual(result.exit_code, 0, result)
+        self.assertEqual(read_bytes(replaced), read_bytes(os.path.join(folder, "linux-x86.exe")))
         # The Windows packer refuses as the Linux one does, and leaves nothing behind.
         empty = os.path.join(folder, "empty.msp")
         open(empty, "wb").close()
