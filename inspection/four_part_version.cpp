@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/decimal_text.h"
+
 namespace updater {
 namespace {
 
@@ -59,8 +61,8 @@ bool FourPartVersion::Equals(const FourPartVersion& other) const {
 }
 
 std::wstring FourPartVersion::ToText() const {
-  return std::to_wstring(major) + L'.' + std::to_wstring(minor) + L'.' + std::to_wstring(build) +
-         L'.' + std::to_wstring(revision);
+  return DecimalText(major) + L'.' + DecimalText(minor) + L'.' + DecimalText(build) + L'.' +
+         DecimalText(revision);
 }
 
 }  // namespace updater

@@ -1,6 +1,7 @@
 #include "messages/message_box.h"
 
 #include "messages/catalogue.h"
+#include "platform/decimal_text.h"
 
 namespace updater {
 namespace {
@@ -77,7 +78,7 @@ void MessageBoxes::ShowMessage(uint32_t id, const MessageContext& context) {
 
   std::wstring insert;
   if (style.insert == Insert::kErrorCode) {
-    insert = std::to_wstring(static_cast<int32_t>(context.errorCode));
+    insert = DecimalText(static_cast<int32_t>(context.errorCode));
   }
   if (style.insert == Insert::kProductName) insert = context.productName;
   // The platform's buffer holds the format's length plus 512 characters with the terminator.

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/decimal_text.h"
+
 namespace updater {
 namespace {
 
@@ -45,7 +47,7 @@ Outcome<std::wstring> TempNameGenerator::ChooseNextName(System& system) {
   while (advancedInRequest_ < kMaxAdvance) {
     ++advancedInRequest_;
     ++counter_;
-    std::wstring candidate = directory_ + kTempNamePrefix + std::to_wstring(counter_);
+    std::wstring candidate = directory_ + kTempNamePrefix + DecimalText(counter_);
     // A name whose existence cannot be tested (access refused) is as good as taken.
     if (system.QueryPath(candidate) == PathState::kMissing) return candidate;
   }

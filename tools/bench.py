@@ -213,7 +213,8 @@ def extraction(runner, work, build, runs, table):
     payload = os.path.join(work, "payload-64.bin")
     if not os.path.exists(payload):
         random_file(work, "payload-64.bin", 64 * MIB)
-    exe = build_update(os.path.join(work, f"update-64-{build.name}.exe"), payload, arch=build.name)
+    exe = build_update(os.path.join(work, f"update-64-{build.name}.exe"), payload,
+                       arch=build.name, validate=False)
     bare_exe = bare_updater(build)
     extracted = os.path.join(work, "extracted.msp")
     copied = os.path.join(work, "copied.bin")
@@ -300,7 +301,7 @@ def peak_memory(runner, work, build, exe64, runs, table):
     if not os.path.exists(payload16):
         random_file(work, "payload-16.bin", 16 * MIB)
     exe16 = build_update(os.path.join(work, f"update-16-{build.name}.exe"), payload16,
-                         arch=build.name)
+                         arch=build.name, validate=False)
 
     def peaks(exe, *args, count=runs):
         values = []
@@ -418,7 +419,7 @@ def information_report(runner, work, build, runs, table):
         if not os.path.exists(path):
             random_file(work, os.path.basename(path), 32 * MIB)
     exe = build_update(os.path.join(work, f"update-3x32-{build.name}.exe"), *payloads,
-                       arch=build.name)
+                       arch=build.name, validate=False)
     runner.watched(exe, "/i")  # warm-up: the page cache and the prefix's first box
     report, start_up, box_counts, flags = [], [], set(), set()
     for _ in range(runs):
@@ -447,7 +448,8 @@ def packaging(work, runs, table):
             f.write(block)
     output = os.path.join(work, "packaged.exe")
     copied = os.path.join(work, "copied-100.bin")
-    package = [PACKER, "--stub", X86_UPDATER, "--global", payload, "--output", output]
+    package = [PACKER, "--stub", X86_UPDATER, "--global", payload, "--no-validate", "--output",
+               output]
     copy = ["cp", payload, copied]
 
     def timed(argv, wrapper=()):
@@ -516,11 +518,11 @@ def packaging(work, runs, table):
 def executable_size(table):
     heading("5. Size of the x86 executable without payloads")
     size = os.path.getsize(X86_UPDATER)
-    met = size < 512 * 1024
+    met = size < 256 * 1024
     note(f"{os.path.relpath(X86_UPDATER, ROOT)}: {size:,} bytes = {size / 1024:.1f} KiB "
-         f"(goal: under 512 KiB): {goal_word(met)}")
+         f"(goal: under 256 KiB): {goal_word(met)}")
     table.add("5. x86 updater.exe size", f"{size:,} B = {size / 1024:.1f} KiB", "",
-              "< 512 KiB", met)
+              "< 256 KiB", met)
 
 
 def stamped_payload(path, size_mib):
@@ -579,7 +581,7 @@ def carried_payload(runner, work, build, start_mib, table):
         try:
             expected = stamped_payload(payload, size_mib)
             try:
-                build_update(exe, payload, arch=build.name)
+                build_update(exe, payload, arch=build.name, validate=False)
             except AssertionError as error:
                 return False, f"packaging failed: {str(error).strip()[-300:]}"
             remove(payload)

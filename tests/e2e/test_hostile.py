@@ -162,7 +162,8 @@ class HostileCase(unittest.TestCase):
             **hostile))
 
     def update(self, payload):
-        return build_update(os.path.join(self.folder, fixtures.new_guid() + ".exe"), payload)
+        return build_update(os.path.join(self.folder, fixtures.new_guid() + ".exe"), payload,
+                            validate=False)
 
     def case_folder(self):
         """A fresh folder for one run; its TMP folder goes inside, so that the folder around the

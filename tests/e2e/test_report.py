@@ -110,9 +110,11 @@ class InformationReport(unittest.TestCase):
                                            versions=props[1]))
 
         cls.global_patch = patch("global.msp", cls.global_props)
-        cls.one = build_update(os.path.join(cls.folder, "one.exe"), cls.global_patch)
+        cls.one = build_update(os.path.join(cls.folder, "one.exe"), cls.global_patch,
+                               validate=False)
         cls.three = build_update(os.path.join(cls.folder, "three.exe"), cls.global_patch,
-                                 patch("lp.msp", cls.lp_props), patch("ps.msp", cls.ps_props))
+                                 patch("lp.msp", cls.lp_props), patch("ps.msp", cls.ps_props),
+                                 validate=False)
 
     def show(self, exe, *args):
         before = set(glob.glob(os.path.join(self.env.temp_dir, "*")))

@@ -11,13 +11,16 @@ BUILD_UPDATE = os.path.join(ROOT, "scripts", "build-update")
 
 
 def build_update(output, global_payload=None, language_pack=None, product_specific=None,
-                 arch=None, extra=()):
+                 arch=None, extra=(), validate=True):
     """Packages the given payload files (paths or None) into the executable at output, around
     the updater of `arch` ("x86" or "x64"; by default harness.current_build()); extra holds
-    further options of scripts/build-update."""
+    further options of scripts/build-update. Without validate the files are carried unchecked
+    (--no-validate), as payloads that are no patch or a deliberately broken one need."""
     arch = arch or harness.current_build().name
     harness.note_build_used(arch)
     args = [BUILD_UPDATE, "--arch", arch, "--output", output, *extra]
+    if not validate:
+        args.append("--no-validate")
     for option, path in (("--global", global_payload), ("--language-pack", language_pack),
                          ("--product-specific", product_specific)):
         if path:

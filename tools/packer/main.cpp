@@ -1,7 +1,7 @@
 // packer: writes an update, the updater stub with the given patch packages as its payloads.
 //
 //   packer --stub updater.exe [--global FILE] [--language-pack FILE] [--product-specific FILE]
-//          [--no-validate] --output update.exe
+//          [--versions "UPGRADE;TARGET1,TARGET2"] [--no-validate] --output update.exe
 //
 // Portable C++: builds natively and as a Windows console program. The output depends only on the
 // stub and the payloads' bytes. Nothing is left at --output unless the whole update was written.
@@ -13,9 +13,12 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "tools/packer/package.h"
+#include "tools/packer/patch_check.h"
 
 namespace fs = std::filesystem;
 using namespace packer;
@@ -26,6 +29,7 @@ struct Options {
   std::optional<fs::path> stub;
   std::optional<fs::path> output;
   std::optional<fs::path> payloads[3];  // in the order of kKinds
+  std::optional<std::string> versions;
   bool validate = true;
   bool help = false;
 };
@@ -59,6 +63,8 @@ constexpr OptionSpec kOptions[] = {
      [](Options& o, const fs::path& v) { o.payloads[2] = v; }},
     {"--output", "FILE", "the update to write (replaced when it exists)",
      [](Options& o, const fs::path& v) { o.output = v; }},
+    {"--versions", "TEXT", "summary property 5 of the copies carried, e.g. \"2.1.31;2.1.30\"",
+     [](Options& o, const fs::path& v) { o.versions = PathText(v); }},
     {"--no-validate", "", "carry the files as they are, without checking their contents",
      [](Options& o, const fs::path&) { o.validate = false; }},
     {"--help", "", "show this text", [](Options& o, const fs::path&) { o.help = true; }},
@@ -66,7 +72,8 @@ constexpr OptionSpec kOptions[] = {
 
 void Usage(std::ostream& out) {
   out << "usage: packer --stub FILE [--global FILE] [--language-pack FILE]\n"
-         "              [--product-specific FILE] [--no-validate] --output FILE\n\n";
+         "              [--product-specific FILE] [--versions TEXT] [--no-validate]\n"
+         "              --output FILE\n\n";
   for (const OptionSpec& option : kOptions) {
     std::string left =
         std::string(option.name) + (option.value.empty() ? "" : " " + std::string(option.value));
@@ -99,6 +106,9 @@ Outcome<Options> ParseOptions(const std::vector<fs::path>& args) {
   if (!options.payloads[0] && !options.payloads[1] && !options.payloads[2]) {
     return Failure{"give at least one payload (--global, --language-pack or --product-specific)"};
   }
+  if (options.versions && !options.validate) {
+    return Failure{"--versions edits and checks the patches, which --no-validate leaves alone"};
+  }
   return options;
 }
 
@@ -112,11 +122,13 @@ Outcome<std::vector<std::uint8_t>> ReadWhole(const fs::path& file) {
 }
 
 // Every payload passes here before anything is written: the one place where a payload file is
-// looked at as a whole. With validate, this is where its contents are to be checked; a step that
-// edits a payload gives its edited copy as the resource's content instead of the file.
-Outcome<Payload> LoadPayload(const PayloadKind& kind, const fs::path& file,
-                             [[maybe_unused]] bool validate) {
-  const std::string where = std::string(kind.option) + " " + PathText(file) + ": ";
+// looked at as a whole. With validate, the file is read and checked as a patch package (refusals
+// and warnings name the option and the file); with versions, the copy with its summary property 5
+// set is carried instead of the file. Otherwise the file is streamed into the update unread.
+Outcome<Payload> LoadPayload(const PayloadKind& kind, const fs::path& file, bool validate,
+                             const std::optional<std::string>& versions) {
+  const std::string named = std::string(kind.option) + " " + PathText(file);
+  const std::string where = named + ": ";
   std::error_code error;
   fs::file_status status = fs::status(file, error);
   if (!fs::exists(status)) return Failure{where + "no such file"};
@@ -129,6 +141,18 @@ Outcome<Payload> LoadPayload(const PayloadKind& kind, const fs::path& file,
   payload.name = ResourceName::Text(kind.name);
   payload.language = kind.language;
   payload.data.content = FileContent{file, size};
+  if (!validate) return payload;
+
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  std::ifstream in(file, std::ios::binary);
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)) ||
+      in.peek() != std::ifstream::traits_type::eof()) {
+    return Failure{where + "cannot be read whole (did it change?)"};
+  }
+  PatchVerdict verdict = CheckPatch(named, bytes, versions);
+  for (const std::string& warning : verdict.warnings) std::cerr << "packer: " << warning << "\n";
+  if (verdict.refusal) return Failure{*verdict.refusal};
+  if (verdict.edited) payload.data.content = std::move(*verdict.edited);
   return payload;
 }
 
@@ -184,16 +208,45 @@ int Run(const std::vector<fs::path>& args) {
     return 1;
   }
 
+  // A PE32 stub makes an x86 update, which a 32-bit process maps whole. The files' sizes are
+  // checked before any is read, the carried contents (which --versions may change) after.
+  const Architecture architecture = stub->pe32Plus ? Architecture::kX64 : Architecture::kX86;
+  auto overLimit = [&](std::uint64_t total) {
+    std::optional<std::string> refusal = CheckPayloadTotal(architecture, total);
+    if (refusal) std::cerr << "packer: " << *refusal << "; no update written\n";
+    return refusal.has_value();
+  };
+  if (options->validate) {
+    std::uint64_t total = 0;
+    for (const std::optional<fs::path>& file : options->payloads) {
+      std::error_code error;
+      if (file) total += fs::is_regular_file(*file, error) ? fs::file_size(*file, error) : 0;
+    }
+    if (overLimit(total)) return 1;
+  }
+
   std::vector<Payload> payloads;
+  std::uint64_t total = 0;
   for (std::size_t i = 0; i < std::size(kKinds); ++i) {
     if (!options->payloads[i]) continue;
-    Outcome<Payload> payload = LoadPayload(kKinds[i], *options->payloads[i], options->validate);
+    Outcome<Payload> payload =
+        LoadPayload(kKinds[i], *options->payloads[i], options->validate, options->versions);
     if (!payload) {
       std::cerr << "packer: " << payload.error() << "\n";
       return 1;
     }
+    total += std::visit(
+        [](const auto& content) -> std::uint64_t {
+          if constexpr (std::is_same_v<std::decay_t<decltype(content)>, FileContent>) {
+            return content.size;
+          } else {
+            return content.size();
+          }
+        },
+        payload->data.content);
     payloads.push_back(std::move(*payload));
   }
+  if (options->validate && overLimit(total)) return 1;
 
   Outcome<std::unique_ptr<Package>> package = PlanUpdate(std::move(*stub), std::move(payloads));
   if (!package) {
