@@ -31,6 +31,10 @@ class Win32System final : public System {
   int ShowMessageBox(const std::wstring& text, const std::wstring& caption, uint32_t type) override;
   bool QueryOsVersion(uint32_t structSize, OsVersionInfo& info) override;
   uint16_t ProcessorArchitecture() override;
+  LocalTime CurrentLocalTime() override;
+  uint32_t TickCount() override;
+  std::optional<std::wstring> ModulePath() override;
+  std::optional<uint64_t> FileSize(const std::wstring& path) override;
 
  private:
   std::optional<std::span<const std::byte>> LoadResourceBytes(HRSRC resource);
