@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "inspection/four_part_version.h"
@@ -24,13 +25,23 @@ struct OsFacts {
   bool extendedQuery = false;  // the query succeeded with the full OSVERSIONINFOEXW size
 };
 
+// The name of the release with this version and product type (any product type but
+// VER_NT_WORKSTATION names a server), ending in one blank except "Microsoft Windows Server 2003".
+// Releases from 6.0 on are named from the version, and for 10.0 from the build number; a 6.x or
+// later release that has no name of its own is "Windows " or "Windows Server ". The architecture
+// matters only for 5.2. Nothing for 5.3 to 5.x, which keep the caller's text.
+std::optional<std::wstring> ReleaseName(uint32_t major, uint32_t minor, uint32_t build,
+                                        uint8_t productType, uint16_t architecture);
+
 // Names the release (replacing description) and appends the edition word of 32-bit workstations,
 // from the facts alone; sets version to (major, minor, 0, 0). A platform other than NT leaves both
 // outputs as they are.
 void DescribeFromFacts(const OsFacts& facts, std::wstring& description, FourPartVersion& version);
 
-// Queries the platform (the full-size version query, else the basic one; the native processor
-// architecture) and describes it. When no query succeeds both outputs stay as the caller set them.
+// Queries the platform and describes it. The version comes from the true version query
+// (RtlGetVersion), full size, else basic size; only when that query gives nothing at either size
+// does GetVersionExW answer, full size, else basic size. The architecture is the native one. When
+// no query succeeds both outputs stay as the caller set them.
 void DescribeOperatingSystem(System& system, std::wstring& description, FourPartVersion& version);
 
 }  // namespace updater

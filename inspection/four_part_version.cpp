@@ -42,14 +42,14 @@ FourPartVersion FourPartVersion::FromText(const std::wstring& text) {
   FourPartVersion version;
   std::wstring rest = text;
   std::replace(rest.begin(), rest.end(), L',', L'.');
-  uint16_t* const leading[] = {&version.major, &version.minor, &version.build};
-  for (uint16_t* part : leading) {
-    const size_t dot = rest.find(L'.');
-    if (dot == std::wstring::npos) return version;
-    *part = LowBits(ReadDecimal(rest.substr(0, dot)));
-    rest.erase(0, dot + 1);
+  uint16_t* const parts[] = {&version.major, &version.minor, &version.build, &version.revision};
+  size_t start = 0;
+  for (uint16_t* part : parts) {
+    const size_t dot = rest.find(L'.', start);
+    *part = LowBits(ReadDecimal(rest.substr(start, dot - start)));
+    if (dot == std::wstring::npos) break;
+    start = dot + 1;
   }
-  version.revision = LowBits(ReadDecimal(rest));
   return version;
 }
 

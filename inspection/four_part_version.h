@@ -20,8 +20,9 @@ struct FourPartVersion {
   // Stores the low 16 bits of each number.
   void Set(uint32_t newMajor, uint32_t newMinor, uint32_t newBuild, uint32_t newRevision);
 
-  // Reads "a.b.c.d" (a "," counts as a "."). A part is read only when a "." follows it, except the
-  // fourth, which is read from the rest: "2.1.30" gives 2.1.0.0 and "2" gives 0.0.0.0.
+  // Reads "a.b.c.d" (a "," counts as a "."), each part present as ReadDecimal reads it: parts
+  // left out are 0, so "2.1.30" (the three-part form Windows Installer writes) is 2.1.30.0 and
+  // "2" is 2.0.0.0; an empty part is 0; parts past the fourth are ignored.
   static FourPartVersion FromText(const std::wstring& text);
 
   bool Equals(const FourPartVersion& other) const;

@@ -57,6 +57,7 @@ struct OsVersionInfo {
   uint32_t platformId = 0;
   uint16_t suiteMask = 0;
   uint8_t productType = 0;
+  uint32_t buildNumber = 0;
 };
 
 // A local date and time as GetLocalTime gives it.
@@ -127,6 +128,12 @@ class System {
   // GetVersionExW with the structure size field set to structSize (284 or 276); false when the
   // query fails.
   virtual bool QueryOsVersion(uint32_t structSize, OsVersionInfo& info) = 0;
+
+  // RtlGetVersion, looked up in the loaded ntdll.dll at run time, with the structure size field
+  // set to structSize (284 or 276). Unlike GetVersionExW it gives the version Windows really
+  // runs: GetVersionExW answers 6.2 on Windows 8.1 and later to a program whose manifest does not
+  // list those releases. Nothing when ntdll does not export it or the call fails.
+  virtual std::optional<OsVersionInfo> QueryTrueOsVersion(uint32_t structSize) = 0;
 
   // wProcessorArchitecture from GetNativeSystemInfo when kernel32 exports it, else GetSystemInfo.
   virtual uint16_t ProcessorArchitecture() = 0;

@@ -167,7 +167,30 @@ bool Win32System::QueryOsVersion(uint32_t structSize, OsVersionInfo& info) {
   info.platformId = version.dwPlatformId;
   info.suiteMask = version.wSuiteMask;
   info.productType = version.wProductType;
+  info.buildNumber = version.dwBuildNumber;
   return true;
+}
+
+std::optional<OsVersionInfo> Win32System::QueryTrueOsVersion(uint32_t structSize) {
+  using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOEXW*);
+  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  const auto rtlGetVersion =
+      ntdll == nullptr ? nullptr
+                       : reinterpret_cast<RtlGetVersionFunction>(
+                             reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")));
+  if (rtlGetVersion == nullptr) return std::nullopt;
+  OSVERSIONINFOEXW version;
+  ::ZeroMemory(&version, sizeof(version));
+  version.dwOSVersionInfoSize = structSize;
+  if (rtlGetVersion(&version) != 0) return std::nullopt;  // not STATUS_SUCCESS
+  OsVersionInfo info;
+  info.majorVersion = version.dwMajorVersion;
+  info.minorVersion = version.dwMinorVersion;
+  info.platformId = version.dwPlatformId;
+  info.suiteMask = version.wSuiteMask;
+  info.productType = version.wProductType;
+  info.buildNumber = version.dwBuildNumber;
+  return info;
 }
 
 uint16_t Win32System::ProcessorArchitecture() {

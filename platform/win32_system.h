@@ -30,6 +30,7 @@ class Win32System final : public System {
   bool RemoveFile(const std::wstring& path) override;
   int ShowMessageBox(const std::wstring& text, const std::wstring& caption, uint32_t type) override;
   bool QueryOsVersion(uint32_t structSize, OsVersionInfo& info) override;
+  std::optional<OsVersionInfo> QueryTrueOsVersion(uint32_t structSize) override;
   uint16_t ProcessorArchitecture() override;
   LocalTime CurrentLocalTime() override;
   uint32_t TickCount() override;

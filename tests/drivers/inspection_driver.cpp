@@ -2,13 +2,16 @@
 // their results as one JSON object.
 //   inspection_driver summary <package path>
 //   inspection_driver product <product code>
-//   inspection_driver os -          (the raw values the operating-system description is made of)
+//   inspection_driver os -          (the raw values the operating-system description is made of:
+//                                    GetVersionExW's through the binding, RtlGetVersion's asked
+//                                    directly under "rtl")
 //   inspection_driver hold <source> <target> <product code>
 //       writes source's bytes to target held read-only as the updater holds its payload copy,
 //       tries to change, delete and rename it, then reads and installs it as a patch
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "inspection/summary.h"
@@ -55,6 +58,30 @@ int Hold(const std::wstring& source, const std::wstring& target, const std::wstr
       held ? "true" : "false", writeError, deleteError, renameError, summaryRead ? "true" : "false",
       JsonText(codes).c_str(), static_cast<unsigned long>(configured), deleteAfter);
   return 0;
+}
+
+// RtlGetVersion asked directly, at the full size and then the basic one: "null" when ntdll does
+// not export it, else {"extended", "basic", and the values of the first size that answered}.
+std::string RtlVersion() {
+  using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOEXW*);
+  const auto rtlGetVersion = reinterpret_cast<RtlGetVersionFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+  if (rtlGetVersion == nullptr) return "null";
+  OSVERSIONINFOEXW full{}, small{};
+  full.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXW);
+  small.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
+  const bool fullOk = rtlGetVersion(&full) == 0;
+  const bool smallOk = rtlGetVersion(&small) == 0;
+  const OSVERSIONINFOEXW& v = fullOk ? full : small;
+  char text[512];
+  std::snprintf(text, sizeof(text),
+                "{\"extended\": %s, \"basic\": %s, \"major\": %lu, \"minor\": %lu, "
+                "\"build\": %lu, \"platform\": %lu, \"productType\": %u, \"suiteMask\": %u}",
+                fullOk ? "true" : "false", smallOk ? "true" : "false", v.dwMajorVersion,
+                v.dwMinorVersion, v.dwBuildNumber, v.dwPlatformId,
+                static_cast<unsigned>(fullOk ? v.wProductType : 0),
+                static_cast<unsigned>(fullOk ? v.wSuiteMask : 0));
+  return text;
 }
 
 }  // namespace
@@ -104,12 +131,14 @@ int wmain(int argc, wchar_t** argv) {
     const bool basicOk = system.QueryOsVersion(276, basic);
     const updater::OsVersionInfo& v = extendedOk ? extended : basic;
     std::printf(
-        "{\"extended\": %s, \"basic\": %s, \"major\": %lu, \"minor\": %lu, \"platform\": %lu, "
-        "\"productType\": %u, \"suiteMask\": %u, \"architecture\": %u}\n",
+        "{\"extended\": %s, \"basic\": %s, \"major\": %lu, \"minor\": %lu, \"build\": %lu, "
+        "\"platform\": %lu, \"productType\": %u, \"suiteMask\": %u, \"architecture\": %u, "
+        "\"rtl\": %s}\n",
         extendedOk ? "true" : "false", basicOk ? "true" : "false",
         static_cast<unsigned long>(v.majorVersion), static_cast<unsigned long>(v.minorVersion),
-        static_cast<unsigned long>(v.platformId), static_cast<unsigned>(v.productType),
-        static_cast<unsigned>(v.suiteMask), static_cast<unsigned>(system.ProcessorArchitecture()));
+        static_cast<unsigned long>(v.buildNumber), static_cast<unsigned long>(v.platformId),
+        static_cast<unsigned>(v.productType), static_cast<unsigned>(v.suiteMask),
+        static_cast<unsigned>(system.ProcessorArchitecture()), RtlVersion().c_str());
     return 0;
   }
   std::fputs("unknown command\n", stderr);

@@ -104,6 +104,13 @@ class FakeSystem : public System {
     basicVersion_ = basic;
     architecture_ = architecture;
   }
+  // What RtlGetVersion answers for each structure size; both nothing (the default) is an ntdll
+  // without it.
+  void SetTrueOsVersion(std::optional<OsVersionInfo> extended, std::optional<OsVersionInfo> basic) {
+    trueExtendedVersion_ = extended;
+    trueBasicVersion_ = basic;
+  }
+  int LegacyVersionQueries() const { return legacyVersionQueries_; }
 
   void SetLocalTime(LocalTime time) { localTime_ = time; }
   // Moves the clock on: the local time (within its day) and the tick count alike.
@@ -273,11 +280,16 @@ class FakeSystem : public System {
   }
 
   bool QueryOsVersion(uint32_t structSize, OsVersionInfo& info) override {
+    ++legacyVersionQueries_;
     const std::optional<OsVersionInfo>& source =
         structSize == 284 ? extendedVersion_ : basicVersion_;
     if (!source) return false;
     info = *source;
     return true;
+  }
+
+  std::optional<OsVersionInfo> QueryTrueOsVersion(uint32_t structSize) override {
+    return structSize == 284 ? trueExtendedVersion_ : trueBasicVersion_;
   }
 
   uint16_t ProcessorArchitecture() override { return architecture_; }
@@ -366,6 +378,9 @@ class FakeSystem : public System {
   std::optional<size_t> freeSpace_;
   std::optional<OsVersionInfo> extendedVersion_;
   std::optional<OsVersionInfo> basicVersion_;
+  std::optional<OsVersionInfo> trueExtendedVersion_;
+  std::optional<OsVersionInfo> trueBasicVersion_;
+  int legacyVersionQueries_ = 0;
   uint16_t architecture_ = 0;
   LocalTime localTime_{2026, 12, 10, 4, 5, 6, 789};
   uint32_t ticks_ = 1000;

@@ -168,6 +168,25 @@ TEST_F(ApplyPayloadTest, VersionNotCoveredShows308InTheProductsLanguage) {
   ExpectNoPayloadCopyLeft();
 }
 
+// Windows Installer writes product versions with three parts; the fourth is 0.
+TEST_F(ApplyPayloadTest, ThreePartVersions) {
+  CarryPayload(kPayloadGlobal, std::wstring(kA) + L";" + kB + L";" + kC, L"2.1.31;2.1.29,2.1.30.0");
+  installer.AddProduct(kA, L"Alpha", L"1033", L"2.1.30");
+  installer.AddProduct(kB, L"Beta", L"1033", L"2.1.31");
+  installer.AddProduct(kC, L"Gamma", L"1033", L"2.1.31.0");
+  EXPECT_EQ(Apply(), PayloadOutcome::Applied);
+  EXPECT_EQ(ConfiguredCodes(), std::vector<std::wstring>{kA});
+  EXPECT_TRUE(system.boxes().empty());
+}
+
+TEST_F(ApplyPayloadTest, ThreePartVersionNotCovered) {
+  CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.1.31;2.1.30");
+  installer.AddProduct(kA, L"Alpha", L"1033", L"2.1.3");
+  EXPECT_EQ(Apply(), PayloadOutcome::Failed);
+  EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{Text(308, L"Alpha")});
+  EXPECT_TRUE(installer.configurations().empty());
+}
+
 TEST_F(ApplyPayloadTest, InstallerResults) {
   const std::pair<uint32_t, PayloadOutcome> cases[] = {
       {0, PayloadOutcome::Applied},    {1641, PayloadOutcome::Applied},

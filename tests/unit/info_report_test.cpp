@@ -10,7 +10,7 @@ namespace {
 using testing::FakeInstaller;
 using testing::FakeSystem;
 
-const std::wstring kOsLine = L"\nOSInfo:\n\tWindows Vista Professional (6.1.0.0)";
+const std::wstring kOsLine = L"\nOSInfo:\n\tWindows 7 Professional (6.1.0.0)";
 
 class InfoReport : public ::testing::Test {
  protected:
