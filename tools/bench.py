@@ -11,8 +11,8 @@ average is printed with the figures, and the extraction is also shown in CPU tim
 payload's write() alone timed by strace, which the load moves less. Peak memory comes from GNU
 time (/usr/bin/time, Debian package "time").
 
-Needs the x64 build (build/x64: the updater, its tools and the message-box watcher) and the x86
-updater (build/x86/updater.exe).
+Needs the x64 build (build/x64: the updater, its tools and the message-box watcher), the x86
+updater (build/x86/updater.exe) and the native packer (build/packer, preset "packer").
 """
 
 import argparse
@@ -41,6 +41,7 @@ GNU_TIME = "/usr/bin/time"
 STRACE = shutil.which("strace")
 X86_UPDATER = os.path.join(ROOT, "build", "x86", "updater.exe")
 X64_UPDATER = os.path.join(ROOT, "build", "x64", "updater.exe")
+PACKER = os.path.join(ROOT, "build", "packer", "tools", "packer", "packer")
 
 
 # -------------------------------------------------------------------------------- formatting
@@ -401,6 +402,81 @@ def information_report(runner, work, runs, table):
               "(none set)", None)
 
 
+def packaging(work, runs, table):
+    heading("6. Packaging a 100 MiB payload with the packer (x86 stub), against cp")
+    payload = os.path.join(work, "payload-100.bin")
+    with open(payload, "wb") as f:
+        block = os.urandom(MIB)
+        for _ in range(100):
+            f.write(block)
+    output = os.path.join(work, "packaged.exe")
+    copied = os.path.join(work, "copied-100.bin")
+    package = [PACKER, "--stub", X86_UPDATER, "--global", payload, "--output", output]
+    copy = ["cp", payload, copied]
+
+    def timed(argv, wrapper=()):
+        started = time.perf_counter()
+        proc = subprocess.Popen([*wrapper, *argv], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        _, status, usage = os.wait4(proc.pid, 0)
+        wall = time.perf_counter() - started
+        errors = proc.stderr.read().decode(errors="replace")
+        proc.stderr.close()
+        if os.waitstatus_to_exitcode(status) != 0:
+            raise RuntimeError(f"{argv} failed: {errors}")
+        return wall, usage.ru_utime + usage.ru_stime
+
+    def peak_kib(argv):
+        out = os.path.join(work, "gnu-time-packing.txt")
+        timed(argv, (GNU_TIME, "-f", "%M", "-o", out))
+        with open(out) as f:
+            return int(f.read().split()[-1])
+
+    # One untimed round of each brings the sources into the page cache.
+    remove(output)
+    remove(copied)
+    timed(package)
+    timed(copy)
+    wall = {"packer": [], "cp": []}
+    cpu = {"packer": [], "cp": []}
+    for i in range(runs):
+        for name, argv, target in ((("packer", package, output), ("cp", copy, copied))
+                                   if i % 2 == 0 else
+                                   (("cp", copy, copied), ("packer", package, output))):
+            remove(target)  # both write a fresh file
+            seconds, cpu_seconds = timed(argv)
+            wall[name].append(seconds)
+            cpu[name].append(cpu_seconds)
+    packer_runs, cp_runs = Series(wall["packer"]), Series(wall["cp"])
+    packer_cpu, cp_cpu = Series(cpu["packer"]), Series(cpu["cp"])
+    peaks = Series([peak_kib(package) for _ in range(3)])
+    cp_peaks = Series([peak_kib(copy) for _ in range(3)])
+    size = os.path.getsize(output)
+    remove(copied)
+    ratio = packer_runs.median / cp_runs.median
+    under = packer_runs.median < 1.0
+    note(f"packer   median {ms(packer_runs.median)}  ({packer_runs.spread(ms)}); "
+         f"CPU time {ms(packer_cpu.median)}")
+    note(f"cp       median {ms(cp_runs.median)}  ({cp_runs.spread(ms)}); "
+         f"CPU time {ms(cp_cpu.median)}")
+    note(f"the update is {size:,} bytes: the payload and "
+         f"{(size - 100 * MIB) / 1024:.0f} KiB of stub and alignment")
+    note("the packer reads the payload once in 1 MiB pieces, sums it for the checksum and "
+         "writes it; cp 9.1 copies in the kernel (copy_file_range)")
+    note(f"ratio {ratio:.2f}x cp (goal: within 10x): {goal_word(ratio <= 10)}; "
+         f"under one second: {goal_word(under)}")
+    note(f"peak RSS: packer {mib(peaks.median)} ({peaks.spread(mib)}), "
+         f"cp {mib(cp_peaks.median)}")
+    table.add("6. packaging 100 MiB (packer)", ms(packer_runs.median), packer_runs.spread(ms),
+              "< 1 s and <= 10x cp", under and ratio <= 10)
+    table.add("   cp of the same 100 MiB", ms(cp_runs.median), cp_runs.spread(ms), "", None)
+    table.add("   ratio packer / cp", f"{ratio:.2f}x", "", "<= 10x", ratio <= 10)
+    table.add("   peak RSS of the packer", mib(peaks.median), peaks.spread(mib), "(none set)",
+              None)
+    remove(output)
+    remove(payload)
+
+
 def executable_size(table):
     heading("5. Size of the x86 executable without payloads")
     size = os.path.getsize(X86_UPDATER)
@@ -432,6 +508,8 @@ def main():
         update_run(runner, env, work, options.runs, table)
         information_report(runner, work, options.runs, table)
     executable_size(table)
+    with tempfile.TemporaryDirectory(prefix="bench-packing-") as work:
+        packaging(work, options.runs, table)
     print()
     table.print()
     print(f"\nbench: done in {time.monotonic() - started:.0f} s; load average at end "

@@ -9,9 +9,10 @@ BUILD_UPDATE = os.path.join(ROOT, "scripts", "build-update")
 
 
 def build_update(output, global_payload=None, language_pack=None, product_specific=None,
-                 arch="x64"):
-    """Packages the given payload files (paths or None) into the executable at output."""
-    args = [BUILD_UPDATE, "--arch", arch, "--output", output]
+                 arch="x64", extra=()):
+    """Packages the given payload files (paths or None) into the executable at output; extra
+    holds further options of scripts/build-update."""
+    args = [BUILD_UPDATE, "--arch", arch, "--output", output, *extra]
     for option, path in (("--global", global_payload), ("--language-pack", language_pack),
                          ("--product-specific", product_specific)):
         if path:
