@@ -11,12 +11,22 @@ average is printed with the figures, and the extraction is also shown in CPU tim
 payload's write() alone timed by strace, which the load moves less. Peak memory comes from GNU
 time (/usr/bin/time, Debian package "time").
 
-Needs the x64 build (build/x64: the updater, its tools and the message-box watcher), the x86
-updater (build/x86/updater.exe) and the native packer (build/packer, preset "packer").
+Figures 1 to 4 are given for each build of the updater that runs here: the shipped x86 build
+(a 32-bit process under Wine's 32-bit loader) and x64, side by side. Where the kernel does not run
+32-bit programs the bench says so in one line and gives the x64 figures alone. Figure 6, the
+largest payload the x86 build carries and still extracts byte for byte, is measured by packaging
+and extracting a few sizes (starting at 1 GiB, going up or down a ladder of 256 MiB to 1.75 GiB,
+at most three sizes): a 32-bit process has 2 GiB of address space for the image and everything
+else.
+
+Needs the x64 build (build/x64: the updater, its tools and the message-box watcher) and the x86
+build (build/x86: the updater, and the watcher's 32-bit hook).
+The packaging figure needs the native packer (build/packer, preset "packer").
 """
 
 import argparse
 import filecmp
+import hashlib
 import os
 import re
 import shutil
@@ -40,8 +50,15 @@ MIB = 1 << 20
 GNU_TIME = "/usr/bin/time"
 STRACE = shutil.which("strace")
 X86_UPDATER = os.path.join(ROOT, "build", "x86", "updater.exe")
-X64_UPDATER = os.path.join(ROOT, "build", "x64", "updater.exe")
 PACKER = os.path.join(ROOT, "build", "packer", "tools", "packer", "packer")
+# Payload sizes tried for the largest payload the x86 build carries, in MiB; the search starts
+# at 1 GiB.
+CARRY_LADDER = [256, 512, 1024, 1536, 1792]
+CARRY_START = 1024
+
+
+def bare_updater(build):
+    return os.path.join(build.folder, "updater.exe")
 
 
 # -------------------------------------------------------------------------------- formatting
@@ -134,7 +151,7 @@ class Runner:
         return wall, usage.ru_utime + usage.ru_stime
 
     def windows(self, exe, *args, wrapper=(), timeout=180):
-        return self.timed([harness.WINE64, exe, *args], wrapper, timeout)
+        return self.timed([harness.loader_for(exe), exe, *args], wrapper, timeout)
 
     def watched(self, exe, *args):
         """Runs exe with the harness's message-box watcher started before it and stopped after
@@ -148,7 +165,8 @@ class Runner:
         return seconds, boxes
 
     def peak_kib(self, exe, *args):
-        """Peak resident set of the wine64 process running exe, from GNU time (%M, KiB)."""
+        """Peak resident set of the Wine process running exe (wine64, or wine for a 32-bit
+        program), from GNU time (%M, KiB)."""
         out = os.path.join(self.scratch, "gnu-time.txt")
         self.windows(exe, *args, wrapper=(GNU_TIME, "-f", "%M", "-o", out))
         with open(out) as f:
@@ -190,10 +208,13 @@ def payload_write_seconds(runner, exe, extracted, payload_size):
     return seconds if written == payload_size else None
 
 
-def extraction(runner, work, runs, table):
-    heading("1. Extraction of a 64 MiB payload (x64): '/e PATH' minus '/pi', against cp")
-    payload = random_file(work, "payload-64.bin", 64 * MIB)
-    exe = build_update(os.path.join(work, "update-64.exe"), payload)
+def extraction(runner, work, build, runs, table):
+    heading(f"1. Extraction of a 64 MiB payload ({build.name}): '/e PATH' minus '/pi', against cp")
+    payload = os.path.join(work, "payload-64.bin")
+    if not os.path.exists(payload):
+        random_file(work, "payload-64.bin", 64 * MIB)
+    exe = build_update(os.path.join(work, f"update-64-{build.name}.exe"), payload, arch=build.name)
+    bare_exe = bare_updater(build)
     extracted = os.path.join(work, "extracted.msp")
     copied = os.path.join(work, "copied.bin")
     # The difference of two process times is much noisier than either, so it gets more pairs.
@@ -205,7 +226,7 @@ def extraction(runner, work, runs, table):
     runner.windows(exe, "/pi")
     runner.windows(exe, "/e", extracted)
     same = filecmp.cmp(payload, extracted, shallow=False)
-    runner.windows(X64_UPDATER, "/pi")
+    runner.windows(bare_exe, "/pi")
 
     wall = {"pi": [], "e": [], "cp": [], "bare": []}
     cpu = {"pi": [], "e": [], "cp": [], "bare": []}
@@ -213,7 +234,7 @@ def extraction(runner, work, runs, table):
         "pi": lambda: runner.windows(exe, "/pi"),
         "e": lambda: runner.windows(exe, "/e", extracted),
         "cp": lambda: runner.timed(["cp", payload, copied]),
-        "bare": lambda: runner.windows(X64_UPDATER, "/pi"),
+        "bare": lambda: runner.windows(bare_exe, "/pi"),
     }
     for i in range(pairs):
         remove(extracted)
@@ -250,8 +271,8 @@ def extraction(runner, work, runs, table):
          "no cache is dropped. cp 9.1 copies in the kernel (copy_file_range).")
     note(f"ratio {ratio:.2f}x cp (goal: within 1.5x): {goal_word(ratio <= 1.5)}; "
          f"in CPU time {cost_cpu.median / cp_cpu.median:.2f}x")
-    table.add("1. extraction of 64 MiB (/e - /pi)", ms(cost.median), cost.spread(ms),
-              "<= 1.5x cp", ratio <= 1.5)
+    table.add(f"1. {build.name}: extraction of 64 MiB (/e - /pi)", ms(cost.median),
+              cost.spread(ms), "<= 1.5x cp", ratio <= 1.5)
     table.add("   cp of the same 64 MiB", ms(cp.median), cp.spread(ms), "", None)
     table.add("   ratio extraction / cp", f"{ratio:.2f}x", "", "<= 1.5x", ratio <= 1.5)
     if writes and None not in writes:
@@ -271,11 +292,15 @@ def extraction(runner, work, runs, table):
     return exe
 
 
-def peak_memory(runner, work, exe64, runs, table):
-    heading("2. Peak resident memory of the extracting process (GNU time %M on wine64)")
+def peak_memory(runner, work, build, exe64, runs, table):
+    heading(f"2. Peak resident memory of the extracting process ({build.name}, GNU time %M on "
+            f"{os.path.basename(harness.loader_for(exe64))})")
     extracted = os.path.join(work, "extracted.msp")
-    payload16 = random_file(work, "payload-16.bin", 16 * MIB)
-    exe16 = build_update(os.path.join(work, "update-16.exe"), payload16)
+    payload16 = os.path.join(work, "payload-16.bin")
+    if not os.path.exists(payload16):
+        random_file(work, "payload-16.bin", 16 * MIB)
+    exe16 = build_update(os.path.join(work, f"update-16-{build.name}.exe"), payload16,
+                         arch=build.name)
 
     def peaks(exe, *args, count=runs):
         values = []
@@ -288,7 +313,7 @@ def peak_memory(runner, work, exe64, runs, table):
     peak64 = peaks(exe64, "/e", extracted)
     peak16 = peaks(exe16, "/e", extracted, count=3)
     start64 = peaks(exe64, "/pi", count=3)
-    bare = peaks(X64_UPDATER, "/pi", count=3)
+    bare = peaks(bare_updater(build), "/pi", count=3)
     limit = 64 * 1024 + 32 * 1024
     note(f"'/e' 64 MiB payload  median {mib(peak64.median)}  ({peak64.spread(mib)})")
     note(f"'/e' 16 MiB payload  median {mib(peak16.median)}  ({peak16.spread(mib)})")
@@ -307,12 +332,14 @@ def peak_memory(runner, work, exe64, runs, table):
          f"'/e' adds {(peak64.median - start64.median) / 1024:.1f} MiB to that")
     met = peak64.median < limit
     note(f"goal: below payload + 32 MiB = {mib(limit)}: {goal_word(met)}")
-    table.add("2. peak RSS, /e of 64 MiB", mib(peak64.median), peak64.spread(mib),
-              f"< {mib(limit)}", met)
+    table.add(f"2. {build.name}: peak RSS, /e of 64 MiB", mib(peak64.median),
+              peak64.spread(mib), f"< {mib(limit)}", met)
 
 
-def update_run(runner, env, work, runs, table):
-    heading("3. A whole update run against 'msiexec /p patch.msp /qn' on the same product state")
+def update_run(runner, env, work, builds, runs, table):
+    names = ", ".join(b.name for b in builds)
+    heading(f"3. A whole update run ({names}) against 'msiexec /p patch.msp /qn' on the same "
+            f"product state")
     run = windows_runner(env)
     code = fixtures.derived_guid("bench", "product")
     upgrade = fixtures.derived_guid("bench", "upgrade")
@@ -323,7 +350,8 @@ def update_run(runner, env, work, runs, table):
                               versions=f"{target};{base}",
                               patch_code=fixtures.derived_guid("bench", "patch"),
                               transform=(base, target, code, upgrade))
-    exe = build_update(os.path.join(work, "update-patch.exe"), str(msp))
+    exes = {b.name: build_update(os.path.join(work, f"update-patch-{b.name}.exe"), str(msp),
+                                 arch=b.name) for b in builds}
     msp_windows = fixtures.windows_path(msp)
 
     def version():
@@ -340,18 +368,17 @@ def update_run(runner, env, work, runs, table):
 
     log = os.path.join(env.temp_dir, "Bench Product SP1.log")
     remove(log)
-    walls = {"updater": [], "msiexec": []}
-    cpus = {"updater": [], "msiexec": []}
+    # "/q": no message box, so no watcher is needed and none is timed. A box would hold the run
+    # until its time limit, and the bench would stop there with an error.
+    commands = {name: (lambda exe=exe: runner.windows(exe, "/q", timeout=60))
+                for name, exe in exes.items()}
+    commands["msiexec"] = lambda: runner.windows("msiexec", "/p", msp_windows, "/qn", timeout=60)
+    walls = {name: [] for name in commands}
+    cpus = {name: [] for name in commands}
     unpatched = 0
-    commands = {
-        # "/q": no message box, so no watcher is needed and none is timed. A box would hold the
-        # run until its time limit, and the bench would stop there with an error.
-        "updater": lambda: runner.windows(exe, "/q", timeout=60),
-        "msiexec": lambda: runner.windows("msiexec", "/p", msp_windows, "/qn", timeout=60),
-    }
     for i in range(runs + 1):
-        # The order alternates so that neither side always follows the same step.
-        for name in (("updater", "msiexec") if i % 2 == 0 else ("msiexec", "updater")):
+        # The order alternates so that no side always follows the same step.
+        for name in (list(commands) if i % 2 == 0 else list(reversed(commands))):
             fresh_product()
             wall, cpu = commands[name]()
             if version() != target:
@@ -360,50 +387,59 @@ def update_run(runner, env, work, runs, table):
                 walls[name].append(wall)
                 cpus[name].append(cpu)
             remove_product()
-    updater_runs, msiexec_runs = Series(walls["updater"]), Series(walls["msiexec"])
-    updater_cpu, msiexec_cpu = Series(cpus["updater"]), Series(cpus["msiexec"])
-    ratio = updater_runs.median / msiexec_runs.median
+    msiexec_runs, msiexec_cpu = Series(walls["msiexec"]), Series(cpus["msiexec"])
     note("the product is installed fresh (msiexec /i) before and removed (msiexec /x) after "
          "each timed run, outside the timing; the updater runs with /q, so it shows no box and "
          "no watcher runs for either side")
     if os.path.exists(log):
         note("the updater also writes its verbose installer log; msiexec was given no /l")
-    note(f"runs that left the product unpatched: {unpatched} (of {2 * (runs + 1)})")
-    note(f"updater /q         median {ms(updater_runs.median)}  ({updater_runs.spread(ms)}); "
-         f"CPU time {ms(updater_cpu.median)}")
+    note(f"runs that left the product unpatched: {unpatched} "
+         f"(of {len(commands) * (runs + 1)})")
+    for build in builds:
+        updater_runs = Series(walls[build.name])
+        updater_cpu = Series(cpus[build.name])
+        ratio = updater_runs.median / msiexec_runs.median
+        note(f"{build.name} updater /q  median {ms(updater_runs.median)}  "
+             f"({updater_runs.spread(ms)}); CPU time {ms(updater_cpu.median)}; ratio "
+             f"{ratio:.2f}x msiexec (goal: within 1.3x): {goal_word(ratio <= 1.3)}")
+        table.add(f"3. {build.name}: update run, updater /q", ms(updater_runs.median),
+                  updater_runs.spread(ms), "<= 1.3x msiexec", ratio <= 1.3)
+        table.add("   ratio updater / msiexec", f"{ratio:.2f}x", "", "<= 1.3x", ratio <= 1.3)
     note(f"msiexec /p ... /qn median {ms(msiexec_runs.median)}  ({msiexec_runs.spread(ms)}); "
          f"CPU time {ms(msiexec_cpu.median)}")
-    note(f"ratio {ratio:.2f}x (goal: within 1.3x): {goal_word(ratio <= 1.3)}")
-    table.add("3. update run, updater /q", ms(updater_runs.median), updater_runs.spread(ms),
-              "<= 1.3x msiexec", ratio <= 1.3)
     table.add("   msiexec /p patch.msp /qn", ms(msiexec_runs.median), msiexec_runs.spread(ms),
               "", None)
-    table.add("   ratio updater / msiexec", f"{ratio:.2f}x", "", "<= 1.3x", ratio <= 1.3)
 
 
-def information_report(runner, work, runs, table):
-    heading("4. '/i' on an executable with three 32 MiB payloads (random bytes)")
-    payloads = [random_file(work, f"payload-32-{i}.bin", 32 * MIB) for i in range(3)]
-    exe = build_update(os.path.join(work, "update-3x32.exe"), *payloads)
+def information_report(runner, work, build, runs, table):
+    heading(f"4. '/i' on an executable with three 32 MiB payloads (random bytes), {build.name}")
+    payloads = [os.path.join(work, f"payload-32-{i}.bin") for i in range(3)]
+    for path in payloads:
+        if not os.path.exists(path):
+            random_file(work, os.path.basename(path), 32 * MIB)
+    exe = build_update(os.path.join(work, f"update-3x32-{build.name}.exe"), *payloads,
+                       arch=build.name)
     runner.watched(exe, "/i")  # warm-up: the page cache and the prefix's first box
-    report, start_up, box_counts = [], [], set()
+    report, start_up, box_counts, flags = [], [], set(), set()
     for _ in range(runs):
         seconds, boxes = runner.watched(exe, "/i")
         report.append(seconds)
         box_counts.add(len(boxes))
+        flags.update("unknown" if b["flags"] is None else f"0x{b['flags']:X}" for b in boxes)
         start_up.append(runner.windows(exe, "/pi")[0])
     report, start_up = Series(report), Series(start_up)
     note("the watcher starts before the updater and stops after it, outside the timing; the "
          "time it takes to find and close the report box is inside the figure")
-    note(f"boxes per run: {', '.join(str(n) for n in sorted(box_counts))}")
+    note(f"boxes per run: {', '.join(str(n) for n in sorted(box_counts))}; their flags as the "
+         f"watcher read them: {', '.join(sorted(flags)) or 'none'}")
     note(f"'/i'  median {ms(report.median)}  ({report.spread(ms)})")
     note(f"'/pi' median {ms(start_up.median)}  ({start_up.spread(ms)}) on the same executable")
-    table.add("4. /i, three 32 MiB payloads", ms(report.median), report.spread(ms),
-              "(none set)", None)
+    table.add(f"4. {build.name}: /i, three 32 MiB payloads", ms(report.median),
+              report.spread(ms), "(none set)", None)
 
 
 def packaging(work, runs, table):
-    heading("6. Packaging a 100 MiB payload with the packer (x86 stub), against cp")
+    heading("7. Packaging a 100 MiB payload with the packer (x86 stub), against cp")
     payload = os.path.join(work, "payload-100.bin")
     with open(payload, "wb") as f:
         block = os.urandom(MIB)
@@ -467,7 +503,7 @@ def packaging(work, runs, table):
          f"under one second: {goal_word(under)}")
     note(f"peak RSS: packer {mib(peaks.median)} ({peaks.spread(mib)}), "
          f"cp {mib(cp_peaks.median)}")
-    table.add("6. packaging 100 MiB (packer)", ms(packer_runs.median), packer_runs.spread(ms),
+    table.add("7. packaging 100 MiB (packer)", ms(packer_runs.median), packer_runs.spread(ms),
               "< 1 s and <= 10x cp", under and ratio <= 10)
     table.add("   cp of the same 100 MiB", ms(cp_runs.median), cp_runs.spread(ms), "", None)
     table.add("   ratio packer / cp", f"{ratio:.2f}x", "", "<= 10x", ratio <= 10)
@@ -487,27 +523,158 @@ def executable_size(table):
               "< 512 KiB", met)
 
 
+def stamped_payload(path, size_mib):
+    """A payload of size_mib MiB: one random MiB repeated, each copy stamped with its index so
+    that a block extracted at the wrong place shows; returns its SHA-256."""
+    block = bytearray(os.urandom(MIB))
+    digest = hashlib.sha256()
+    with open(path, "wb") as f:
+        for index in range(size_mib):
+            block[:8] = index.to_bytes(8, "little")
+            f.write(block)
+            digest.update(block)
+    return digest.hexdigest()
+
+
+def available_mib():
+    try:
+        with open("/proc/meminfo") as f:
+            for line in f:
+                if line.startswith("MemAvailable:"):
+                    return int(line.split()[1]) // 1024
+    except OSError:
+        pass
+    return None
+
+
+def file_digest(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        while chunk := f.read(8 * MIB):
+            digest.update(chunk)
+    return digest.hexdigest()
+
+
+def carried_payload(runner, work, build, start_mib, table):
+    heading(f"6. The largest payload the {build.name} build carries and still extracts byte for "
+            f"byte")
+    ladder = sorted(set(CARRY_LADDER + [start_mib]))
+    outcomes = {}
+
+    def attempt(size_mib):
+        payload = os.path.join(work, "carried.bin")
+        exe = os.path.join(work, f"carried-{build.name}.exe")
+        extracted = os.path.join(work, "carried-extracted.msp")
+        # The payload, the linker's object and output, and the extracted copy: four times the
+        # size at the peak, with room to spare.
+        free = shutil.disk_usage(work).free
+        if free < (4 * size_mib + 512) * MIB:
+            return None, f"not tried: {free / MIB:,.0f} MiB free on disk"
+        # windres holds about four times the payload in memory while it compiles the resource
+        # (measured: 7.0 GiB for 1.75 GiB).
+        available = available_mib()
+        if available is not None and available < 4.5 * size_mib:
+            return None, f"not tried: {available:,} MiB of memory available"
+        started = time.monotonic()
+        try:
+            expected = stamped_payload(payload, size_mib)
+            try:
+                build_update(exe, payload, arch=build.name)
+            except AssertionError as error:
+                return False, f"packaging failed: {str(error).strip()[-300:]}"
+            remove(payload)
+            try:
+                seconds, _ = runner.windows(exe, "/e", extracted, timeout=900)
+            except RuntimeError as error:
+                return False, f"'/e' failed: {str(error).strip()[-300:]}"
+            if not os.path.exists(extracted):
+                return False, "'/e' wrote nothing"
+            same = file_digest(extracted) == expected
+            return same, (f"'/e' in {seconds:.1f} s, " +
+                          ("extracted byte for byte" if same else "extracted file DIFFERS"))
+        finally:
+            for path in (payload, exe, extracted):
+                remove(path)
+            note(f"{size_mib:,} MiB: {time.monotonic() - started:.0f} s for packaging and '/e'")
+
+    # Up the ladder from the start while the build extracts, down it while it does not; at
+    # most three sizes.
+    index = ladder.index(start_mib)
+    ok, detail = attempt(ladder[index])
+    outcomes[ladder[index]] = (ok, detail)
+    step = 1 if ok else -1
+    while ok is not None and len(outcomes) < 3 and 0 <= index + step < len(ladder):
+        index += step
+        result, detail = attempt(ladder[index])
+        outcomes[ladder[index]] = (result, detail)
+        if result != ok:
+            break
+    for size, (result, detail) in sorted(outcomes.items()):
+        note(f"{size:,} MiB payload: {detail}")
+    good = sorted(size for size, (result, _) in outcomes.items() if result)
+    bad = sorted(size for size, (result, _) in outcomes.items() if result is False)
+    above = [size for size in bad if not good or size > good[-1]]
+    if good:
+        largest = f"{good[-1]:,} MiB"
+    else:
+        largest = f"below {bad[0]:,} MiB" if bad else "not measured"
+    if above:
+        beyond = f"{above[0]:,} MiB fails"
+    elif good and good[-1] == ladder[-1]:
+        beyond = "top of the ladder; larger not tried"
+    else:
+        beyond = "larger: not tried"
+    note(f"largest measured to extract: {largest}; {beyond} (sizes tried: "
+         f"{', '.join(f'{s:,}' for s in sorted(outcomes))} MiB)")
+    table.add(f"6. {build.name}: largest payload extracted", largest, beyond, "(none set)", None)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--runs", type=int, default=7, help="measurements per figure")
+    parser.add_argument("--carry-start", type=int, default=CARRY_START, metavar="MIB",
+                        help="payload size where the search for the largest one starts")
+    parser.add_argument("--carry-build", choices=("x86", "x64"), default="x86",
+                        help="build whose largest payload is measured (default x86, the shipped)")
+    parser.add_argument("--no-carry", action="store_true",
+                        help="leave out figure 6 (it packages and extracts payloads of GiBs)")
     options = parser.parse_args()
-    if options.runs < 1:
-        parser.error("--runs must be at least 1")
+    if options.runs < 1 or options.carry_start < 1:
+        parser.error("--runs and --carry-start must be at least 1")
 
     started = time.monotonic()
     table = Table()
     print(f"bench: {options.runs} runs per figure; load average at start "
           f"{' '.join(f'{x:.2f}' for x in os.getloadavg())} on {os.cpu_count()} CPUs",
           flush=True)
+    builds = harness.builds_under_test()
+    if harness.x86_refused():
+        print(f"bench: {harness.x86_refused()}")
+    print(f"bench: builds measured: {', '.join(b.name for b in builds)}", flush=True)
     with harness.WineEnv() as env:
         print(f"bench: Wine environment ready in {env.startup_seconds:.1f} s", flush=True)
+        for build in builds:
+            harness.ensure_runs(build, env)
         work = tempfile.mkdtemp(prefix="bench-", dir=env.root)
         runner = Runner(env, work)
-        exe64 = extraction(runner, work, options.runs, table)
-        peak_memory(runner, work, exe64, options.runs, table)
-        update_run(runner, env, work, options.runs, table)
-        information_report(runner, work, options.runs, table)
-    executable_size(table)
+        extracting = {b.name: extraction(runner, work, b, options.runs, table) for b in builds}
+        for build in builds:
+            peak_memory(runner, work, build, extracting[build.name], options.runs, table)
+        update_run(runner, env, work, builds, options.runs, table)
+        for build in builds:
+            information_report(runner, work, build, options.runs, table)
+        executable_size(table)
+        carry = harness.BUILDS[options.carry_build]
+        if options.no_carry:
+            table.add(f"6. {carry.name}: largest payload extracted", "not measured (--no-carry)",
+                      "", "", None)
+        elif carry in builds:
+            carried_payload(runner, work, carry, options.carry_start, table)
+        else:
+            heading(f"6. The largest payload the {carry.name} build carries: not measured, the "
+                    f"{carry.name} build does not run here")
+            table.add(f"6. {carry.name}: largest payload extracted", "not measured",
+                      "the build does not run here", "", None)
     with tempfile.TemporaryDirectory(prefix="bench-packing-") as work:
         packaging(work, options.runs, table)
     print()

@@ -1,7 +1,10 @@
 #!/usr/bin/python3
 """The main job on the bundled sample (samples/sample-suite.json): builds the sample product and
 its patch, installs the product in a fresh private Wine prefix, packages the update around the
-patch, runs it, and prints every message box shown and the product's version before and after."""
+patch, runs it, and prints every message box shown and the product's version before and after.
+
+It runs the shipped x86 build wherever the kernel runs 32-bit programs, and says so; where the
+kernel refuses, it says that in one line and runs the x64 build."""
 
 import json
 import os
@@ -22,6 +25,11 @@ def main():
     with open(os.path.join(ROOT, "samples", "sample-suite.json")) as f:
         sample = json.load(f)
     product, patch = sample["product"], sample["patch"]
+    build = harness.builds_under_test()[0]
+    if harness.x86_refused():
+        print(f"demo: {harness.x86_refused()}")
+    print(f"demo: running the {build.name} build"
+          f"{' (the shipped one)' if build.name == 'x86' else ''}: {build.folder}")
     started = time.monotonic()
     with tempfile.TemporaryDirectory(prefix="updater-demo-") as work, harness.WineEnv() as env:
         run = windows_runner(env)
@@ -43,15 +51,18 @@ def main():
                                              product["productCode"], product["upgradeCode"]))
         print(f"demo: patch {os.path.basename(str(msp))}: targets {product['productCode']}, "
               f"versions {versions}")
-        exe = build_update(os.path.join(work, "SampleSuite-SP1.exe"), str(msp))
-        print(f"demo: packaged {os.path.basename(exe)} ({os.path.getsize(exe):,} bytes, x64)")
+        exe = build_update(os.path.join(work, "SampleSuite-SP1.exe"), str(msp), arch=build.name)
+        print(f"demo: packaged {os.path.basename(exe)} ({os.path.getsize(exe):,} bytes, "
+              f"{build.name} build)")
 
+        harness.ensure_runs(build, env)
         result = env.run(exe, [])
-        print(f"demo: ran the update: exit code {result.exit_code}, "
+        print(f"demo: ran the {build.name} update: exit code {result.exit_code}, "
               f"{len(result.boxes)} message box(es), {result.seconds:.2f} s")
         for box in result.boxes:
-            print(f"  [{box['icon']}, flags 0x{box['flags']:X}] {box['caption']}: "
-                  f"{box['text']}")
+            flags = "unknown" if box["flags"] is None else f"0x{box['flags']:X}"
+            print(f"  [{box['icon']}, flags {flags}, {box.get('bits')}-bit process] "
+                  f"{box['caption']}: {box['text']}")
 
         after = fixtures.query_product(run, product["productCode"])
         print(f"demo: {after['name']} version before {before['version']}, "
@@ -62,7 +73,7 @@ def main():
                   f"({os.path.getsize(log):,} bytes)")
         ok = (result.exit_code == 0 and after["version"] == patch["upgradeVersion"] and
               len(result.boxes) == 1 and result.boxes[0]["flags"] == 0x50040)
-    print(f"demo: {'the update was applied' if ok else 'FAILED'} "
+    print(f"demo: {'the update was applied' if ok else 'FAILED'} by the {build.name} build "
           f"({time.monotonic() - started:.1f} s after set-up)")
     return 0 if ok else 1
 

@@ -5,9 +5,23 @@ and one persistent wineserver for it. Each run starts the message-box watcher (t
 beside the program, so a program that reports through message boxes runs to its end without a
 person, and the test gets every box it showed.
 
+The updater comes in two builds: x86 (the shipped PE32 executable) and x64. `builds_under_test()`
+names those this machine runs: x86 wherever the kernel runs 32-bit programs (scripts/x86-probe),
+and x64 always. A test class decorated with `@each_build` runs once per build under test, as
+`Name_x86` and `Name_x64`, with `cls.build` naming its build; while it runs, `current_build()` is
+that build, so updates.build_update() and `updater_artefact()` pick it without being told.
+Elsewhere `current_build()` is the first build under test: x86 where it runs. Test tools (the
+watcher, make_patch, msiquery) stay 64-bit: `artefact()` finds them in the x64 build. Each
+program runs under the Wine loader of its own bitness (`loader_for()`).
+
 Environment variables read here:
-  UPDATER_BUILD_X64      build folder of the x86_64 mingw build (the watcher is looked for in
-                         its tools/boxwatch sub-folder)
+  UPDATER_BUILD_X64      build folder of the x86_64 mingw build (default build/x64); the watcher
+                         is looked for in its tools/boxwatch sub-folder
+  UPDATER_BUILD_X86      build folder of the i686 mingw build (default build/x86); the 32-bit
+                         half of the watcher (boxhook32.exe, boxhook.dll) is in its
+                         tools/boxwatch sub-folder
+  UPDATER_BUILDS         "x86", "x64" or "x86,x64": the builds under test, instead of what the
+                         probe finds (x86 named on a kernel that refuses it fails, never skips)
   BOXWATCH_DIR           folder holding boxwatch.exe and boxhook.dll, when not under the above
   E2E_WINE_PREFIX_CACHE  folder of a prepared prefix to copy instead of creating one; when it does
                          not exist yet, the newly created prefix is stored there for next time
@@ -23,11 +37,15 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WINE64 = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"  # Debian's wine32:i386
 WINESERVER = "wineserver"
+X86_PROBE = os.path.join(ROOT, "scripts", "x86-probe")
 
 # Wine's X11 driver waits up to two seconds for a window manager to acknowledge each window that
 # is hidden; Xvfb has none, so every closed message box would cost two seconds. Unmanaged windows
@@ -158,6 +176,8 @@ class WineEnv:
         self._run_count = 0
         self._original_env_values = {}
         self._closed = False
+        self.hook32 = None
+        self.x86_checked = False
 
     # ----------------------------------------------------------------- set-up and tear-down
 
@@ -174,6 +194,9 @@ class WineEnv:
         atexit.register(self.close)
         try:
             self.boxwatch_dir = self._boxwatch_dir or _find_boxwatch_dir()
+            # Boxes of 32-bit programs get their exact flags from the watcher's 32-bit hook.
+            if "x86" in [b.name for b in builds_under_test()] and x86_problem() is None:
+                self.hook32 = BUILDS["x86"].artefact_or_error("tools", "boxwatch", "boxhook32.exe")
             _sweep_abandoned_roots()
             self.root = tempfile.mkdtemp(prefix=_ROOT_PREFIX)
             with open(os.path.join(self.root, _OWNER_FILE), "w") as f:
@@ -270,9 +293,15 @@ class WineEnv:
 
     def _make_prefix(self):
         cache = self.prefix_cache
-        if cache and os.path.isfile(os.path.join(cache, "system.reg")):
+        # A prefix made before the 32-bit Wine was installed cannot run 32-bit programs.
+        needs_wow64 = os.path.exists(WINE32)
+        if cache and os.path.isfile(os.path.join(cache, "system.reg")) and (
+                not needs_wow64 or os.path.isdir(os.path.join(cache, "drive_c", "windows",
+                                                              "syswow64"))):
             subprocess.run(["cp", "-a", cache, self.prefix], check=True)
             return
+        if cache and os.path.exists(cache):
+            cache = None  # made without 32-bit support: left alone, and a new prefix made
         os.makedirs(self.prefix)
         self._check([WINE64, "wineboot", "-i"], "wineboot -i", timeout=300)
         for command in _REGISTRY_SETUP:
@@ -409,7 +438,7 @@ class WineEnv:
                 watcher = self._start_watcher(run_dir, watcher_args)
             out_path = os.path.join(run_dir, "stdout")
             err_path = os.path.join(run_dir, "stderr")
-            proc = self._spawn([WINE64, *command], env, cwd, out_path, err_path)
+            proc = self._spawn([loader_for(command[0]), *command], env, cwd, out_path, err_path)
             timed_out = False
             try:
                 proc.wait(timeout=timeout)
@@ -454,6 +483,8 @@ class WineEnv:
                    "--out", self.to_windows_path(os.path.join(run_dir, "boxes.jsonl")),
                    "--stop-file", self.to_windows_path(os.path.join(run_dir, "watcher.stop")),
                    "--ready-file", self.to_windows_path(ready), *watcher_args]
+        if self.hook32 and "--no-hook" not in watcher_args:
+            command += ["--hook32", self.to_windows_path(self.hook32)]
         watcher = self._spawn(command, self._base_env(), None, os.devnull, log)
         deadline = time.monotonic() + 30
         while not os.path.exists(ready):
@@ -545,7 +576,8 @@ def shared_env():
 
 
 def artefact(*relative):
-    """Path of a built file under UPDATER_BUILD_X64; fails the calling test when it is missing."""
+    """Path of a built file under UPDATER_BUILD_X64 (the test tools: watcher, showboxes);
+    fails the calling test when it is missing."""
     build = os.environ.get("UPDATER_BUILD_X64")
     if not build:
         raise AssertionError("UPDATER_BUILD_X64 is not set: it must name the x86_64 build folder")
@@ -553,3 +585,203 @@ def artefact(*relative):
     if not os.path.exists(path):
         raise AssertionError(f"missing build artefact: {path}")
     return path
+
+
+# ------------------------------------------------------------------ the builds under test
+
+
+class Build:
+    """One build of the updater: "x86" (PE32, the shipped one) or "x64"."""
+
+    def __init__(self, name):
+        self.name = name
+        self.bits = 32 if name == "x86" else 64
+
+    @property
+    def folder(self):
+        return os.environ.get("UPDATER_BUILD_" + self.name.upper()) or os.path.join(
+            ROOT, "build", self.name)
+
+    def artefact(self, *relative):
+        """Path of a file of this build; fails the calling test when it is missing."""
+        _note_used(self.name)
+        path = os.path.join(self.folder, *relative)
+        if not os.path.exists(path):
+            raise AssertionError(f"missing {self.name} build artefact: {path}")
+        return path
+
+    def artefact_or_error(self, *relative):
+        path = os.path.join(self.folder, *relative)
+        if not os.path.exists(path):
+            raise WineError(f"missing {self.name} build artefact: {path} (build the {self.name} "
+                            f"preset)")
+        return path
+
+    def __repr__(self):
+        return self.name
+
+
+BUILDS = {"x86": Build("x86"), "x64": Build("x64")}
+_probe = None
+
+
+def _x86_probe():
+    """(exit status, line) of scripts/x86-probe: 0 runs, 1 the kernel refuses, 2 wine32 missing."""
+    global _probe
+    if _probe is None:
+        proc = subprocess.run([X86_PROBE], stdin=subprocess.DEVNULL, capture_output=True,
+                              text=True)
+        _probe = (proc.returncode, proc.stdout.strip() or proc.stderr.strip())
+    return _probe
+
+
+def x86_refused():
+    """The line saying why the x86 build cannot run on this machine, or None when it can."""
+    status, line = _x86_probe()
+    return line if status == 1 else None
+
+
+def x86_problem():
+    """What stops the x86 build from running although the kernel would run it, or None."""
+    status, line = _x86_probe()
+    if status == 0:
+        return None
+    return line or f"scripts/x86-probe failed with {status}"
+
+
+def builds_under_test():
+    """The builds the tests run, the shipped x86 build first: x86 where the kernel runs 32-bit
+    programs, x64 always; UPDATER_BUILDS names them instead."""
+    named = os.environ.get("UPDATER_BUILDS")
+    if named:
+        names = [n.strip() for n in named.split(",") if n.strip()]
+        unknown = [n for n in names if n not in BUILDS]
+        if unknown or not names:
+            raise WineError(f"UPDATER_BUILDS must name x86 and/or x64, not {named!r}")
+        return [BUILDS[n] for n in ("x86", "x64") if n in names]
+    return [BUILDS["x64"]] if x86_refused() else [BUILDS["x86"], BUILDS["x64"]]
+
+
+def describe_builds():
+    """One line for the start of a run: which builds it runs, and why x86 is missing if it is."""
+    names = [b.name for b in builds_under_test()]
+    line = "builds under test: " + ", ".join(
+        f"{b.name} ({b.folder}{', the shipped build' if b.name == 'x86' else ''})"
+        for b in builds_under_test())
+    if "x86" not in names and x86_refused():
+        line += "\n" + x86_refused()
+    return line
+
+
+_current = None
+_used = []
+
+
+def current_build():
+    """The build of the running @each_build class, else the first build under test."""
+    return _current or builds_under_test()[0]
+
+
+def updater_artefact(*relative):
+    """A file of the current build, e.g. updater_artefact("tests", "drivers", "x.exe")."""
+    return current_build().artefact(*relative)
+
+
+def _note_used(name):
+    if name not in _used:
+        _used.append(name)
+
+
+def note_build_used(name):
+    """Records that the running test ran (or packaged) something of build `name`."""
+    _note_used(name)
+
+
+def take_builds_used():
+    """The builds used since the last call, for the runner's line of each test."""
+    used = list(_used)
+    _used.clear()
+    return used
+
+
+def ensure_runs(build, env):
+    """Fails the calling test unless a program of `build` really runs in env: Wine without its
+    32-bit part exits 0 on a PE32 program it could not start."""
+    if build.name != "x86" or env.x86_checked:
+        return
+    problem = x86_problem()
+    if problem:
+        raise AssertionError(f"the x86 build is under test but cannot run: "
+                             f"{problem.split('; running')[0]}")
+    probe = build.artefact("tests", "drivers", "load_library.exe")
+    result = env.wine([probe, "kernel32.dll"], timeout=60)
+    if result.stdout.strip() != "loaded":
+        raise AssertionError(f"a 32-bit program of the x86 build did not run under Wine "
+                             f"(exit code {result.exit_code}): {result.stderr[-1000:]}")
+    env.x86_checked = True
+
+
+def each_build(cls):
+    """Class decorator: runs the test class once per build under test.
+
+    Adds `Name_x86` and `Name_x64` beside the class in its module, each with `build` set; the
+    class itself stays as the template they share and is not run by run_all.py. While a copy
+    runs (from its setUpClass to its tearDownClass), current_build() is its build.
+    """
+    module = sys.modules[cls.__module__]
+    cls._build_template = True
+    for build in builds_under_test():
+        setattr(module, f"{cls.__name__}_{build.name}", _variant(cls, build))
+    return cls
+
+
+def _variant(cls, build):
+    name = f"{cls.__name__}_{build.name}"
+
+    def set_up_class(variant):
+        global _current
+        _current = build
+        try:
+            ensure_runs(build, shared_env())
+            super(holder[0], variant).setUpClass()
+        except BaseException:
+            _current = None
+            raise
+
+    def tear_down_class(variant):
+        global _current
+        try:
+            super(holder[0], variant).tearDownClass()
+        finally:
+            _current = None
+
+    def set_up(self):
+        global _current
+        _current = build
+        _note_used(build.name)
+        super(holder[0], self).setUp()
+
+    holder = []
+    variant = type(cls)(name, (cls,), {
+        "__module__": cls.__module__, "__qualname__": name, "build": build,
+        "_build_template": False, "setUpClass": classmethod(set_up_class),
+        "tearDownClass": classmethod(tear_down_class), "setUp": set_up})
+    holder.append(variant)
+    return variant
+
+
+def loader_for(program):
+    """The Wine loader for a program: the 32-bit one for a PE32 file, else the 64-bit one (which
+    also starts Wine's own programs, such as "msiexec")."""
+    try:
+        with open(program, "rb") as f:
+            head = f.read(1024)
+    except OSError:
+        return WINE64
+    if head[:2] != b"MZ" or len(head) < 0x40:
+        return WINE64
+    offset = int.from_bytes(head[0x3C:0x40], "little")
+    if offset + 6 > len(head) or head[offset:offset + 4] != b"PE\0\0":
+        return WINE64
+    machine = int.from_bytes(head[offset + 4:offset + 6], "little")
+    return WINE32 if machine == 0x14C else WINE64

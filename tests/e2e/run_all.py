@@ -6,11 +6,32 @@ after the last, also when a test fails or the run is interrupted.
 
   /usr/bin/python3 tests/e2e/run_all.py [-k PATTERN]...
 
+Which build a test runs. The updater has two builds, x86 (the shipped PE32 executable) and x64.
+Both are under test wherever the kernel runs 32-bit programs (scripts/x86-probe); where it
+refuses, the run says so in its first line and runs x64 alone. A test class that runs the
+updater or a driver linking its code takes one line to run on every build under test:
+
+    @harness.each_build
+    class MyTest(unittest.TestCase):
+        ...   # cls.build / self.build: the Build (name "x86" or "x64", folder, artefact())
+
+It runs as MyTest_x86 and MyTest_x64 (the names in the output). Inside such a class,
+updates.build_update() packages around that build's updater and harness.updater_artefact(...)
+finds that build's files (drivers); WineEnv.run() and .wine() start each program under the Wine
+loader of its own bitness. Outside one, both follow the first build under test (x86 where it
+runs). Product tests run on both builds; the tests of the test tools and of the harness once.
+The message-box watcher records the exact flags of 32-bit and 64-bit programs alike. Each
+result line ends with the builds the test used, e.g. "[x86]"; none for tests of the tools.
+
 Environment:
   UPDATER_BUILD_X64      required: the build folder of the x86_64 mingw build. Tests find the
-                         programs they run below it (harness.artefact()); the message-box watcher
+                         test tools below it (harness.artefact()); the message-box watcher
                          is expected in its tools/boxwatch folder (boxwatch.exe, boxhook.dll,
                          showboxes.exe). A missing artefact fails the test that needs it.
+  UPDATER_BUILD_X86      the build folder of the i686 build (default build/x86): the shipped
+                         updater, its drivers, and the watcher's 32-bit hook (boxhook32.exe)
+  UPDATER_BUILDS         "x86", "x64" or "x86,x64" instead of the probe's choice (a named build
+                         that cannot run fails its tests)
   BOXWATCH_DIR           folder with boxwatch.exe and boxhook.dll, if not under the above
   E2E_WINE_PREFIX_CACHE  a prepared prefix to copy (made there on the first run when absent)
   E2E_KEEP_TEMP=1        keep the temporary prefix and box logs
@@ -56,7 +77,9 @@ class LineResult(unittest.TestResult):
             self.outcomes[test.id()] = "FAIL"
             self.details.append((f"INTERRUPTED: {test.id()}", ""))
         seconds = time.monotonic() - self._started
-        self.stream.write(f"{self.outcomes[test.id()]:4} {test.id()} ({seconds:.2f} s)\n")
+        used = harness.take_builds_used()
+        builds = f" [{','.join(used)}]" if used else ""
+        self.stream.write(f"{self.outcomes[test.id()]:4} {test.id()} ({seconds:.2f} s){builds}\n")
         self.stream.flush()
 
     def _fail(self, test, err, label):
@@ -107,6 +130,17 @@ def all_tests(suite):
             yield item
 
 
+def without_templates(suite):
+    """The suite without the classes @harness.each_build made copies of (they run as those)."""
+    kept = unittest.TestSuite()
+    for item in suite:
+        if isinstance(item, unittest.TestSuite):
+            kept.addTest(without_templates(item))
+        elif not type(item).__dict__.get("_build_template", False):
+            kept.addTest(item)
+    return kept
+
+
 def main():
     parser = argparse.ArgumentParser(description="Run the end-to-end tests under Wine.")
     parser.add_argument("-k", dest="patterns", action="append", default=[],
@@ -116,7 +150,13 @@ def main():
     loader = unittest.TestLoader()
     if options.patterns:
         loader.testNamePatterns = [f"*{p}*" for p in options.patterns]
-    suite = loader.discover(HERE, pattern="test_*.py", top_level_dir=HERE)
+    try:
+        print("e2e: " + harness.describe_builds().replace("\n", "\ne2e: "), flush=True)
+    except harness.WineError as error:
+        print(f"e2e: {error}")
+        print(closing_line(0, 0, 0))
+        return 1
+    suite = without_templates(loader.discover(HERE, pattern="test_*.py", top_level_dir=HERE))
     tests = list(all_tests(suite))
     if not tests:
         print("e2e: no tests found")

@@ -25,6 +25,7 @@ class Product:
         return (f"T{index}", self.version, to_version, self.code, self.upgrade_code)
 
 
+@harness.each_build
 class ApplyTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):

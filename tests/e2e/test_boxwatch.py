@@ -1,5 +1,6 @@
 """The message-box watcher's own tests: showboxes.exe shows known boxes, and every field the
-watcher records for them is checked."""
+watcher records for them is checked, for a 64-bit showboxes and, where 32-bit programs run, a
+32-bit one (whose exact flags come from the watcher's 32-bit hook)."""
 
 import collections
 import re
@@ -38,12 +39,15 @@ def reported_pid(stdout):
     return int(match.group(1))
 
 
+@harness.each_build
 class BoxFieldsTest(unittest.TestCase):
-    """Boxes shown one after another: everything recorded, exactly, in order, once."""
+    """Boxes shown one after another by a program of the build's bitness: everything recorded,
+    exactly, in order, once."""
 
     @classmethod
     def setUpClass(cls):
-        cls.result = harness.shared_env().run(showboxes(), ["--exit", "7"], timeout=60)
+        cls.result = harness.shared_env().run(
+            cls.build.artefact("tools", "boxwatch", "showboxes.exe"), ["--exit", "7"], timeout=60)
 
     def test_exit_code_and_answers(self):
         self.assertEqual(self.result.exit_code, 7, self.result)
@@ -68,6 +72,7 @@ class BoxFieldsTest(unittest.TestCase):
                 self.assertEqual(got["button_ids"], want.button_ids)
                 self.assertEqual(got["pid"], pid)
                 self.assertEqual(got["process"].lower(), "showboxes.exe")
+                self.assertEqual(got["bits"], self.build.bits)
                 self.assertEqual(got["source"], "hook")
 
 

@@ -9,6 +9,7 @@ from updates import build_update, random_file, read_bytes, work_folder
 PAYLOAD_SIZE = 5 * 1024 * 1024 + 17
 
 
+@harness.each_build
 class Extraction(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -94,6 +95,7 @@ class Extraction(unittest.TestCase):
         self.assertEqual(os.listdir(os.path.join(out, "folder.msp")), [])
 
 
+@harness.each_build
 class ExtractionOfThreePayloads(unittest.TestCase):
     def test_each_kind_gets_its_suffix(self):
         env = harness.shared_env()

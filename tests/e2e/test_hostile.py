@@ -232,6 +232,7 @@ NO_STREAM = "no summary stream"
 # --------------------------------------------------------------------------------- payloads
 
 
+@harness.each_build
 class HostilePayloads(HostileCase):
     def test_unreadable_or_unusable_payloads_change_nothing(self):
         # Every patch that has a target list names the installed product and carries a working
@@ -348,6 +349,7 @@ class HostilePayloads(HostileCase):
 # ------------------------------------------------------------------------- temporary folder
 
 
+@harness.each_build
 class HostileTempFolder(HostileCase):
     _outcomes = {}
 
@@ -475,6 +477,7 @@ class HostileTempFolder(HostileCase):
 # -------------------------------------------------------------------------------- disk full
 
 
+@harness.each_build
 class HostileDiskFull(HostileCase):
     def test_payload_larger_than_the_free_space(self):
         product = self.product("Hostile Disk Full")
@@ -507,6 +510,7 @@ class HostileDiskFull(HostileCase):
 # --------------------------------------------------------------------------------- products
 
 
+@harness.each_build
 class HostileProducts(HostileCase):
     def run_patch_of(self, product, tmp=None):
         exe = self.update(self.patch(targets=[product], patched=[product]))

@@ -14,13 +14,14 @@ def codes(count):
     return [fixtures.new_guid() for _ in range(count)]
 
 
+@harness.each_build
 class Inspection(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.env = harness.shared_env()
         cls.run_windows = staticmethod(windows_runner(cls.env))
         cls.folder = work_folder(cls.env, "inspection")
-        cls.driver = harness.artefact("tests", "drivers", "inspection_driver.exe")
+        cls.driver = cls.build.artefact("tests", "drivers", "inspection_driver.exe")
 
     def inspect(self, *args):
         result = self.env.wine([self.driver, *args])

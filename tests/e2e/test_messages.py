@@ -10,11 +10,12 @@ MESSAGES = [300, 301, 306, 307, 308, 309, 310, 314]
 PRODUCT = "Quorvex Sample Suite"
 
 
+@harness.each_build
 class MessageBoxes(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.env = harness.shared_env()
-        cls.driver = harness.artefact("tests", "drivers", "message_driver.exe")
+        cls.driver = cls.build.artefact("tests", "drivers", "message_driver.exe")
 
     def show(self, locale, last_error, ids, product=PRODUCT):
         result = self.env.run(self.driver, [str(locale), product, str(last_error)] +

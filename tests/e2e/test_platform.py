@@ -12,6 +12,7 @@ from catalogue import expected_box, shown
 from updates import build_update, windows_runner, work_folder
 
 
+@harness.each_build
 class InstallerLibrary(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -32,14 +33,14 @@ class InstallerLibrary(unittest.TestCase):
     def test_a_planted_msi_dll_beside_the_update_is_never_loaded(self):
         downloads = work_folder(self.env, "downloads")
         code, exe = self.product_and_update("Planted Suite", downloads)
-        shutil.copy(harness.artefact("tests", "drivers", "planted", "msi.dll"), downloads)
+        shutil.copy(self.build.artefact("tests", "drivers", "planted", "msi.dll"), downloads)
         marker = os.path.join(self.folder, "planted-loaded")
         # Native DLLs first, as a machine where the search order would honour the plant.
         extra = {"PLANTED_MSI_MARKER": self.env.to_windows_path(marker),
                  "WINEDLLOVERRIDES": "msi=n,b;mscoree,mshtml="}
 
         # The plant works: a program that loads msi.dll the ordinary way picks it up.
-        control = shutil.copy(harness.artefact("tests", "drivers", "load_library.exe"), downloads)
+        control = shutil.copy(self.build.artefact("tests", "drivers", "load_library.exe"), downloads)
         self.assertEqual(self.env.run(control, ["msi.dll"], extra_env=extra).stdout.strip(),
                          "loaded")
         self.assertTrue(os.path.exists(marker), "the planted msi.dll was not loadable at all")

@@ -67,9 +67,11 @@ def describe_os(v):
     return text, f"{major & 0xFFFF}.{minor & 0xFFFF}.0.0"
 
 
-def os_line(env):
-    """The report's OSInfo line for what the platform reports now, and the raw values."""
-    driver = harness.artefact("tests", "drivers", "inspection_driver.exe")
+def os_line(env, build=None):
+    """The report's OSInfo line for what the platform reports now to a program of build (by
+    default the x64 one), and the raw values."""
+    relative = ("tests", "drivers", "inspection_driver.exe")
+    driver = build.artefact(*relative) if build else harness.artefact(*relative)
     raw = json.loads(env.wine([driver, "os", "-"]).stdout)
     description, version = describe_os(reported_version(raw))
     return f"{description}({version})", raw
@@ -89,13 +91,14 @@ def report(os_line, global_section=("", ""), language_pack=("", ""), product_spe
             "Product Specific MSP\n\n" + section(os_line, *product_specific))
 
 
+@harness.each_build
 class InformationReport(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.env = harness.shared_env()
         run = windows_runner(cls.env)
         cls.folder = work_folder(cls.env, "report")
-        cls.os_line, _ = os_line(cls.env)
+        cls.os_line, _ = os_line(cls.env, cls.build)
 
         cls.codes = [fixtures.new_guid() for _ in range(3)]
         cls.global_props = (";".join(cls.codes[:2]), "2.1.30.04;2.0.10.0,2.1.0.0")

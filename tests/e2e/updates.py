@@ -4,14 +4,19 @@ import os
 import subprocess
 import tempfile
 
+import harness
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD_UPDATE = os.path.join(ROOT, "scripts", "build-update")
 
 
 def build_update(output, global_payload=None, language_pack=None, product_specific=None,
-                 arch="x64", extra=()):
-    """Packages the given payload files (paths or None) into the executable at output; extra
-    holds further options of scripts/build-update."""
+                 arch=None, extra=()):
+    """Packages the given payload files (paths or None) into the executable at output, around
+    the updater of `arch` ("x86" or "x64"; by default harness.current_build()); extra holds
+    further options of scripts/build-update."""
+    arch = arch or harness.current_build().name
+    harness.note_build_used(arch)
     args = [BUILD_UPDATE, "--arch", arch, "--output", output, *extra]
     for option, path in (("--global", global_payload), ("--language-pack", language_pack),
                          ("--product-specific", product_specific)):

@@ -1,7 +1,8 @@
 // Global window-procedure hook that boxwatch installs. Wine (like Windows) maps this DLL into every
-// GUI process on the desktop. When a message box finishes WM_INITDIALOG, the hook copies the
-// MessageBox style the caller passed onto the box window as a property, which the watcher can read
-// from its own process: the style is otherwise lost once the box is laid out.
+// GUI process on the desktop of its own bitness: the 64-bit build is installed by boxwatch.exe, the
+// 32-bit build by boxhook32.exe on its behalf. When a message box finishes WM_INITDIALOG, the hook
+// copies the MessageBox style the caller passed onto the box window as properties, which the
+// watcher can read from its own process: the style is otherwise lost once the box is laid out.
 
 #include <windows.h>
 
@@ -38,8 +39,8 @@ void TagMessageBox(HWND hwnd, LPARAM param) {
   if (!IsDialogClass(hwnd) || !GetDlgItem(hwnd, kBoxWatchTextId)) return;
   const auto* box = reinterpret_cast<const MSGBOXPARAMSW*>(param);
   if (!Readable(box, sizeof(*box)) || box->cbSize != sizeof(MSGBOXPARAMSW)) return;
-  const ULONG_PTR value = kBoxWatchStyleTag | box->dwStyle;
-  SetPropW(hwnd, kBoxWatchStyleProp, reinterpret_cast<HANDLE>(value));
+  SetPropW(hwnd, kBoxWatchStyleProp, reinterpret_cast<HANDLE>(ULONG_PTR{box->dwStyle}));
+  SetPropW(hwnd, kBoxWatchStyleSetProp, reinterpret_cast<HANDLE>(ULONG_PTR{1}));
 }
 
 }  // namespace

@@ -3,10 +3,11 @@
 
 #include <windows.h>
 
-// Window property on a message box that carries the style passed to MessageBox. The tag bit above
-// the 32-bit style lets a style of 0 (MB_OK, no icon) be told apart from a missing property.
+// Window properties on a message box: the style passed to MessageBox, and a mark set after it
+// that tells a style of 0 (MB_OK, no icon) apart from a missing property. Two properties rather
+// than a tag bit above the style, because a property of a 32-bit process holds 32 bits.
 inline constexpr wchar_t kBoxWatchStyleProp[] = L"BoxWatch.MessageBoxStyle";
-inline constexpr ULONG_PTR kBoxWatchStyleTag = ULONG_PTR{1} << 32;
+inline constexpr wchar_t kBoxWatchStyleSetProp[] = L"BoxWatch.MessageBoxStyleSet";
 
 // The message text control of a message box (Windows and Wine alike).
 inline constexpr int kBoxWatchTextId = 0xFFFF;

@@ -2,7 +2,7 @@
 // its OK button, so that end-to-end tests can run GUI programs under Wine without a person.
 //
 //   boxwatch.exe --out FILE [--stop-file FILE] [--ready-file FILE]
-//                [--hook-dll FILE] [--no-hook] [--poll-ms N]
+//                [--hook-dll FILE] [--hook32 FILE] [--no-hook] [--poll-ms N]
 //
 // See README.md beside this file for the record format and the limits.
 
@@ -30,6 +30,7 @@ struct Options {
   std::wstring stop_file;
   std::wstring ready_file;
   std::wstring hook_dll;
+  std::wstring hook32;
   bool use_hook = true;
   DWORD poll_ms = 10;
 };
@@ -47,7 +48,7 @@ constexpr DWORD kRepressMs = 1000;
 void Usage() {
   std::fputs(
       "usage: boxwatch --out FILE [--stop-file FILE] [--ready-file FILE]\n"
-      "                [--hook-dll FILE] [--no-hook] [--poll-ms N]\n",
+      "                [--hook-dll FILE] [--hook32 FILE] [--no-hook] [--poll-ms N]\n",
       stderr);
 }
 
@@ -69,6 +70,8 @@ std::optional<Options> ParseArgs(int argc, wchar_t** argv) {
       ok = value(o.ready_file);
     } else if (arg == L"--hook-dll") {
       ok = value(o.hook_dll);
+    } else if (arg == L"--hook32") {
+      ok = value(o.hook32);
     } else if (arg == L"--no-hook") {
       o.use_hook = false;
     } else if (arg == L"--poll-ms") {
@@ -104,19 +107,27 @@ std::wstring ClassName(HWND hwnd) {
   return std::wstring(name, n > 0 ? n : 0);
 }
 
-std::wstring ProcessName(DWORD pid) {
+struct Owner {
+  std::wstring name;  // image name, empty when the process cannot be opened
+  int bits = 0;       // 32 or 64; 0 when unknown
+};
+
+Owner OwnerProcess(DWORD pid) {
+  Owner owner;
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (!process) return L"";
+  if (!process) return owner;
   wchar_t path[MAX_PATH * 2];
   DWORD size = MAX_PATH * 2;
-  std::wstring name;
   if (QueryFullProcessImageNameW(process, 0, path, &size)) {
-    name.assign(path, size);
-    const size_t slash = name.find_last_of(L"\\/");
-    if (slash != std::wstring::npos) name.erase(0, slash + 1);
+    owner.name.assign(path, size);
+    const size_t slash = owner.name.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) owner.name.erase(0, slash + 1);
   }
+  // The watcher is a 64-bit program: a 32-bit owner runs under WOW64.
+  BOOL wow64 = FALSE;
+  if (IsWow64Process(process, &wow64)) owner.bits = wow64 ? 32 : 64;
   CloseHandle(process);
-  return name;
+  return owner;
 }
 
 struct Button {
@@ -164,8 +175,8 @@ const wchar_t* IconFromStyle(DWORD style) {
 }
 
 std::optional<DWORD> StyleFromHook(HWND box) {
+  if (!GetPropW(box, kBoxWatchStyleSetProp)) return std::nullopt;
   const auto value = reinterpret_cast<ULONG_PTR>(GetPropW(box, kBoxWatchStyleProp));
-  if (!(value & kBoxWatchStyleTag)) return std::nullopt;
   return static_cast<DWORD>(value & 0xFFFFFFFFu);
 }
 
@@ -241,13 +252,19 @@ class Watcher {
     } else {
       json.Null("flags").Bool("topmost", window_topmost);
     }
+    const Owner owner = OwnerProcess(pid);
     json.Bool("window_topmost", window_topmost)
         .StrList("buttons", labels)
         .IntList("button_ids", ids)
         .Int("pid", pid)
         .Int("tid", tid)
-        .Str("process", ProcessName(pid))
-        .Int("hwnd", static_cast<int64_t>(reinterpret_cast<ULONG_PTR>(box)))
+        .Str("process", owner.name);
+    if (owner.bits) {
+      json.Int("bits", owner.bits);
+    } else {
+      json.Null("bits");
+    }
+    json.Int("hwnd", static_cast<int64_t>(reinterpret_cast<ULONG_PTR>(box)))
         .Str("source", style ? L"hook" : L"window");
     const std::string line = json.Line();
     DWORD written = 0;
@@ -293,6 +310,73 @@ std::wstring DefaultHookPath() {
   return path + L"boxhook.dll";
 }
 
+// The 32-bit helper that holds the hook for 32-bit programs; see boxhook32.cpp.
+class Hook32 {
+ public:
+  Hook32() = default;
+  Hook32(const Hook32&) = delete;
+  Hook32& operator=(const Hook32&) = delete;
+  ~Hook32() { Stop(); }
+
+  // Starts the helper and waits until its hook is installed; false (with a message) otherwise.
+  bool Start(const std::wstring& exe) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    ready_ = CreateEventW(&inherit, TRUE, FALSE, nullptr);
+    stop_ = CreateEventW(&inherit, TRUE, FALSE, nullptr);
+    if (!ready_ || !stop_ ||
+        !DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self_,
+                         SYNCHRONIZE, TRUE, 0)) {
+      return Fail(L"cannot create its events");
+    }
+    std::wstring command =
+        L"\"" + exe + L"\" " + Number(ready_) + L" " + Number(stop_) + L" " + Number(self_);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+      return Fail(L"cannot be started");
+    }
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    const HANDLE waits[] = {ready_, process_};
+    if (WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0) {
+      DWORD code = 0;
+      GetExitCodeProcess(process_, &code);
+      std::fprintf(stderr, "boxwatch: the 32-bit hook helper did not install its hook (exit %lu)\n",
+                   code);
+      return false;
+    }
+    return true;
+  }
+
+  void Stop() {
+    if (process_) {
+      SetEvent(stop_);
+      if (WaitForSingleObject(process_, 5000) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
+      CloseHandle(process_);
+      process_ = nullptr;
+    }
+    for (HANDLE* h : {&ready_, &stop_, &self_}) {
+      if (*h) CloseHandle(*h);
+      *h = nullptr;
+    }
+  }
+
+ private:
+  static std::wstring Number(HANDLE h) { return std::to_wstring(reinterpret_cast<ULONG_PTR>(h)); }
+  static bool Fail(const wchar_t* what) {
+    std::fprintf(stderr, "boxwatch: the 32-bit hook helper %ls (error %lu)\n", what,
+                 GetLastError());
+    return false;
+  }
+
+  HANDLE ready_ = nullptr;
+  HANDLE stop_ = nullptr;
+  HANDLE self_ = nullptr;
+  HANDLE process_ = nullptr;
+};
+
 HHOOK InstallHook(const std::wstring& dll) {
   HMODULE module = LoadLibraryW(dll.c_str());
   if (!module) return nullptr;
@@ -321,11 +405,21 @@ int wmain(int argc, wchar_t** argv) {
     hook = InstallHook(options->hook_dll.empty() ? DefaultHookPath() : options->hook_dll);
     if (!hook) std::fprintf(stderr, "boxwatch: hook not installed (error %lu)\n", GetLastError());
   }
+  // Asked for, the 32-bit hook is required: without it boxes of 32-bit programs would silently
+  // lose their exact flags.
+  Hook32 hook32;
+  if (options->use_hook && !options->hook32.empty() && !hook32.Start(options->hook32)) {
+    if (hook) UnhookWindowsHookEx(hook);
+    CloseHandle(out);
+    return 3;
+  }
 
   Watcher watcher(out, hook != nullptr);
   // Boxes already on screen are handled before announcing readiness.
   watcher.Scan(false);
-  const char* ready = hook ? "ready hook\n" : "ready nohook\n";
+  const char* ready = !hook                     ? "ready nohook\n"
+                      : options->hook32.empty() ? "ready hook\n"
+                                                : "ready hook hook32\n";
   if (!options->ready_file.empty()) {
     HANDLE f = CreateFileW(options->ready_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -345,6 +439,7 @@ int wmain(int argc, wchar_t** argv) {
     if (stop) break;
     Sleep(options->poll_ms);
   }
+  hook32.Stop();
   if (hook) UnhookWindowsHookEx(hook);
   CloseHandle(out);
   return 0;
