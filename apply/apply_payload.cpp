@@ -1,38 +1,15 @@
 #include "apply/apply_payload.h"
 
+#include "apply/work_folder.h"
 #include "inspection/four_part_version.h"
 #include "inspection/summary.h"
 #include "messages/catalogue.h"
-#include "payload/derived_name.h"
-#include "payload/full_path.h"
-#include "payload/work_folder.h"
+#include "platform/path_limits.h"
 
 namespace updater {
 namespace {
 
 constexpr wchar_t kLogSuffix[] = L" SP1.log";
-
-// The temporary payload copy, held read-only while the run reads and installs it, and deleted
-// when the run ends, whichever way it ends.
-class PayloadFile {
- public:
-  PayloadFile(System& system, std::wstring path, std::unique_ptr<WritableFile> held)
-      : system_(system), path_(std::move(path)), held_(std::move(held)) {}
-  ~PayloadFile() {
-    const uint32_t error = system_.LastError();
-    if (held_) held_->Close();
-    system_.RemoveFile(path_);
-    system_.SetLastErrorCode(error);
-  }
-  PayloadFile(const PayloadFile&) = delete;
-  PayloadFile& operator=(const PayloadFile&) = delete;
-  const std::wstring& path() const { return path_; }
-
- private:
-  System& system_;
-  std::wstring path_;
-  std::unique_ptr<WritableFile> held_;
-};
 
 bool IsSuccess(uint32_t result) {
   return result == 0 || result == kErrorSuccessRebootInitiated ||
@@ -69,133 +46,97 @@ std::wstring BuildLogPath(const std::wstring& workFolder, const std::wstring& pr
   return workFolder + L'\\' + name + kLogSuffix;
 }
 
-void PayloadApplier::CollectInstalledTargets(TargetProductRecord& templateRecord) {
-  // The list ends at the first empty entry: "A;;B" names A only.
-  size_t separator;
-  while ((separator = templateRecord.productCode.find(L';')) != std::wstring::npos &&
-         separator != 0) {
-    TargetProductRecord record = templateRecord;
-    record.productCode = templateRecord.productCode.substr(0, separator);
-    if (IsProductInstalled(installer_, record.productCode)) {
-      record.installedVersion = QueryInstalledVersion(installer_, record.productCode);
-      QueryProductNameAndLanguage(installer_, record.productCode, record.productName,
-                                  record.language);
-      applicableProducts_.push_back(std::move(record));
-    }
-    templateRecord.productCode.erase(0, separator + 1);
-  }
+std::wstring BuildPatchCommandLine(const std::wstring& payloadPath,
+                                   const std::wstring& filesInUse) {
+  return L"PATCH=\"" + payloadPath + L"\" REBOOTPROMPT=S FILESINUSETEXT=\"" + filesInUse + L"\"";
 }
 
-PayloadApplier::Decision PayloadApplier::Decide(const TargetProductRecord& record) const {
-  const FourPartVersion installed = FourPartVersion::FromText(record.installedVersion);
-  const FourPartVersion upgrade = FourPartVersion::FromText(record.upgradeVersion);
-  if (installed.Equals(upgrade)) return Decision::kUpToDate;
-
-  // The walk goes through the target versions in their order; meeting the upgrade version before
-  // the installed one means this product is already past the versions the patch fixes.
-  const std::wstring entries = record.targetVersions + L',';
-  size_t start = 0;
-  for (size_t comma; (comma = entries.find(L',', start)) != std::wstring::npos; start = comma + 1) {
-    const FourPartVersion entry = FourPartVersion::FromText(entries.substr(start, comma - start));
-    if (installed.Equals(entry)) return Decision::kPatch;
-    if (entry.Equals(upgrade)) return Decision::kUpToDate;
-  }
-  return Decision::kNotCovered;
+uint32_t EnterUserLocale(System& system) {
+  return system.SetThreadLocaleId(kLocaleUserDefault).value_or(system.ThreadLocale());
 }
 
-bool PayloadApplier::PatchProduct(TargetProductRecord& record, const std::wstring& payloadPath,
-                                  const std::wstring& workFolder, uint32_t failureMessageId) {
-  const std::wstring logPath = BuildLogPath(workFolder, record.productName);
-  installer_.EnableLog(logPath.empty() ? 0 : kInstallLogModeVerbose, logPath, 0);
+uint32_t EnterProductLocale(System& system, const std::wstring& language) {
+  const std::optional<uint32_t> locale =
+      system.SetThreadLocaleId(static_cast<uint32_t>(ReadDecimal(language)));
+  return locale ? *locale : EnterUserLocale(system);
+}
+
+void PayloadApplier::PatchProduct(ProductRun& turn, const std::wstring& payloadPath,
+                                  const std::wstring& workFolder) {
+  turn.logPath = BuildLogPath(workFolder, turn.product.productName);
+  installer_.EnableLog(turn.logPath.empty() ? 0 : kInstallLogModeVerbose, turn.logPath, 0);
 
   std::wstring filesInUse;
-  LoadText(system_, kTextFilesInUse, filesInUse, kCatalogueLookupCapacity);
-  std::wstring commandLine =
-      L"PATCH=\"" + payloadPath + L"\" REBOOTPROMPT=S FILESINUSETEXT=\"" + filesInUse + L"\"";
-  if (commandLine.size() > kCommandLineCapacity - 1) {
-    // A cut command line would name another file or drop a property: refuse the product instead.
-    system_.SetLastErrorCode(kErrorFilenameExcedRange);
-    messages_.ShowMessage(failureMessageId);
-    return false;
-  }
-  record.commandLine = std::move(commandLine);
-
+  LoadText(system_, kTextFilesInUse, turn.language, filesInUse, kCatalogueLookupCapacity);
   const int32_t previousLevel = installer_.SetInternalUI(kInstallUiLevelBasicHideCancel);
-  const uint32_t result = installer_.ConfigureProductEx(record.productCode, kInstallLevelDefault,
-                                                        kInstallStateDefault, record.commandLine);
+  turn.installerResult = installer_.ConfigureProductEx(
+      turn.product.productCode, kInstallLevelDefault, kInstallStateDefault,
+      BuildPatchCommandLine(payloadPath, filesInUse));
   installer_.SetInternalUI(previousLevel);
-  if (IsSuccess(result)) return true;
-  system_.SetLastErrorCode(result);
-  messages_.ShowMessage(failureMessageId);
-  return false;
 }
 
-PayloadOutcome PayloadApplier::ApplyPayload(const std::wstring& resourceName,
-                                            uint32_t failureMessageId, bool isGlobal) {
-  std::wstring payloadPath;
-  std::unique_ptr<WritableFile> held;
-  switch (store_.WritePayload(payloadPath, resourceName, 0, &held)) {
-    case ExtractStatus::kNotCarried:
-      return PayloadOutcome::Unnecessary;
-    case ExtractStatus::kFailed:
-      messages_.ShowMessage(failureMessageId);
-      return PayloadOutcome::Failed;
-    case ExtractStatus::kWritten:
-      break;
-  }
-  const PayloadFile payloadFile(system_, payloadPath, std::move(held));
-  // The installer service is handed the copy by its full name, wherever the process stands.
-  std::wstring fullPath;
-  if (!GetFullPath(system_, payloadFile.path(), fullPath)) {
-    messages_.ShowMessage(failureMessageId);
-    return PayloadOutcome::Failed;
-  }
+PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failureMessageId,
+                                        const MessageContext& messages) {
+  PayloadRun run;
+  run.messages = messages;
+  const auto fail = [&](uint32_t messageId, uint32_t error) {
+    run.outcome = PayloadOutcome::Failed;
+    run.error = error;
+    messages_.ShowMessage(messageId, {run.messages.language, run.messages.productName, error});
+    return std::move(run);
+  };
 
-  EmptyApplicableProducts();
-  TargetProductRecord templateRecord;
-  std::wstring codes;
-  if (!ReadUpgradeAndTargetVersions(system_, installer_, fullPath, templateRecord.upgradeVersion,
-                                    templateRecord.targetVersions) ||
-      !ReadTargetProductCodes(system_, installer_, fullPath, codes)) {
-    messages_.ShowMessage(failureMessageId);
-    return PayloadOutcome::Failed;
+  // Held read-only from here until the run returns, then deleted.
+  const CopyResult copy = store_.HoldPayloadCopy(kind.resourceName);
+  if (copy.status == ExtractStatus::kNotCarried) {
+    run.carried = false;
+    return run;
   }
-  templateRecord.productCode = codes + L';';
-  CollectInstalledTargets(templateRecord);
-  if (applicableProducts_.empty()) {
-    messages_.ShowMessage(kMsgNoProduct);
-    return PayloadOutcome::Failed;
+  if (copy.status == ExtractStatus::kFailed) return fail(failureMessageId, copy.error);
+
+  const Outcome<PatchTargets> targets =
+      ReadPatchTargets(system_, installer_, copy.copy->fullPath());
+  if (!targets) return fail(failureMessageId, targets.error());
+
+  for (TargetProductRecord& product : DetectInstalledTargets(installer_, targets->productCodes)) {
+    ProductRun turn;
+    turn.product = std::move(product);
+    run.products.push_back(std::move(turn));
   }
+  if (run.products.empty()) return fail(kMsgNoProduct, 0);
 
   const std::wstring workFolder = GetWorkFolder(system_, kMaxPathCapacity);
   size_t upToDate = 0;
-  PayloadOutcome outcome = PayloadOutcome::Failed;
-  for (TargetProductRecord& record : applicableProducts_) {
-    if (isGlobal) messages_.SetMessageProductName(record.productName);
-    // A language that names no locale the platform knows must not leave the messages in the
-    // previous product's language: the user's own language serves instead.
-    if (!system_.SetThreadLocaleId(static_cast<uint32_t>(ReadDecimal(record.language)))) {
-      system_.SetThreadLocaleId(kLocaleUserDefault);
-    }
-    switch (Decide(record)) {
+  run.outcome = PayloadOutcome::Failed;
+  for (ProductRun& turn : run.products) {
+    if (kind.namesProduct) run.messages.productName = turn.product.productName;
+    turn.language = EnterProductLocale(system_, turn.product.language);
+    run.messages.language = turn.language;
+    turn.decision = DecideProduct(turn.product.InstalledVersion(), targets->upgradeVersion,
+                                  targets->targetVersions);
+    switch (turn.decision) {
       case Decision::kUpToDate:
         ++upToDate;
         break;
       case Decision::kPatch:
-        if (PatchProduct(record, fullPath, workFolder, failureMessageId)) {
-          outcome = PayloadOutcome::Applied;
+        PatchProduct(turn, copy.copy->fullPath(), workFolder);
+        if (IsSuccess(*turn.installerResult)) {
+          run.outcome = PayloadOutcome::Applied;
+        } else {
+          messages_.ShowMessage(failureMessageId,
+                                {turn.language, run.messages.productName, *turn.installerResult});
         }
         break;
       case Decision::kNotCovered:
-        messages_.ShowMessage(kMsgWrongVersion);
+        messages_.ShowMessage(kMsgWrongVersion, {turn.language, run.messages.productName, 0});
         break;
     }
   }
-  if (upToDate == applicableProducts_.size()) {
-    system_.SetThreadLocaleId(kLocaleUserDefault);
-    return PayloadOutcome::Unnecessary;
+  if (upToDate == run.products.size()) {
+    run.messages.language = EnterUserLocale(system_);
+    run.outcome = PayloadOutcome::Unnecessary;
   }
-  return outcome;
+  return run;
 }
 
 }  // namespace updater

@@ -1,14 +1,19 @@
-// Applying one embedded patch to every installed product that it targets and accepts.
+// Applying one embedded patch to every installed product that it targets and accepts, in phases:
+// hold a copy of the payload, read the patch's targets, detect which are installed, decide per
+// product, patch.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "inspection/installer.h"
+#include "apply/decision.h"
 #include "inspection/target_product.h"
 #include "messages/message_box.h"
 #include "payload/extract.h"
+#include "payload/payload_kinds.h"
+#include "platform/installer.h"
 #include "platform/system.h"
 
 namespace updater {
@@ -19,46 +24,70 @@ enum class PayloadOutcome {
   Unnecessary = 3,  // every target up to date, or the payload is not carried at all
 };
 
-inline constexpr uint32_t kLocaleUserDefault = 1024;
-inline constexpr size_t kCommandLineCapacity = 1024;
+// One product's turn in a run: what was known, decided and done.
+struct ProductRun {
+  TargetProductRecord product;
+  uint32_t language = 0;  // the locale its messages and text 315 came in
+  Decision decision = Decision::kNotCovered;
+  std::wstring logPath;                     // kPatch: the log enabled, empty for none
+  std::optional<uint32_t> installerResult;  // kPatch: what the installer service returned
+};
+
+// The result of one payload's run.
+struct PayloadRun {
+  PayloadOutcome outcome = PayloadOutcome::Unnecessary;
+  bool carried = true;  // false: the executable has no such payload and nothing was done
+  uint32_t error = 0;   // the error shown when the run failed before its per-product pass
+  std::vector<ProductRun> products;  // the installed targets, in the order of the codes
+  // The language and product name that the messages after this run use: the last product's
+  // language (the user's default when every product was up to date), and with the global payload
+  // the last product's name; both as they came in when the run ended before its products.
+  MessageContext messages;
+};
 
 class PayloadApplier {
  public:
   PayloadApplier(System& system, Installer& installer, PayloadStore& store, MessageBoxes& messages)
       : system_(system), installer_(installer), store_(store), messages_(messages) {}
 
-  // Writes the payload resourceName to a temporary file, reads the versions and target product
-  // codes from it, keeps the installed targets in the applicable product list and patches each
-  // whose installed version is one of the target versions, with a verbose log per product in the
-  // work folder. Products at the upgrade version count as up to date; other versions are shown as
-  // 308. Failures are shown as failureMessageId with their error code, and the pass goes on with
-  // the next product. With isGlobal each product's name becomes the message product name. The
-  // thread locale follows each product's language, and returns to the user default when every
-  // product was up to date. The temporary file is deleted on every way out.
-  PayloadOutcome ApplyPayload(const std::wstring& resourceName, uint32_t failureMessageId,
-                              bool isGlobal);
-
-  const std::vector<TargetProductRecord>& applicableProducts() const { return applicableProducts_; }
-  void EmptyApplicableProducts() { applicableProducts_.clear(); }
+  // Holds a temporary copy of the payload, reads its targets and versions, detects the installed
+  // targets and patches each whose installed version is one of the target versions, with a
+  // verbose log per product in the work folder. Products at the upgrade version count as up to
+  // date; other versions are shown as 308. Failures are shown as failureMessageId with their
+  // error code, and the pass goes on with the next product. Messages come in the language of
+  // the product in turn and name the product name of messages (replaced per product for a kind
+  // that names its products). The copy is deleted on every way out.
+  PayloadRun ApplyPayload(const PayloadKind& kind, uint32_t failureMessageId,
+                          const MessageContext& messages);
 
  private:
-  enum class Decision { kUpToDate, kPatch, kNotCovered };
-  Decision Decide(const TargetProductRecord& record) const;
-  bool PatchProduct(TargetProductRecord& record, const std::wstring& payloadPath,
-                    const std::wstring& workFolder, uint32_t failureMessageId);
-  void CollectInstalledTargets(TargetProductRecord& templateRecord);
+  void PatchProduct(ProductRun& turn, const std::wstring& payloadPath,
+                    const std::wstring& workFolder);
 
   System& system_;
   Installer& installer_;
   PayloadStore& store_;
   MessageBoxes& messages_;
-  std::vector<TargetProductRecord> applicableProducts_;
 };
+
+// Sets the thread locale to a product's language, read as a decimal number, and gives the locale
+// now in force, which the product's messages are shown in. A language that names no locale the
+// platform knows gives the user's default instead. The installer service runs on this thread and
+// is left the product's locale, as it always was.
+uint32_t EnterProductLocale(System& system, const std::wstring& language);
+
+// The thread locale back to the user's default; gives the locale now in force.
+uint32_t EnterUserLocale(System& system);
 
 // The log file of one product: "<workFolder>\<productName> SP1.log". Characters that cannot stand
 // in a file name (a separator among them) become "_", so that a product name never steers the log
 // elsewhere; a name too long for the 260-character path is shortened so that " SP1.log" stays.
 // Empty when not even the work folder and the fixed part fit.
 std::wstring BuildLogPath(const std::wstring& workFolder, const std::wstring& productName);
+
+// The installer's property command line for a patch. Nothing is cut: with a payload path of at
+// most 259 characters and the longest text 315 of any language it stays far below the 1024
+// characters the installer's command line has room for.
+std::wstring BuildPatchCommandLine(const std::wstring& payloadPath, const std::wstring& filesInUse);
 
 }  // namespace updater

@@ -4,6 +4,7 @@
 
 #include "diagnostics/os_description.h"
 #include "inspection/summary.h"
+#include "payload/payload_kinds.h"
 
 namespace updater {
 namespace {
@@ -14,22 +15,27 @@ constexpr wchar_t kSeparator[] = L"\n\n-----------------------------------------
 
 std::wstring BuildPayloadReport(System& system, Installer& installer, PayloadStore& store,
                                 const std::wstring& resourceName) {
-  std::wstring path;
-  const bool written = store.ExtractPayload(path, resourceName, 0);
-
   std::wstring codes;
   std::wstring upgradeVersion;
   std::wstring targetVersions;
-  if (written) {
-    ReadTargetProductCodes(system, installer, path, codes);
-    std::replace(codes.begin(), codes.end(), L';', L'\n');
-    ReadUpgradeAndTargetVersions(system, installer, path, upgradeVersion, targetVersions);
-    system.RemoveFile(path);
+  {
+    // The copy is held while it is read and deleted right after.
+    const CopyResult copy = store.HoldPayloadCopy(resourceName);
+    if (copy.status == ExtractStatus::kWritten) {
+      const PatchSummary summary = ReadPatchSummary(system, installer, copy.copy->fullPath());
+      if (summary.codes) codes = *summary.codes;
+      std::replace(codes.begin(), codes.end(), L';', L'\n');
+      const Outcome<VersionTexts> versions =
+          summary.versions ? SplitVersionProperty(*summary.versions) : summary.versions.failure();
+      if (versions) {
+        upgradeVersion = versions->upgradeVersion;
+        targetVersions = versions->targetVersions;
+      }
+    }
   }
 
   std::wstring osDescription = L"Windows";
   FourPartVersion osVersion;
-  osVersion.Clear();
   DescribeOperatingSystem(system, osDescription, osVersion);
 
   return L"Products:\n" + codes + L"\nTarget:\n\t" + targetVersions + L"\nUpgrade:\n\t" +
@@ -37,14 +43,13 @@ std::wstring BuildPayloadReport(System& system, Installer& installer, PayloadSto
 }
 
 std::wstring BuildInformationReport(System& system, Installer& installer, PayloadStore& store) {
-  std::wstring report = L"Global MSP\n\n";
-  report += BuildPayloadReport(system, installer, store, kPayloadGlobal);
-  report += kSeparator;
-  report += L"Language pack MSP\n\n";
-  report += BuildPayloadReport(system, installer, store, kPayloadLanguagePack);
-  report += kSeparator;
-  report += L"Product Specific MSP\n\n";
-  report += BuildPayloadReport(system, installer, store, kPayloadProductSpecific);
+  std::wstring report;
+  for (const PayloadKind& kind : kPayloadKinds) {
+    if (!report.empty()) report += kSeparator;
+    report += kind.reportTitle;
+    report += L"\n\n";
+    report += BuildPayloadReport(system, installer, store, kind.resourceName);
+  }
   return report;
 }
 

@@ -1,9 +1,8 @@
 #include "inspection/summary.h"
 
 #include <algorithm>
-#include <vector>
 
-#include "payload/full_path.h"
+#include "platform/full_path.h"
 
 namespace updater {
 
@@ -16,16 +15,13 @@ SummaryHandle::SummaryHandle(SummaryHandle&& other) noexcept
   other.installer_ = nullptr;
 }
 
-std::optional<SummaryHandle> OpenSummaryInformation(System& system, Installer& installer,
-                                                    const std::wstring& packagePath) {
-  std::wstring fullPath;
-  if (!GetFullPath(system, packagePath, fullPath)) return std::nullopt;
+Outcome<SummaryHandle> OpenSummaryInformation(System& system, Installer& installer,
+                                              const std::wstring& packagePath) {
+  const Outcome<std::wstring> fullPath = GetFullPath(system, packagePath);
+  if (!fullPath) return fullPath.failure();
   MsiHandle handle = 0;
-  const uint32_t result = installer.GetSummaryInformation(fullPath, handle);
-  if (result != 0) {
-    system.SetLastErrorCode(result);
-    return std::nullopt;
-  }
+  const uint32_t result = installer.GetSummaryInformation(*fullPath, handle);
+  if (result != 0) return Failure{result};
   return SummaryHandle(installer, handle);
 }
 
@@ -33,62 +29,77 @@ namespace {
 
 // Reads one text property with the 2048-character buffer and at most one retry after
 // ERROR_MORE_DATA.
-bool ReadTextProperty(System& system, Installer& installer, const std::wstring& packagePath,
-                      uint32_t propertyId, std::wstring& value) {
-  std::optional<SummaryHandle> summary = OpenSummaryInformation(system, installer, packagePath);
-  if (!summary) return false;
-
+Outcome<std::wstring> ReadTextProperty(Installer& installer, const SummaryHandle& summary,
+                                       uint32_t propertyId) {
   uint32_t capacity = kSummaryBufferCapacity;
   std::vector<wchar_t> buffer(capacity, L'\0');
   uint32_t length = capacity;
   uint16_t type = kVtEmpty;
   uint32_t result =
-      installer.SummaryInfoGetProperty(summary->get(), propertyId, type, buffer.data(), length);
+      installer.SummaryInfoGetProperty(summary.get(), propertyId, type, buffer.data(), length);
   if (result == kErrorMoreData) {
     capacity = length + 1;
     buffer.assign(capacity, L'\0');
     length = capacity;
     type = kVtEmpty;
     result =
-        installer.SummaryInfoGetProperty(summary->get(), propertyId, type, buffer.data(), length);
+        installer.SummaryInfoGetProperty(summary.get(), propertyId, type, buffer.data(), length);
   }
-  if (result != 0) {
-    system.SetLastErrorCode(result);
-    return false;
-  }
+  if (result != 0) return Failure{result};
   // An absent property, or one of another type, leaves the buffer as it was: it holds no text.
-  if (type != kVtLpstr) {
-    value.clear();
-    return true;
-  }
+  if (type != kVtLpstr) return std::wstring();
   const size_t end = std::min<size_t>(length, capacity - 1);
-  value.assign(buffer.data(), std::find(buffer.data(), buffer.data() + end, L'\0'));
-  return true;
+  return std::wstring(buffer.data(), std::find(buffer.data(), buffer.data() + end, L'\0'));
 }
 
 }  // namespace
 
-bool ReadTargetProductCodes(System& system, Installer& installer, const std::wstring& packagePath,
-                            std::wstring& codes) {
-  std::wstring value;
-  if (!ReadTextProperty(system, installer, packagePath, kPidTemplate, value)) return false;
-  codes = std::move(value);
-  return true;
+PatchSummary ReadPatchSummary(System& system, Installer& installer,
+                              const std::wstring& packagePath) {
+  const Outcome<SummaryHandle> summary = OpenSummaryInformation(system, installer, packagePath);
+  if (!summary) return {summary.failure(), summary.failure()};
+  Outcome<std::wstring> versions = ReadTextProperty(installer, *summary, kPidKeywords);
+  Outcome<std::wstring> codes = ReadTextProperty(installer, *summary, kPidTemplate);
+  return {std::move(versions), std::move(codes)};
 }
 
-bool ReadUpgradeAndTargetVersions(System& system, Installer& installer,
-                                  const std::wstring& packagePath, std::wstring& upgradeVersion,
-                                  std::wstring& targetVersions) {
-  std::wstring value;
-  if (!ReadTextProperty(system, installer, packagePath, kPidKeywords, value)) return false;
+Outcome<VersionTexts> SplitVersionProperty(const std::wstring& value) {
   const size_t separator = value.find(L';');
   if (separator == std::wstring::npos || separator == 0) {
-    system.SetLastErrorCode(kErrorInvalidVersionProperty);
-    return false;
+    return Failure{kErrorInvalidVersionProperty};
   }
-  upgradeVersion = value.substr(0, separator);
-  targetVersions = value.substr(separator + 1);
-  return true;
+  return VersionTexts{value.substr(0, separator), value.substr(separator + 1)};
+}
+
+std::vector<std::wstring> SplitProductCodes(const std::wstring& codes) {
+  const std::wstring entries = codes + L';';
+  std::vector<std::wstring> list;
+  size_t start = 0;
+  for (size_t end; (end = entries.find(L';', start)) != std::wstring::npos && end != start;
+       start = end + 1) {
+    list.push_back(entries.substr(start, end - start));
+  }
+  return list;
+}
+
+Outcome<PatchTargets> ReadPatchTargets(System& system, Installer& installer,
+                                       const std::wstring& packagePath) {
+  const PatchSummary summary = ReadPatchSummary(system, installer, packagePath);
+  if (!summary.versions) return summary.versions.failure();
+  const Outcome<VersionTexts> versions = SplitVersionProperty(*summary.versions);
+  if (!versions) return versions.failure();
+  if (!summary.codes) return summary.codes.failure();
+
+  PatchTargets targets;
+  targets.productCodes = SplitProductCodes(*summary.codes);
+  targets.upgradeVersion = FourPartVersion::FromText(versions->upgradeVersion);
+  const std::wstring entries = versions->targetVersions + L',';
+  size_t start = 0;
+  for (size_t comma; (comma = entries.find(L',', start)) != std::wstring::npos; start = comma + 1) {
+    targets.targetVersions.push_back(
+        FourPartVersion::FromText(entries.substr(start, comma - start)));
+  }
+  return targets;
 }
 
 }  // namespace updater

@@ -2,10 +2,12 @@
 // this updater's convention, the upgrade version and the target versions (property 5).
 #pragma once
 
-#include <optional>
 #include <string>
+#include <vector>
 
-#include "inspection/installer.h"
+#include "inspection/four_part_version.h"
+#include "platform/installer.h"
+#include "platform/outcome.h"
 #include "platform/system.h"
 
 namespace updater {
@@ -31,22 +33,43 @@ class SummaryHandle {
 };
 
 // Opens the summary information of the package at packagePath, resolved to a full path first.
-// Nothing when the full path does not fit 260 characters, cannot be resolved, or the installer
-// service cannot open the package; the last error then holds the code of the failed step (the
-// service's result, which it does not always leave there itself).
-std::optional<SummaryHandle> OpenSummaryInformation(System& system, Installer& installer,
-                                                    const std::wstring& packagePath);
+// Fails when the full path does not fit 260 characters (206) or cannot be resolved, or with the
+// service's result when it cannot open the package.
+Outcome<SummaryHandle> OpenSummaryInformation(System& system, Installer& installer,
+                                              const std::wstring& packagePath);
 
-// Property 7 as stored, unchanged. False, codes untouched, when it cannot be read, with the
-// service's result as the last error. A property that is absent or not a text reads as an empty
-// text.
-bool ReadTargetProductCodes(System& system, Installer& installer, const std::wstring& packagePath,
-                            std::wstring& codes);
+// The two properties as stored, read through one handle: property 5 first, then property 7. A
+// property that is absent or not a text reads as an empty text. A package that cannot be opened
+// fails both with the opening's error.
+struct PatchSummary {
+  Outcome<std::wstring> versions;  // property 5
+  Outcome<std::wstring> codes;     // property 7
+};
+PatchSummary ReadPatchSummary(System& system, Installer& installer,
+                              const std::wstring& packagePath);
 
-// Property 5 split at its first ";". False, outputs untouched, when it cannot be read; also when it
-// has no ";" or starts with one, and then the last error is 4316.
-bool ReadUpgradeAndTargetVersions(System& system, Installer& installer,
-                                  const std::wstring& packagePath, std::wstring& upgradeVersion,
-                                  std::wstring& targetVersions);
+// Property 5 split at its first ";".
+struct VersionTexts {
+  std::wstring upgradeVersion;
+  std::wstring targetVersions;  // "," between the versions
+};
+// Fails with 4316 when the text has no ";" or starts with one.
+Outcome<VersionTexts> SplitVersionProperty(const std::wstring& value);
+
+// What a patch says about its targets, ready for the decisions.
+struct PatchTargets {
+  std::vector<std::wstring> productCodes;  // in their order, up to the first empty entry
+  FourPartVersion upgradeVersion;
+  std::vector<FourPartVersion> targetVersions;  // in their order
+};
+
+// The code list split at ";": "A;B" gives A and B; the list ends at the first empty entry, so
+// "A;;B" gives A alone and an empty text or one that starts with ";" gives none.
+std::vector<std::wstring> SplitProductCodes(const std::wstring& codes);
+
+// Reads both properties once and types them. Fails with the error of the version property's read
+// (4316 when it has no usable ";"), else with that of the code property's read.
+Outcome<PatchTargets> ReadPatchTargets(System& system, Installer& installer,
+                                       const std::wstring& packagePath);
 
 }  // namespace updater

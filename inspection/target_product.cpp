@@ -24,17 +24,30 @@ bool IsProductInstalled(Installer& installer, const std::wstring& productCode) {
   return state == kInstallStateAdvertised || state == kInstallStateDefault;
 }
 
-bool QueryProductNameAndLanguage(Installer& installer, const std::wstring& productCode,
+void QueryProductNameAndLanguage(Installer& installer, const std::wstring& productCode,
                                  std::wstring& productName, std::wstring& language) {
   std::vector<wchar_t> buffer;
   productName = QueryProductProperty(installer, productCode, L"ProductName", buffer);
   language = QueryProductProperty(installer, productCode, L"Language", buffer);
-  return true;
 }
 
 std::wstring QueryInstalledVersion(Installer& installer, const std::wstring& productCode) {
   std::vector<wchar_t> buffer;
   return QueryProductProperty(installer, productCode, L"VersionString", buffer);
+}
+
+std::vector<TargetProductRecord> DetectInstalledTargets(Installer& installer,
+                                                        const std::vector<std::wstring>& codes) {
+  std::vector<TargetProductRecord> installed;
+  for (const std::wstring& code : codes) {
+    if (!IsProductInstalled(installer, code)) continue;
+    TargetProductRecord record;
+    record.productCode = code;
+    record.installedVersion = QueryInstalledVersion(installer, code);
+    QueryProductNameAndLanguage(installer, code, record.productName, record.language);
+    installed.push_back(std::move(record));
+  }
+  return installed;
 }
 
 }  // namespace updater

@@ -1,34 +1,41 @@
-// One target product of a patch, and the queries about installed products that describe it.
+// One installed target product of a patch, and the queries about installed products that
+// describe it.
 #pragma once
 
 #include <string>
+#include <vector>
 
-#include "inspection/installer.h"
+#include "inspection/four_part_version.h"
+#include "platform/installer.h"
 
 namespace updater {
 
 inline constexpr uint32_t kProductQueryCapacity = 1024;
 
-// A plain value: copies are independent.
+// What the installer service says about one installed target. A plain value: copies are
+// independent. A value the service does not deliver is an empty text.
 struct TargetProductRecord {
   std::wstring productCode;
-  std::wstring upgradeVersion;
   std::wstring productName;
-  std::wstring language;  // decimal locale identifier
-  std::wstring commandLine;
-  std::wstring targetVersions;  // "," between the versions
-  std::wstring installedVersion;
+  std::wstring language;          // decimal locale identifier, as the service gives it
+  std::wstring installedVersion;  // "VersionString", as the service gives it
+
+  FourPartVersion InstalledVersion() const { return FourPartVersion::FromText(installedVersion); }
 };
 
 // True for a product that is installed or advertised for this user (states 5 and 1).
 bool IsProductInstalled(Installer& installer, const std::wstring& productCode);
 
 // The product's "ProductName" and "Language". A value the service does not deliver is stored as
-// an empty text; a failed name query does not stop the language query. Always true.
-bool QueryProductNameAndLanguage(Installer& installer, const std::wstring& productCode,
+// an empty text; a failed name query does not stop the language query.
+void QueryProductNameAndLanguage(Installer& installer, const std::wstring& productCode,
                                  std::wstring& productName, std::wstring& language);
 
 // The product's "VersionString", or an empty text when the service does not deliver it.
 std::wstring QueryInstalledVersion(Installer& installer, const std::wstring& productCode);
+
+// The records of the codes that are installed, in the order of the codes; the others are dropped.
+std::vector<TargetProductRecord> DetectInstalledTargets(Installer& installer,
+                                                        const std::vector<std::wstring>& codes);
 
 }  // namespace updater

@@ -1,7 +1,7 @@
 // The process entry, free of Win32 types so that it runs against fakes as well.
 #pragma once
 
-#include "inspection/installer.h"
+#include "platform/installer.h"
 #include "platform/system.h"
 
 namespace updater {

@@ -1,27 +1,25 @@
 #include "launcher/run_sequence.h"
 
 #include "messages/catalogue.h"
+#include "payload/payload_kinds.h"
 
 namespace updater {
 
-bool RunPayloadSequence(PayloadApplier& applier, MessageBoxes& messages) {
-  struct Run {
-    const wchar_t* resourceName;
-    bool isGlobal;
-  };
-  constexpr Run kRuns[] = {
-      {kPayloadGlobal, true}, {kPayloadLanguagePack, false}, {kPayloadProductSpecific, false}};
-
-  PayloadOutcome last = PayloadOutcome::Unnecessary;
-  int appliedCount = 0;
-  for (const Run& run : kRuns) {
-    last = applier.ApplyPayload(run.resourceName, kMsgFailure, run.isGlobal);
-    if (last == PayloadOutcome::Failed) return false;
-    if (last == PayloadOutcome::Applied) ++appliedCount;
+SequenceResult RunPayloadSequence(PayloadApplier& applier, MessageBoxes& messages,
+                                  const MessageContext& start) {
+  SequenceResult result;
+  MessageContext context = start;
+  bool anyApplied = false;
+  for (const PayloadKind& kind : kPayloadKinds) {
+    result.runs.push_back(applier.ApplyPayload(kind, kMsgFailure, context));
+    const PayloadRun& run = result.runs.back();
+    context = run.messages;
+    if (run.outcome == PayloadOutcome::Failed) return result;
+    anyApplied = anyApplied || run.outcome == PayloadOutcome::Applied;
   }
-  messages.ShowMessage(last == PayloadOutcome::Applied || appliedCount > 0 ? kMsgSuccess
-                                                                           : kMsgUpToDate);
-  return true;
+  result.completed = true;
+  messages.ShowMessage(anyApplied ? kMsgSuccess : kMsgUpToDate, context);
+  return result;
 }
 
 }  // namespace updater

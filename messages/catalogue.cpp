@@ -19,9 +19,11 @@ constexpr uint16_t kLangChineseSimplified = 2052;   // PRC
 constexpr std::array<uint16_t, 14> kCatalogueLanguages = {1028, 1029, 1031, 1033, 1036, 1038, 1040,
                                                           1041, 1042, 1045, 1046, 1049, 2052, 3082};
 
-// Hong Kong and Macao write traditional characters, Singapore simplified ones.
+// Hong Kong and Macao write traditional characters, Singapore simplified ones; Windows takes
+// neutral Chinese (0x0004) as simplified.
 uint16_t ChineseTableFor(uint16_t language) {
   switch (SubLanguage(language)) {
+    case 0x00:  // neutral
     case 0x02:  // PRC
     case 0x04:  // Singapore
       return kLangChineseSimplified;
@@ -42,11 +44,11 @@ uint16_t ReadUnit(std::span<const std::byte> block, size_t unitIndex) {
 
 }  // namespace
 
-uint16_t ChooseTableLanguage(System& system, uint16_t blockId, uint16_t threadLanguage) {
-  if (HasBlock(system, blockId, threadLanguage)) return threadLanguage;
-  const uint16_t primary = PrimaryLanguage(threadLanguage);
+uint16_t ChooseTableLanguage(System& system, uint16_t blockId, uint16_t language) {
+  if (HasBlock(system, blockId, language)) return language;
+  const uint16_t primary = PrimaryLanguage(language);
   if (primary == kLangChinese) {
-    const uint16_t chinese = ChineseTableFor(threadLanguage);
+    const uint16_t chinese = ChineseTableFor(language);
     if (HasBlock(system, blockId, chinese)) return chinese;
   }
   if (primary != 0) {
@@ -59,14 +61,15 @@ uint16_t ChooseTableLanguage(System& system, uint16_t blockId, uint16_t threadLa
   return 0;
 }
 
-size_t LoadText(System& system, uint32_t id, std::wstring& text, size_t capacity) {
+size_t LoadText(System& system, uint32_t id, uint32_t language, std::wstring& text,
+                size_t capacity) {
   text.clear();
   if (capacity == 0 || id > 0xFFFF) return 0;
   const uint16_t blockId = static_cast<uint16_t>(id / 16 + 1);
-  const uint16_t language =
-      ChooseTableLanguage(system, blockId, static_cast<uint16_t>(system.ThreadLocale() & 0xFFFF));
-  if (language == 0) return 0;
-  const std::optional<std::span<const std::byte>> block = system.FindStringBlock(blockId, language);
+  const uint16_t table =
+      ChooseTableLanguage(system, blockId, static_cast<uint16_t>(language & 0xFFFF));
+  if (table == 0) return 0;
+  const std::optional<std::span<const std::byte>> block = system.FindStringBlock(blockId, table);
   if (!block) return 0;
 
   // A block holds 16 counted strings: a 16-bit length, then that many UTF-16 units.

@@ -68,21 +68,23 @@ std::wstring ComposeMessage(const std::wstring& format, const std::wstring& inse
   return text;
 }
 
-void MessageBoxes::ShowMessage(uint32_t id) {
+void MessageBoxes::ShowMessage(uint32_t id, const MessageContext& context) {
   if (quiet_) return;
-  const int32_t errorCode = static_cast<int32_t>(system_.LastError());
-
   std::wstring format;
-  LoadText(system_, id, format, kCatalogueLookupCapacity);
+  LoadText(system_, id, context.language, format, kCatalogueLookupCapacity);
   std::wstring caption = L"Error";
   const BoxStyle style = StyleOf(id);
 
   std::wstring insert;
-  if (style.insert == Insert::kErrorCode) insert = std::to_wstring(errorCode);
-  if (style.insert == Insert::kProductName) insert = messageProductName_;
+  if (style.insert == Insert::kErrorCode) {
+    insert = std::to_wstring(static_cast<int32_t>(context.errorCode));
+  }
+  if (style.insert == Insert::kProductName) insert = context.productName;
   // The platform's buffer holds the format's length plus 512 characters with the terminator.
   const std::wstring text = ComposeMessage(format, insert, format.size() + kMessageInsertRoom - 1);
-  if (style.captionId != 0) LoadText(system_, style.captionId, caption, kCatalogueLookupCapacity);
+  if (style.captionId != 0) {
+    LoadText(system_, style.captionId, context.language, caption, kCatalogueLookupCapacity);
+  }
 
   system_.ShowMessageBox(text, caption, style.flags);
 }

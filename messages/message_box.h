@@ -21,23 +21,25 @@ inline constexpr uint32_t kBoxWithoutIcon = 0x50000;  // MB_OK | MB_SETFOREGROUN
 std::wstring ComposeMessage(const std::wstring& format, const std::wstring& insert,
                             size_t maxLength);
 
+// Everything a message box is built from besides its id.
+struct MessageContext {
+  uint32_t language = 0;     // locale identifier; the nearest table carried serves it
+  std::wstring productName;  // the insert of 301, 306 and 308
+  uint32_t errorCode = 0;    // the insert of 300, printed as a signed number
+};
+
 class MessageBoxes {
  public:
-  // quiet is the process's quiet flag, read at every call.
-  MessageBoxes(System& system, const bool& quiet) : system_(system), quiet_(quiet) {}
+  // quiet is the process's "/q": no box at all.
+  MessageBoxes(System& system, bool quiet) : system_(system), quiet_(quiet) {}
 
-  // Shows the box of catalogue message id in the thread locale's language: its caption, icon and
-  // insert (the thread's last error for 300, the message product name for 301, 306 and 308). Does
-  // nothing at all while the quiet flag is set, leaving the last error untouched.
-  void ShowMessage(uint32_t id);
-
-  const std::wstring& messageProductName() const { return messageProductName_; }
-  void SetMessageProductName(const std::wstring& name) { messageProductName_ = name; }
+  // Shows the box of catalogue message id in the context's language: its caption, icon and insert
+  // (the error code for 300, the product name for 301, 306 and 308). Nothing while quiet.
+  void ShowMessage(uint32_t id, const MessageContext& context);
 
  private:
   System& system_;
-  const bool& quiet_;
-  std::wstring messageProductName_;
+  bool quiet_;
 };
 
 }  // namespace updater

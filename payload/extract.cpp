@@ -1,6 +1,7 @@
 #include "payload/extract.h"
 
 #include "payload/derived_name.h"
+#include "platform/full_path.h"
 
 namespace updater {
 namespace {
@@ -14,69 +15,83 @@ bool NameTaken(System& system, const std::wstring& path, uint32_t createError) {
 
 }  // namespace
 
-ExtractStatus PayloadStore::WritePayload(std::wstring& target, const std::wstring& resourceName,
-                                         uint32_t suffixId, std::unique_ptr<WritableFile>* held) {
-  const bool temporary = target.empty();
-  bool named;
-  if (temporary) {
-    named = tempNames_.ChooseName(system_, target);
-  } else {
-    std::wstring derived;
-    named = DeriveTargetName(system_, target, suffixId, derived);
-    if (named) {
-      target = std::move(derived);
-    } else {
-      system_.SetLastErrorCode(kErrorFilenameExcedRange);
-    }
-  }
+PayloadCopy::PayloadCopy(System& system, std::wstring path, std::wstring fullPath,
+                         std::unique_ptr<WritableFile> held)
+    : system_(&system),
+      path_(std::move(path)),
+      fullPath_(std::move(fullPath)),
+      held_(std::move(held)) {}
 
-  const uint32_t namingError = system_.LastError();
+PayloadCopy::PayloadCopy(PayloadCopy&& other) noexcept
+    : system_(other.system_),
+      path_(std::move(other.path_)),
+      fullPath_(std::move(other.fullPath_)),
+      held_(std::move(other.held_)) {
+  other.system_ = nullptr;
+}
+
+PayloadCopy::~PayloadCopy() {
+  if (system_ == nullptr) return;
+  if (held_) held_->Close();
+  system_->RemoveFile(path_);
+}
+
+WriteResult PayloadStore::WritePayload(std::wstring& target, const std::wstring& resourceName,
+                                       const std::wstring& suffix,
+                                       std::unique_ptr<WritableFile>* held) {
+  const bool temporary = target.empty();
+  const Outcome<std::wstring> name =
+      temporary ? tempNames_.ChooseName(system_) : DeriveTargetName(target, suffix);
+  if (name) target = *name;
+
   const std::optional<std::span<const std::byte>> payload =
       system_.FindPayloadResource(resourceName);
-  if (!payload) return ExtractStatus::kNotCarried;
-  if (!named) {
-    system_.SetLastErrorCode(namingError);
-    return ExtractStatus::kFailed;
-  }
-  if (payload->empty()) {
-    system_.SetLastErrorCode(kErrorInvalidData);
-    return ExtractStatus::kFailed;
-  }
+  if (!payload) return {ExtractStatus::kNotCarried};
+  if (!name) return {ExtractStatus::kFailed, name.error()};
+  if (payload->empty()) return {ExtractStatus::kFailed, kErrorInvalidData};
 
-  std::unique_ptr<WritableFile> file = system_.CreateFileForWriting(target, temporary);
+  Outcome<std::unique_ptr<WritableFile>> file = system_.CreateFileForWriting(target, temporary);
   while (!file) {
-    const uint32_t createError = system_.LastError();
-    if (!temporary || !NameTaken(system_, target, createError) ||
-        !tempNames_.ChooseNextName(system_, target)) {
-      system_.SetLastErrorCode(createError);
-      return ExtractStatus::kFailed;
+    const uint32_t createError = file.error();
+    if (!temporary || !NameTaken(system_, target, createError)) {
+      return {ExtractStatus::kFailed, createError};
     }
+    const Outcome<std::wstring> next = tempNames_.ChooseNextName(system_);
+    if (!next) return {ExtractStatus::kFailed, createError};
+    target = *next;
     file = system_.CreateFileForWriting(target, true);
   }
 
-  const size_t written = file->Write(payload->data(), payload->size());
-  uint32_t error = system_.LastError();
-  bool complete = written == payload->size();
-  if (complete && held != nullptr) {
-    if (file->KeepReadOnly()) {
-      *held = std::move(file);
-      return ExtractStatus::kWritten;
+  Status written = (*file)->Write(payload->data(), payload->size());
+  if (written && held != nullptr) {
+    written = (*file)->KeepReadOnly();
+    if (written) {
+      *held = std::move(*file);
+      return {ExtractStatus::kWritten};
     }
-    complete = false;
-    error = system_.LastError();
   }
-  if (!file->Close() && complete) {
-    complete = false;
-    error = system_.LastError();
-  }
-  file.reset();
-  if (!complete) {
-    if (error == 0) error = kErrorDiskFull;
+  const Status closed = (*file)->Close();
+  file->reset();
+  if (written && !closed) written = closed;
+  if (!written) {
     system_.RemoveFile(target);
-    system_.SetLastErrorCode(error);
-    return ExtractStatus::kFailed;
+    // A write that stopped short without naming an error ran out of room.
+    return {ExtractStatus::kFailed, written.error() != 0 ? written.error() : kErrorDiskFull};
   }
-  return ExtractStatus::kWritten;
+  return {ExtractStatus::kWritten};
+}
+
+CopyResult PayloadStore::HoldPayloadCopy(const std::wstring& resourceName) {
+  std::wstring path;
+  std::unique_ptr<WritableFile> held;
+  const WriteResult written = WritePayload(path, resourceName, L"", &held);
+  if (written.status != ExtractStatus::kWritten) return {written.status, written.error, {}};
+  // The installer service is handed the copy by its full name, wherever the process stands.
+  const Outcome<std::wstring> fullPath = GetFullPath(system_, path);
+  PayloadCopy copy(system_, std::move(path), fullPath ? *fullPath : std::wstring(),
+                   std::move(held));
+  if (!fullPath) return {ExtractStatus::kFailed, fullPath.error(), {}};
+  return {ExtractStatus::kWritten, 0, std::move(copy)};
 }
 
 }  // namespace updater

@@ -13,11 +13,14 @@ bool IsDirectory(System& system, const std::wstring& path) {
 
 }  // namespace
 
-bool TempNameGenerator::ChooseName(System& system, std::wstring& name) {
+Outcome<std::wstring> TempNameGenerator::ChooseName(System& system) {
+  // Without a temporary folder the reason shown is always "path not found", not what the query
+  // left: the user is told that the folder is missing.
+  const Failure noFolder{kErrorPathNotFound};
   std::vector<wchar_t> buffer(kTempFolderCapacity, L'\0');
-  const uint32_t length = system.TempPath(kTempFolderCapacity, buffer.data());
-  if (length == 0 || length >= kTempFolderCapacity) return false;
-  const std::wstring tempFolder(buffer.data(), length);
+  const Outcome<uint32_t> length = system.TempPath(kTempFolderCapacity, buffer.data());
+  if (!length || *length >= kTempFolderCapacity) return noFolder;
+  const std::wstring tempFolder(buffer.data(), *length);
 
   // Only a real temporary folder will do: the copy is handed to the installer service, and a
   // drive root or the current folder (often a downloads folder) is no place for it.
@@ -27,8 +30,7 @@ bool TempNameGenerator::ChooseName(System& system, std::wstring& name) {
   } else if (IsDirectory(system, tempFolder)) {
     directory_ = tempFolder;
   } else {
-    system.SetLastErrorCode(kErrorPathNotFound);
-    return false;
+    return noFolder;
   }
   if (directory_.back() != L'\\' && directory_.back() != L'/') directory_ += L'\\';
 
@@ -36,21 +38,18 @@ bool TempNameGenerator::ChooseName(System& system, std::wstring& name) {
   if (prefixLength > lastPrefixLength_) counter_ = 1;
   lastPrefixLength_ = prefixLength;
   advancedInRequest_ = 0;
-  return ChooseNextName(system, name);
+  return ChooseNextName(system);
 }
 
-bool TempNameGenerator::ChooseNextName(System& system, std::wstring& name) {
+Outcome<std::wstring> TempNameGenerator::ChooseNextName(System& system) {
   while (advancedInRequest_ < kMaxAdvance) {
     ++advancedInRequest_;
     ++counter_;
     std::wstring candidate = directory_ + kTempNamePrefix + std::to_wstring(counter_);
     // A name whose existence cannot be tested (access refused) is as good as taken.
-    if (system.QueryPath(candidate) == PathState::kMissing) {
-      name = std::move(candidate);
-      return true;
-    }
+    if (system.QueryPath(candidate) == PathState::kMissing) return candidate;
   }
-  return false;
+  return Failure{kErrorFileExists};
 }
 
 }  // namespace updater

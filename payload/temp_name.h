@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/outcome.h"
 #include "platform/system.h"
 
 namespace updater {
@@ -16,13 +17,14 @@ class TempNameGenerator {
  public:
   // Starts a request: picks the directory (TMP when it names an existing folder, else the
   // temporary folder when it exists) and the first free name in it. The number goes on from the
-  // previous request of the process; the first is 2. Only chooses: creates nothing. False, name
-  // untouched, when neither folder can be had (last error 3) or the numbers run out.
-  bool ChooseName(System& system, std::wstring& name);
+  // previous request of the process; the first is 2. Only chooses: creates nothing. Fails with 3
+  // when no temporary folder can be had (whatever the platform's own query said), with 80 when the
+  // numbers run out.
+  Outcome<std::wstring> ChooseName(System& system);
 
   // The next free name in the directory of the current request, for a name that was taken
   // between its test and its creation.
-  bool ChooseNextName(System& system, std::wstring& name);
+  Outcome<std::wstring> ChooseNextName(System& system);
 
  private:
   std::wstring directory_;

@@ -1,7 +1,8 @@
 // The narrow seam between the updater's decisions and the operating system. Everything the
 // updater asks of kernel32, user32 and shell32 passes through this interface, so that the logic
 // can run natively against a fake. The Win32 binding forwards each call to the API and decides
-// nothing; every choice built on the results lives in the callers.
+// nothing; every choice built on the results lives in the callers. A call that can fail gives its
+// Windows error code back as a value, read right after the API call that set it.
 #pragma once
 
 #include <cstddef>
@@ -12,25 +13,23 @@
 #include <string>
 #include <vector>
 
+#include "platform/outcome.h"
+
 namespace updater {
 
 // Win32 error codes the updater sets or tests itself.
 inline constexpr uint32_t kErrorFileNotFound = 2;
 inline constexpr uint32_t kErrorPathNotFound = 3;
 inline constexpr uint32_t kErrorAccessDenied = 5;
-inline constexpr uint32_t kErrorNotEnoughMemory = 8;
-inline constexpr uint32_t kErrorHandleDiskFull = 39;
+inline constexpr uint32_t kErrorInvalidData = 13;
 inline constexpr uint32_t kErrorFileExists = 80;
-inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorDiskFull = 112;
-inline constexpr uint32_t kErrorProcNotFound = 127;
-inline constexpr uint32_t kErrorFilenameExcedRange = 206;
 inline constexpr uint32_t kErrorAlreadyExists = 183;
+inline constexpr uint32_t kErrorFilenameExcedRange = 206;
 inline constexpr uint32_t kErrorMoreData = 234;
-inline constexpr uint32_t kErrorResourceTypeNotFound = 1813;
 inline constexpr uint32_t kErrorResourceNameNotFound = 1814;
 
-inline constexpr uint32_t kFileAttributeDirectory = 0x10;
+inline constexpr uint32_t kLocaleUserDefault = 1024;
 
 // What the existence test of a path found.
 enum class PathState { kMissing, kFile, kDirectory, kAccessDenied };
@@ -40,14 +39,15 @@ enum class PathState { kMissing, kFile, kDirectory, kAccessDenied };
 class WritableFile {
  public:
   virtual ~WritableFile() = default;
-  // Writes size bytes in one request; gives the number of bytes the system accepted.
-  virtual size_t Write(const std::byte* data, size_t size) = 0;
+  // Writes all size bytes. A failure carries the error of the write that failed, or 0 when the
+  // system accepted fewer bytes without naming an error.
+  virtual Status Write(const std::byte* data, size_t size) = 0;
   // Trades the write access for a read-only hold that others may share for reading only: from
   // then on no other process can change, replace or delete the file, while the installer service
   // can still open it. A handle is open at every moment of the exchange, so the file can never be
-  // deleted or renamed in between. False when another process holds it open for writing.
-  virtual bool KeepReadOnly() = 0;
-  virtual bool Close() = 0;
+  // deleted or renamed in between. Fails when another process holds it open for writing.
+  virtual Status KeepReadOnly() = 0;
+  virtual Status Close() = 0;
 };
 
 // The values of OSVERSIONINFOEXW that the operating-system description uses.
@@ -89,37 +89,36 @@ class System {
   virtual std::optional<std::span<const std::byte>> FindStringBlock(uint16_t blockId,
                                                                     uint16_t language) = 0;
 
-  virtual uint32_t LastError() = 0;
-  virtual void SetLastErrorCode(uint32_t code) = 0;
-
+  // The thread locale (GetThreadLocale).
   virtual uint32_t ThreadLocale() = 0;
-  virtual bool SetThreadLocaleId(uint32_t locale) = 0;
+  // SetThreadLocale, then the locale in force: the platform resolves the default locales (0, 1024,
+  // 2048) to the user's or the system's. Nothing, the locale unchanged, when the platform refuses
+  // the identifier.
+  virtual std::optional<uint32_t> SetThreadLocaleId(uint32_t locale) = 0;
 
   // GetTempPathW: the folder with a trailing backslash into buffer, and its length; or the size
-  // needed, terminator included, when bufferLength is too small; or 0 on failure.
-  virtual uint32_t TempPath(uint32_t bufferLength, wchar_t* buffer) = 0;
+  // needed, terminator included, when bufferLength is too small; or the call's error.
+  virtual Outcome<uint32_t> TempPath(uint32_t bufferLength, wchar_t* buffer) = 0;
 
   // GetFullPathNameW with the same contract as TempPath.
-  virtual uint32_t FullPathName(const std::wstring& path, uint32_t bufferLength,
-                                wchar_t* buffer) = 0;
+  virtual Outcome<uint32_t> FullPathName(const std::wstring& path, uint32_t bufferLength,
+                                         wchar_t* buffer) = 0;
 
   virtual std::optional<std::wstring> EnvironmentVariable(const std::wstring& name) = 0;
 
   // Whether a file or directory of this name exists, and which (GetFileAttributesW).
   virtual PathState QueryPath(const std::wstring& path) = 0;
 
-  // The attributes of the first entry FindFirstFileW finds for path; the search is closed again.
-  virtual std::optional<uint32_t> FindFirstEntryAttributes(const std::wstring& path) = 0;
-
-  virtual bool MakeDirectory(const std::wstring& path) = 0;
+  virtual Status MakeDirectory(const std::wstring& path) = 0;
 
   // Creates a file for writing. With exclusive set the call fails when anything already stands at
-  // path (CREATE_NEW), otherwise an existing file is truncated (CREATE_ALWAYS). The file is shared
-  // for reading only while it is open. Nothing when it cannot be opened; LastError tells why.
-  virtual std::unique_ptr<WritableFile> CreateFileForWriting(const std::wstring& path,
-                                                             bool exclusive) = 0;
+  // path (CREATE_NEW), otherwise an existing file is truncated (CREATE_ALWAYS). While it is open
+  // the file is shared for nothing when exclusive is clear (a file at a name the user gave) and
+  // for reading when it is set (a temporary copy, read back before it is held read-only).
+  virtual Outcome<std::unique_ptr<WritableFile>> CreateFileForWriting(const std::wstring& path,
+                                                                      bool exclusive) = 0;
 
-  virtual bool RemoveFile(const std::wstring& path) = 0;
+  virtual Status RemoveFile(const std::wstring& path) = 0;
 
   // MessageBoxW with no owner window.
   virtual int ShowMessageBox(const std::wstring& text, const std::wstring& caption,

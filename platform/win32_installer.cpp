@@ -66,10 +66,7 @@ uint32_t Win32Installer::CloseHandle(MsiHandle handle) {
 }
 
 int32_t Win32Installer::QueryProductState(const std::wstring& productCode) {
-  if (Load() != ERROR_SUCCESS) {
-    ::SetLastError(loadError_);
-    return INSTALLSTATE_UNKNOWN;
-  }
+  if (Load() != ERROR_SUCCESS) return INSTALLSTATE_UNKNOWN;
   return queryProductState_(productCode.c_str());
 }
 

@@ -9,7 +9,7 @@
 #include <msi.h>
 #include <msiquery.h>
 
-#include "inspection/installer.h"
+#include "platform/installer.h"
 
 namespace updater {
 

@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+
 namespace updater {
 namespace {
 
@@ -12,41 +14,46 @@ class Win32File final : public WritableFile {
   Win32File(const Win32File&) = delete;
   Win32File& operator=(const Win32File&) = delete;
 
-  size_t Write(const std::byte* data, size_t size) override {
+  Status Write(const std::byte* data, size_t size) override {
     size_t total = 0;
     // WriteFile takes 32-bit counts; larger payloads go in as few requests as that allows.
     while (total < size) {
       const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - total, 0x40000000));
       DWORD written = 0;
-      if (!::WriteFile(handle_, data + total, chunk, &written, nullptr)) break;
+      if (!::WriteFile(handle_, data + total, chunk, &written, nullptr)) {
+        return Failure{::GetLastError()};
+      }
       total += written;
-      if (written != chunk) break;
+      if (written != chunk) return Failure{0};
     }
-    return total;
+    return {};
   }
 
-  bool KeepReadOnly() override {
+  Status KeepReadOnly() override {
     // The writer admits no other writer, so a reader opened beside it must share writing; once
     // the writer is gone, a reader that shares reading only replaces that one.
     HANDLE bridge = ::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (bridge == INVALID_HANDLE_VALUE) return false;
+    if (bridge == INVALID_HANDLE_VALUE) return Failure{::GetLastError()};
     const BOOL closed = ::CloseHandle(handle_);
+    const DWORD closeError = closed ? ERROR_SUCCESS : ::GetLastError();
     handle_ = bridge;
-    if (!closed) return false;
+    if (!closed) return Failure{closeError};
     HANDLE reader = ::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (reader == INVALID_HANDLE_VALUE) return false;
+    if (reader == INVALID_HANDLE_VALUE) return Failure{::GetLastError()};
     ::CloseHandle(bridge);
     handle_ = reader;
-    return true;
+    return {};
   }
 
-  bool Close() override {
-    if (handle_ == INVALID_HANDLE_VALUE) return true;
+  Status Close() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return {};
     const BOOL closed = ::CloseHandle(handle_);
+    const DWORD error = closed ? ERROR_SUCCESS : ::GetLastError();
     handle_ = INVALID_HANDLE_VALUE;
-    return closed != FALSE;
+    if (!closed) return Failure{error};
+    return {};
   }
 
  private:
@@ -87,21 +94,24 @@ std::optional<std::span<const std::byte>> Win32System::FindStringBlock(uint16_t 
       ::FindResourceExW(instance_, RT_STRING, MAKEINTRESOURCEW(blockId), language));
 }
 
-uint32_t Win32System::LastError() { return ::GetLastError(); }
-
-void Win32System::SetLastErrorCode(uint32_t code) { ::SetLastError(code); }
-
 uint32_t Win32System::ThreadLocale() { return ::GetThreadLocale(); }
 
-bool Win32System::SetThreadLocaleId(uint32_t locale) { return ::SetThreadLocale(locale) != FALSE; }
-
-uint32_t Win32System::TempPath(uint32_t bufferLength, wchar_t* buffer) {
-  return ::GetTempPathW(bufferLength, buffer);
+std::optional<uint32_t> Win32System::SetThreadLocaleId(uint32_t locale) {
+  if (!::SetThreadLocale(locale)) return std::nullopt;
+  return ::GetThreadLocale();
 }
 
-uint32_t Win32System::FullPathName(const std::wstring& path, uint32_t bufferLength,
-                                   wchar_t* buffer) {
-  return ::GetFullPathNameW(path.c_str(), bufferLength, buffer, nullptr);
+Outcome<uint32_t> Win32System::TempPath(uint32_t bufferLength, wchar_t* buffer) {
+  const DWORD length = ::GetTempPathW(bufferLength, buffer);
+  if (length == 0) return Failure{::GetLastError()};
+  return static_cast<uint32_t>(length);
+}
+
+Outcome<uint32_t> Win32System::FullPathName(const std::wstring& path, uint32_t bufferLength,
+                                            wchar_t* buffer) {
+  const DWORD length = ::GetFullPathNameW(path.c_str(), bufferLength, buffer, nullptr);
+  if (length == 0) return Failure{::GetLastError()};
+  return static_cast<uint32_t>(length);
 }
 
 std::optional<std::wstring> Win32System::EnvironmentVariable(const std::wstring& name) {
@@ -127,29 +137,23 @@ PathState Win32System::QueryPath(const std::wstring& path) {
   return error == ERROR_ACCESS_DENIED ? PathState::kAccessDenied : PathState::kFile;
 }
 
-std::optional<uint32_t> Win32System::FindFirstEntryAttributes(const std::wstring& path) {
-  WIN32_FIND_DATAW data;
-  HANDLE search = ::FindFirstFileW(path.c_str(), &data);
-  if (search == INVALID_HANDLE_VALUE) return std::nullopt;
-  ::FindClose(search);
-  return data.dwFileAttributes;
+Status Win32System::MakeDirectory(const std::wstring& path) {
+  if (!::CreateDirectoryW(path.c_str(), nullptr)) return Failure{::GetLastError()};
+  return {};
 }
 
-bool Win32System::MakeDirectory(const std::wstring& path) {
-  return ::CreateDirectoryW(path.c_str(), nullptr) != FALSE;
-}
-
-std::unique_ptr<WritableFile> Win32System::CreateFileForWriting(const std::wstring& path,
-                                                                bool exclusive) {
+Outcome<std::unique_ptr<WritableFile>> Win32System::CreateFileForWriting(const std::wstring& path,
+                                                                         bool exclusive) {
   HANDLE handle =
-      ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, exclusive ? FILE_SHARE_READ : 0, nullptr,
                     exclusive ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<Win32File>(handle, path);
+  if (handle == INVALID_HANDLE_VALUE) return Failure{::GetLastError()};
+  return std::unique_ptr<WritableFile>(std::make_unique<Win32File>(handle, path));
 }
 
-bool Win32System::RemoveFile(const std::wstring& path) {
-  return ::DeleteFileW(path.c_str()) != FALSE;
+Status Win32System::RemoveFile(const std::wstring& path) {
+  if (!::DeleteFileW(path.c_str())) return Failure{::GetLastError()};
+  return {};
 }
 
 int Win32System::ShowMessageBox(const std::wstring& text, const std::wstring& caption,

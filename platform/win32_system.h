@@ -15,19 +15,17 @@ class Win32System final : public System {
   std::optional<std::span<const std::byte>> FindPayloadResource(const std::wstring& name) override;
   std::optional<std::span<const std::byte>> FindStringBlock(uint16_t blockId,
                                                             uint16_t language) override;
-  uint32_t LastError() override;
-  void SetLastErrorCode(uint32_t code) override;
   uint32_t ThreadLocale() override;
-  bool SetThreadLocaleId(uint32_t locale) override;
-  uint32_t TempPath(uint32_t bufferLength, wchar_t* buffer) override;
-  uint32_t FullPathName(const std::wstring& path, uint32_t bufferLength, wchar_t* buffer) override;
+  std::optional<uint32_t> SetThreadLocaleId(uint32_t locale) override;
+  Outcome<uint32_t> TempPath(uint32_t bufferLength, wchar_t* buffer) override;
+  Outcome<uint32_t> FullPathName(const std::wstring& path, uint32_t bufferLength,
+                                 wchar_t* buffer) override;
   std::optional<std::wstring> EnvironmentVariable(const std::wstring& name) override;
   PathState QueryPath(const std::wstring& path) override;
-  std::optional<uint32_t> FindFirstEntryAttributes(const std::wstring& path) override;
-  bool MakeDirectory(const std::wstring& path) override;
-  std::unique_ptr<WritableFile> CreateFileForWriting(const std::wstring& path,
-                                                     bool exclusive) override;
-  bool RemoveFile(const std::wstring& path) override;
+  Status MakeDirectory(const std::wstring& path) override;
+  Outcome<std::unique_ptr<WritableFile>> CreateFileForWriting(const std::wstring& path,
+                                                              bool exclusive) override;
+  Status RemoveFile(const std::wstring& path) override;
   int ShowMessageBox(const std::wstring& text, const std::wstring& caption, uint32_t type) override;
   bool QueryOsVersion(uint32_t structSize, OsVersionInfo& info) override;
   std::optional<OsVersionInfo> QueryTrueOsVersion(uint32_t structSize) override;

@@ -32,9 +32,10 @@ int Hold(const std::wstring& source, const std::wstring& target, const std::wstr
   ReadFile(in, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
   CloseHandle(in);
 
-  std::unique_ptr<updater::WritableFile> file = system.CreateFileForWriting(target, true);
-  const bool written = file && file->Write(bytes.data(), bytes.size()) == bytes.size();
-  const bool held = written && file->KeepReadOnly();
+  updater::Outcome<std::unique_ptr<updater::WritableFile>> file =
+      system.CreateFileForWriting(target, true);
+  const bool written = file && (*file)->Write(bytes.data(), bytes.size()).ok();
+  const bool held = written && (*file)->KeepReadOnly().ok();
 
   HANDLE writer = CreateFileW(target.c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -45,12 +46,13 @@ int Hold(const std::wstring& source, const std::wstring& target, const std::wstr
   const std::wstring moved = target + L".moved";
   const DWORD renameError = MoveFileW(target.c_str(), moved.c_str()) ? 0 : GetLastError();
 
-  std::wstring codes;
-  const bool summaryRead = updater::ReadTargetProductCodes(system, installer, target, codes);
+  const updater::PatchSummary summary = updater::ReadPatchSummary(system, installer, target);
+  const bool summaryRead = summary.codes.ok();
+  const std::wstring codes = summaryRead ? *summary.codes : L"";
   installer.SetInternalUI(2);  // INSTALLUILEVEL_NONE
   const uint32_t configured =
       installer.ConfigureProductEx(code, 0, 5, L"PATCH=\"" + target + L"\"");
-  file.reset();
+  if (file) file->reset();
   const DWORD deleteAfter = DeleteFileW(target.c_str()) ? 0 : GetLastError();
   std::printf(
       "{\"held\": %s, \"writeError\": %lu, \"deleteError\": %lu, \"renameError\": %lu, "
@@ -84,10 +86,34 @@ std::string RtlVersion() {
   return text;
 }
 
+// Whether another process could read a file while the updater writes it: with the name the user
+// gave ("/e PATH", replaced) and with a fresh temporary name (created anew, shared for reading).
+int Share(const std::wstring& replacedPath, const std::wstring& freshPath) {
+  updater::Win32System system(GetModuleHandleW(nullptr));
+  const auto readError = [&system](const std::wstring& path, bool exclusive) -> unsigned long {
+    updater::Outcome<std::unique_ptr<updater::WritableFile>> file =
+        system.CreateFileForWriting(path, exclusive);
+    if (!file) return 0xFFFFFFFF;
+    const std::byte data[] = {std::byte{'M'}, std::byte{'S'}, std::byte{'P'}};
+    (*file)->Write(data, sizeof data);
+    HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    const DWORD error = reader == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+    return error;
+  };
+  const unsigned long replaced = readError(replacedPath, false);
+  const unsigned long fresh = readError(freshPath, true);
+  std::printf("{\"replacedReadError\": %lu, \"freshReadError\": %lu}\n", replaced, fresh);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 5 && std::wstring(argv[1]) == L"hold") return Hold(argv[2], argv[3], argv[4]);
+  if (argc == 4 && std::wstring(argv[1]) == L"share") return Share(argv[2], argv[3]);
   if (argc != 3) {
     std::fputs("usage: inspection_driver summary PATH | product CODE\n", stderr);
     return 2;
@@ -97,15 +123,17 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argv[1];
   const std::wstring argument = argv[2];
   if (command == L"summary") {
-    std::wstring codes = L"<unchanged>";
-    system.SetLastErrorCode(0);
-    const bool codesRead = updater::ReadTargetProductCodes(system, installer, argument, codes);
-    const uint32_t codesError = system.LastError();
-    std::wstring upgrade = L"<unchanged>", targets = L"<unchanged>";
-    system.SetLastErrorCode(0);
-    const bool versionsRead =
-        updater::ReadUpgradeAndTargetVersions(system, installer, argument, upgrade, targets);
-    const uint32_t versionsError = system.LastError();
+    const updater::PatchSummary summary = updater::ReadPatchSummary(system, installer, argument);
+    const bool codesRead = summary.codes.ok();
+    const std::wstring codes = codesRead ? *summary.codes : L"<unchanged>";
+    const uint32_t codesError = summary.codes.error();
+    const updater::Outcome<updater::VersionTexts> versions =
+        summary.versions ? updater::SplitVersionProperty(*summary.versions)
+                         : summary.versions.failure();
+    const bool versionsRead = versions.ok();
+    const std::wstring upgrade = versionsRead ? versions->upgradeVersion : L"<unchanged>";
+    const std::wstring targets = versionsRead ? versions->targetVersions : L"<unchanged>";
+    const uint32_t versionsError = versions.error();
     std::printf(
         "{\"codesRead\": %s, \"codes\": %s, \"codesError\": %lu, \"versionsRead\": %s, "
         "\"upgradeVersion\": %s, \"targetVersions\": %s, \"versionsError\": %lu}\n",

@@ -1,5 +1,5 @@
-// Shows catalogue message boxes under a given thread locale, as the updater would.
-//   message_driver LOCALE PRODUCT_NAME LAST_ERROR ID [ID ...]
+// Shows catalogue message boxes in a given language, as the updater would.
+//   message_driver LOCALE PRODUCT_NAME ERROR_CODE ID [ID ...]
 #include <windows.h>
 
 #include <cwchar>
@@ -10,14 +10,12 @@
 int wmain(int argc, wchar_t** argv) {
   if (argc < 5) return 2;
   updater::Win32System system(GetModuleHandleW(nullptr));
-  bool quiet = false;
-  updater::MessageBoxes messages(system, quiet);
-  messages.SetMessageProductName(argv[2]);
-  system.SetThreadLocaleId(static_cast<uint32_t>(std::wcstoul(argv[1], nullptr, 10)));
-  const uint32_t lastError = static_cast<uint32_t>(std::wcstoul(argv[3], nullptr, 0));
+  updater::MessageBoxes messages(system, false);
+  const updater::MessageContext context{static_cast<uint32_t>(std::wcstoul(argv[1], nullptr, 10)),
+                                        argv[2],
+                                        static_cast<uint32_t>(std::wcstoul(argv[3], nullptr, 0))};
   for (int i = 4; i < argc; ++i) {
-    system.SetLastErrorCode(lastError);
-    messages.ShowMessage(static_cast<uint32_t>(std::wcstoul(argv[i], nullptr, 10)));
+    messages.ShowMessage(static_cast<uint32_t>(std::wcstoul(argv[i], nullptr, 10)), context);
   }
   return 0;
 }

@@ -2,6 +2,7 @@
 only, never from the folder the update was started from, and an installer service that cannot be
 loaded is reported like any installer failure."""
 
+import json
 import os
 import shutil
 import unittest
@@ -59,6 +60,30 @@ class InstallerLibrary(unittest.TestCase):
         error_mod_not_found = 126
         self.assertEqual(shown(result.boxes), [expected_box(1033, 300, error_mod_not_found)])
         self.assertEqual(fixtures.query_product(self.run_windows, code)["version"], "1.0.0.0")
+
+
+
+class FileSharing(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.env = harness.shared_env()
+        cls.folder = work_folder(cls.env, "sharing")
+        cls.driver = harness.artefact("tests", "drivers", "inspection_driver.exe")
+
+    def test_an_extracted_file_is_shared_with_nobody_while_written(self):
+        replaced = os.path.join(self.folder, "Fix.msp")
+        fresh = os.path.join(self.folder, "MSP2")
+        with open(replaced, "wb") as f:
+            f.write(b"an older file at the name the user gave")
+        result = self.env.run(self.driver, ["share", self.env.to_windows_path(replaced),
+                                            self.env.to_windows_path(fresh)])
+        self.assertEqual(result.exit_code, 0, result)
+        facts = json.loads(result.stdout)
+        error_sharing_violation = 32
+        self.assertEqual(facts["replacedReadError"], error_sharing_violation)
+        # Positive control: a temporary copy, shared for reading, can be opened by a reader, so the
+        # refusal above comes from the share mode and not from the reader's request.
+        self.assertEqual(facts["freshReadError"], 0)
 
 
 if __name__ == "__main__":

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "inspection/installer.h"
+#include "platform/installer.h"
 #include "platform/system.h"
 
 namespace updater::testing {

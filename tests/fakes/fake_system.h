@@ -1,5 +1,5 @@
 // An in-memory System for unit tests: a file system of paths, resources, string tables, the
-// thread's last error and locale, and a record of every message box.
+// thread locale, and a record of every message box.
 #pragma once
 
 #include <cstring>
@@ -16,7 +16,6 @@ struct ShownBox {
   std::wstring text;
   std::wstring caption;
   uint32_t type;
-  uint32_t threadLocale;
 };
 
 class FakeSystem : public System {
@@ -162,10 +161,7 @@ class FakeSystem : public System {
 
   std::optional<std::span<const std::byte>> FindPayloadResource(const std::wstring& name) override {
     auto it = payloads_.find(name);
-    if (it == payloads_.end()) {
-      lastError_ = kErrorResourceNameNotFound;
-      return std::nullopt;
-    }
+    if (it == payloads_.end()) return std::nullopt;
     return std::span<const std::byte>(it->second);
   }
 
@@ -176,25 +172,27 @@ class FakeSystem : public System {
     return std::span<const std::byte>(it->second);
   }
 
-  uint32_t LastError() override { return lastError_; }
-  void SetLastErrorCode(uint32_t code) override { lastError_ = code; }
-
   uint32_t ThreadLocale() override { return threadLocale_; }
-  bool SetThreadLocaleId(uint32_t locale) override {
+  std::optional<uint32_t> SetThreadLocaleId(uint32_t locale) override {
     localesSet_.push_back(locale);
     // The platform resolves the default locales and refuses identifiers it does not know.
     if (locale == 0 || locale == 0x400 || locale == 0x800) locale = userDefaultLocale_;
-    if (locale > 0xFFFF) return false;
+    if (locale > 0xFFFF) return std::nullopt;
     threadLocale_ = locale;
-    return true;
+    return locale;
   }
 
-  uint32_t TempPath(uint32_t bufferLength, wchar_t* buffer) override {
-    if (tempPathResult_) return *tempPathResult_;
+  Outcome<uint32_t> TempPath(uint32_t bufferLength, wchar_t* buffer) override {
+    if (tempPathResult_) {
+      // A failing query leaves an error of its own, which callers must not show.
+      if (*tempPathResult_ == 0) return Failure{kErrorAccessDenied};
+      return *tempPathResult_;
+    }
     return CopyOut(tempPath_, bufferLength, buffer);
   }
 
-  uint32_t FullPathName(const std::wstring& path, uint32_t bufferLength, wchar_t* buffer) override {
+  Outcome<uint32_t> FullPathName(const std::wstring& path, uint32_t bufferLength,
+                                 wchar_t* buffer) override {
     const bool absolute = path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
     return CopyOut(absolute ? path : currentDirectory_ + L"\\" + path, bufferLength, buffer);
   }
@@ -213,69 +211,38 @@ class FakeSystem : public System {
     return PathState::kMissing;
   }
 
-  std::optional<uint32_t> FindFirstEntryAttributes(const std::wstring& path) override {
-    // Like FindFirstFileW, a drive root or a path ending in a separator finds nothing.
-    if (path.empty() || path.back() == L'\\') return std::nullopt;
-    auto it = entries_.find(path);
-    if (it == entries_.end()) return std::nullopt;
-    return it->second.directory ? kFileAttributeDirectory : 0x80u;
-  }
-
-  bool MakeDirectory(const std::wstring& path) override {
+  Status MakeDirectory(const std::wstring& path) override {
     if (Exists(path) || !IsDirectory(Parent(path)) || failMakeDirectory) {
-      lastError_ = kErrorAccessDenied;
-      return false;
+      return Failure{kErrorAccessDenied};
     }
     AddDirectory(path);
-    return true;
+    return {};
   }
   bool failMakeDirectory = false;
 
-  std::unique_ptr<WritableFile> CreateFileForWriting(const std::wstring& path,
-                                                     bool exclusive) override {
+  Outcome<std::unique_ptr<WritableFile>> CreateFileForWriting(const std::wstring& path,
+                                                              bool exclusive) override {
     creations_.emplace_back(path, exclusive);
-    if (danglingLinks_.count(path) && exclusive) {
-      lastError_ = kErrorFileExists;
-      return nullptr;
-    }
-    if (readOnlyFolders_.count(Parent(path))) {
-      lastError_ = kErrorAccessDenied;
-      return nullptr;
-    }
-    if (denied_.count(path) || IsDirectory(path)) {
-      lastError_ = kErrorAccessDenied;
-      return nullptr;
-    }
-    if (exclusive && Exists(path)) {
-      lastError_ = kErrorFileExists;
-      return nullptr;
-    }
-    if (!IsDirectory(Parent(path))) {
-      lastError_ = 3;  // ERROR_PATH_NOT_FOUND
-      return nullptr;
-    }
+    if (danglingLinks_.count(path) && exclusive) return Failure{kErrorFileExists};
+    if (readOnlyFolders_.count(Parent(path))) return Failure{kErrorAccessDenied};
+    if (denied_.count(path) || IsDirectory(path)) return Failure{kErrorAccessDenied};
+    if (exclusive && Exists(path)) return Failure{kErrorFileExists};
+    if (!IsDirectory(Parent(path))) return Failure{kErrorPathNotFound};
     entries_[path] = Entry{};
-    return std::make_unique<File>(*this, path);
+    return std::unique_ptr<WritableFile>(std::make_unique<File>(*this, path));
   }
 
-  bool RemoveFile(const std::wstring& path) override {
+  Status RemoveFile(const std::wstring& path) override {
     removed_.push_back(path);
-    if (held_.count(path)) {
-      lastError_ = 32;  // ERROR_SHARING_VIOLATION
-      return false;
-    }
-    if (!Exists(path) || IsDirectory(path)) {
-      lastError_ = kErrorFileNotFound;
-      return false;
-    }
+    if (held_.count(path)) return Failure{32};  // ERROR_SHARING_VIOLATION
+    if (!Exists(path) || IsDirectory(path)) return Failure{kErrorFileNotFound};
     entries_.erase(path);
-    return true;
+    return {};
   }
 
   int ShowMessageBox(const std::wstring& text, const std::wstring& caption,
                      uint32_t type) override {
-    boxes_.push_back({text, caption, type, threadLocale_});
-    lastError_ = 0;  // a real box leaves its own last error behind
+    boxes_.push_back({text, caption, type});
     return 1;
   }
 
@@ -309,7 +276,7 @@ class FakeSystem : public System {
       ++system_.openFiles_;
     }
     ~File() override { Close(); }
-    size_t Write(const std::byte* data, size_t size) override {
+    Status Write(const std::byte* data, size_t size) override {
       size_t accepted = size;
       if (system_.freeSpace_) {
         accepted = std::min(size, *system_.freeSpace_);
@@ -317,22 +284,19 @@ class FakeSystem : public System {
       }
       auto& content = system_.entries_[path_].content;
       content.insert(content.end(), data, data + accepted);
-      if (accepted != size) system_.lastError_ = kErrorDiskFull;
-      return accepted;
+      if (accepted != size) return Failure{kErrorDiskFull};
+      return {};
     }
-    bool KeepReadOnly() override {
-      if (system_.failKeepReadOnly) {
-        system_.lastError_ = 32;  // ERROR_SHARING_VIOLATION
-        return false;
-      }
+    Status KeepReadOnly() override {
+      if (system_.failKeepReadOnly) return Failure{32};  // ERROR_SHARING_VIOLATION
       system_.held_.insert(path_);
-      return true;
+      return {};
     }
-    bool Close() override {
+    Status Close() override {
       if (open_) --system_.openFiles_;
       open_ = false;
       system_.held_.erase(path_);
-      return true;
+      return {};
     }
 
    private:
@@ -372,7 +336,6 @@ class FakeSystem : public System {
   std::wstring tempPath_ = L"C:\\Temp\\";
   std::optional<uint32_t> tempPathResult_;
   std::wstring currentDirectory_ = L"C:\\Work";
-  uint32_t lastError_ = 0;
   uint32_t threadLocale_ = 1033;
   uint32_t userDefaultLocale_ = 1033;
   std::optional<size_t> freeSpace_;

@@ -39,33 +39,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     installer.SetConfigureResult(fields[0], static_cast<uint32_t>(ReadDecimal(fields[5])));
   }
 
-  bool quiet = false;
   PayloadStore store(system);
-  MessageBoxes messages(system, quiet);
+  MessageBoxes messages(system, false);
   PayloadApplier applier(system, installer, store, messages);
-  const PayloadOutcome outcome = applier.ApplyPayload(kPayloadGlobal, 300, true);
+  const PayloadRun run = applier.ApplyPayload(kPayloadKinds[0], 300, {1033, L"", 0});
 
   Check(system.FilesUnder(L"C:\\Temp\\").empty());
   Check(installer.openHandles() == 0 && installer.doubleCloses() == 0);
   Check(installer.uiLevel() == 5);
-  Check(outcome != PayloadOutcome::Applied || !installer.configurations().empty());
+  Check(run.outcome != PayloadOutcome::Applied || !installer.configurations().empty());
+  // The target versions as the package states them, after the first ";".
+  const std::wstring versions = sections[1].substr(0, sections[1].find(L'\0'));
+  const size_t separator = versions.find(L';');
+  const std::wstring targetVersions =
+      separator == std::wstring::npos ? std::wstring() : versions.substr(separator + 1);
   for (const auto& call : installer.configurations()) {
-    const TargetProductRecord* record = nullptr;
-    for (const auto& candidate : applier.applicableProducts()) {
-      if (candidate.productCode == call.productCode) record = &candidate;
+    const ProductRun* turn = nullptr;
+    for (const auto& candidate : run.products) {
+      if (candidate.product.productCode == call.productCode) turn = &candidate;
     }
-    Check(record != nullptr);
+    Check(turn != nullptr && turn->decision == Decision::kPatch);
     Check(call.commandLine.size() <= 1023 && call.logFile.size() <= 259);
-    const FourPartVersion installed = FourPartVersion::FromText(record->installedVersion);
+    const FourPartVersion installed = FourPartVersion::FromText(turn->product.installedVersion);
     bool targeted = false;
-    for (const auto& entry : fuzzing::Split(record->targetVersions, L',')) {
+    for (const auto& entry : fuzzing::Split(targetVersions, L',')) {
       targeted = targeted || FourPartVersion::FromText(entry).Equals(installed);
     }
     Check(targeted);
   }
-  for (const auto& record : applier.applicableProducts()) {
-    Check(IsProductInstalled(installer, record.productCode));
-    Check(!record.productCode.empty() && record.productCode.find(L';') == std::wstring::npos);
+  for (const auto& turn : run.products) {
+    Check(IsProductInstalled(installer, turn.product.productCode));
+    Check(!turn.product.productCode.empty() &&
+          turn.product.productCode.find(L';') == std::wstring::npos);
   }
   for (const auto& box : system.boxes()) Check(box.text.size() <= 255 + 511);
   return 0;

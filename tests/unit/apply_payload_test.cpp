@@ -2,69 +2,45 @@
 
 #include "apply/apply_payload.h"
 #include "messages/catalogue.h"
-#include "tests/fakes/fake_installer.h"
-#include "tests/fakes/fake_system.h"
-#include "tests/fakes/string_tables.h"
+#include "tests/fakes/fake_platform.h"
 
 namespace updater {
 namespace {
-
-using testing::FakeInstaller;
-using testing::FakeSystem;
 
 constexpr wchar_t kA[] = L"{AAAAAAAA-0000-0000-0000-000000000001}";
 constexpr wchar_t kB[] = L"{BBBBBBBB-0000-0000-0000-000000000002}";
 constexpr wchar_t kC[] = L"{CCCCCCCC-0000-0000-0000-000000000003}";
 
-class ApplyPayloadTest : public ::testing::Test {
+const PayloadKind& kGlobal = kPayloadKinds[0];
+const PayloadKind& kLanguagePack = kPayloadKinds[1];
+const PayloadKind& kProductSpecific = kPayloadKinds[2];
+
+class ApplyPayloadTest : public ::testing::Test, public testing::FakePlatform {
  protected:
   void SetUp() override {
-    testing::LoadStringTable(system, 1033);
     system.AddStringTable(1031, {{300, L"Fehler %d"},
                                  {308, L"Falsche Version von %s"},
                                  {311, L"Installationsfehler"},
                                  {315, L"Bitte schliessen:"}});
     system.SetUserDefaultLocale(1033);
-    installer.readFile = [this](const std::wstring& path) { return system.ReadFile(path); };
   }
 
-  // Carries a global payload with these summary properties.
-  void CarryPayload(const std::wstring& resource, std::optional<std::wstring> codes,
-                    std::optional<std::wstring> versions) {
-    const std::string content = "MSP:" + std::string(resource.begin(), resource.end());
-    system.AddPayload(resource, content);
-    installer.AddPackageContent(content, codes, versions);
+  // One run, with the messages going on from where the previous run left them, as in a sequence.
+  PayloadRun Apply(const PayloadKind& kind = kGlobal) {
+    PayloadRun run = applier.ApplyPayload(kind, kMsgFailure, context);
+    context = run.messages;
+    return run;
   }
+  PayloadOutcome Outcome(const PayloadKind& kind = kGlobal) { return Apply(kind).outcome; }
 
-  PayloadOutcome Apply(const std::wstring& resource = kPayloadGlobal, bool isGlobal = true) {
-    return applier.ApplyPayload(resource, kMsgFailure, isGlobal);
-  }
-
-  std::vector<std::wstring> BoxTexts() const {
-    std::vector<std::wstring> texts;
-    for (const auto& box : system.boxes()) texts.push_back(box.text);
-    return texts;
-  }
-  std::vector<std::wstring> ConfiguredCodes() const {
-    std::vector<std::wstring> codes;
-    for (const auto& configuration : installer.configurations())
-      codes.push_back(configuration.productCode);
-    return codes;
-  }
   std::wstring Text(uint32_t id, const std::wstring& insert = L"") {
-    std::wstring format;
-    LoadText(system, id, format, 256);
-    const size_t at = format.find(L'%');
-    return at == std::wstring::npos ? format
-                                    : format.substr(0, at) + insert + format.substr(at + 2);
+    return MessageText(id, insert);
   }
   void ExpectNoPayloadCopyLeft() { EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\").empty()); }
 
-  FakeSystem system;
-  FakeInstaller installer;
-  bool quiet = false;
+  MessageContext context{1033, L"", 0};
   PayloadStore store{system};
-  MessageBoxes messages{system, quiet};
+  MessageBoxes messages{system, false};
   PayloadApplier applier{system, installer, store, messages};
 };
 
@@ -73,7 +49,8 @@ TEST_F(ApplyPayloadTest, PatchesAnInstalledTargetVersion) {
   installer.AddProduct(kA, L"Sample Suite", L"1033", L"2.1.0.0");
   installer.SetConfigureResult(kA, kErrorSuccessRebootRequired);
 
-  EXPECT_EQ(Apply(), PayloadOutcome::Applied);
+  const PayloadRun run = Apply();
+  EXPECT_EQ(run.outcome, PayloadOutcome::Applied);
   EXPECT_TRUE(system.boxes().empty());
   ASSERT_EQ(installer.configurations().size(), 1u);
   const auto& call = installer.configurations()[0];
@@ -88,9 +65,18 @@ TEST_F(ApplyPayloadTest, PatchesAnInstalledTargetVersion) {
   EXPECT_EQ(call.logMode, 0x1000u);
   EXPECT_EQ(installer.logAttributes(), 0u);
   EXPECT_EQ(installer.uiLevel(), 5);  // restored
-  EXPECT_EQ(applier.applicableProducts().at(0).commandLine, call.commandLine);
-  EXPECT_EQ(messages.messageProductName(), L"Sample Suite");
   ExpectNoPayloadCopyLeft();
+
+  // The facts of the product's turn, as values.
+  ASSERT_EQ(run.products.size(), 1u);
+  const ProductRun& turn = run.products[0];
+  EXPECT_EQ(turn.product.productName, L"Sample Suite");
+  EXPECT_EQ(turn.product.installedVersion, L"2.1.0.0");
+  EXPECT_EQ(turn.language, 1033u);
+  EXPECT_EQ(turn.decision, Decision::kPatch);
+  EXPECT_EQ(turn.logPath, call.logFile);
+  EXPECT_EQ(turn.installerResult, std::optional<uint32_t>(3010));
+  EXPECT_EQ(run.messages.productName, L"Sample Suite");
 
   // The installer calls of one product, in order.
   std::vector<std::wstring> tail(installer.calls().end() - 4, installer.calls().end());
@@ -103,9 +89,10 @@ TEST_F(ApplyPayloadTest, KeepsOnlyInstalledTargetsInTheirOrder) {
   CarryPayload(kPayloadGlobal, std::wstring(kA) + L";" + kB + L";" + kC, L"2.0;1.0");
   installer.AddProduct(kC, L"Gamma", L"1033", L"1.0");
   installer.AddProduct(kB, L"Beta", L"1033", L"1.0", /*state=*/2);  // another user's
-  EXPECT_EQ(Apply(), PayloadOutcome::Applied);
-  ASSERT_EQ(applier.applicableProducts().size(), 1u);
-  EXPECT_EQ(applier.applicableProducts()[0].productCode, kC);
+  const PayloadRun run = Apply();
+  EXPECT_EQ(run.outcome, PayloadOutcome::Applied);
+  ASSERT_EQ(run.products.size(), 1u);
+  EXPECT_EQ(run.products[0].product.productCode, kC);
   EXPECT_EQ(installer.queriedStates(), 3u);
   EXPECT_TRUE(system.boxes().empty());
 }
@@ -113,36 +100,69 @@ TEST_F(ApplyPayloadTest, KeepsOnlyInstalledTargetsInTheirOrder) {
 TEST_F(ApplyPayloadTest, CodeListEndsAtTheFirstEmptyEntry) {
   CarryPayload(kPayloadGlobal, std::wstring(kA) + L";;" + kB, L"2.0;1.0");
   installer.AddProduct(kB, L"Beta", L"1033", L"1.0");
-  EXPECT_EQ(Apply(), PayloadOutcome::Failed);
+  EXPECT_EQ(Outcome(), PayloadOutcome::Failed);
   EXPECT_EQ(installer.queriedStates(), 1u);  // only A was examined
   EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{Text(307)});
   ExpectNoPayloadCopyLeft();
 }
 
-TEST_F(ApplyPayloadTest, NoTargetInstalledShows307) {
-  for (std::wstring codes : {std::wstring(kA), std::wstring(), std::wstring(L";") + kA}) {
-    FakeSystem& s = system;
-    const size_t before = s.boxes().size();
-    CarryPayload(kPayloadGlobal, codes, L"2.0;1.0");
-    EXPECT_EQ(Apply(), PayloadOutcome::Failed);
-    ASSERT_EQ(s.boxes().size(), before + 1);
-    EXPECT_EQ(s.boxes().back().text, Text(307));
-  }
+// A run that ends before its per-product pass: what the payload carries, and the one box shown.
+struct EarlyFailure {
+  const char* name;
+  std::optional<std::wstring> codes, versions;
+  std::vector<uint32_t> propertyResults;  // scripted results of the summary reads
+  uint32_t messageId;
+  std::wstring insert;
+};
+
+class ApplyPayloadEarlyFailure : public ApplyPayloadTest,
+                                 public ::testing::WithParamInterface<EarlyFailure> {};
+
+TEST_P(ApplyPayloadEarlyFailure, ShowsOneBoxAndLeavesNothing) {
+  const EarlyFailure& c = GetParam();
+  CarryPayload(kPayloadGlobal, c.codes, c.versions);
+  installer.AddProduct(kB, L"Beta", L"1033", L"1.0");
+  installer.scriptedPropertyResults = c.propertyResults;
+  const PayloadRun run = Apply();
+  EXPECT_EQ(run.outcome, PayloadOutcome::Failed);
+  EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{Text(c.messageId, c.insert)});
   EXPECT_TRUE(installer.configurations().empty());
+  EXPECT_TRUE(run.products.empty());
+  EXPECT_EQ(installer.openHandles(), 0);
   ExpectNoPayloadCopyLeft();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ApplyPayloadEarlyFailure,
+    ::testing::Values(
+        EarlyFailure{"target_not_installed", std::wstring(kA), L"2.0;1.0", {}, 307, L""},
+        EarlyFailure{"empty_code_list", std::wstring(), L"2.0;1.0", {}, 307, L""},
+        EarlyFailure{
+            "code_list_starting_with_semicolon", std::wstring(L";") + kB, L"2.0;1.0", {}, 307, L""},
+        EarlyFailure{"versions_without_semicolon", std::wstring(kB), L"2.0.0.0", {}, 300, L"4316"},
+        EarlyFailure{
+            "versions_starting_with_semicolon", std::wstring(kB), L";1.0", {}, 300, L"4316"},
+        EarlyFailure{"version_property_absent", std::wstring(kB), std::nullopt, {}, 300, L"4316"},
+        EarlyFailure{"versions_unreadable", std::wstring(kB), L"2.0;1.0", {1627}, 300, L"1627"},
+        EarlyFailure{"codes_unreadable", std::wstring(kB), L"2.0;1.0", {0, 1627}, 300, L"1627"}),
+    [](const ::testing::TestParamInfo<EarlyFailure>& param) {
+      return std::string(param.param.name);
+    });
 
 TEST_F(ApplyPayloadTest, EveryProductUpToDate) {
   CarryPayload(kPayloadGlobal, std::wstring(kA) + L";" + kB, L"2.1.30.0;2.0.10.0");
   installer.AddProduct(kA, L"Alpha", L"1031", L"2.1.30.0");
   installer.AddProduct(kB, L"Beta", L"1041", L"2,1,30,0");
   system.SetUserDefaultLocale(1049);
-  EXPECT_EQ(Apply(), PayloadOutcome::Unnecessary);
+  const PayloadRun run = Apply();
+  EXPECT_EQ(run.outcome, PayloadOutcome::Unnecessary);
   EXPECT_TRUE(system.boxes().empty());
   EXPECT_TRUE(installer.configurations().empty());
   EXPECT_EQ(system.localesSet().back(), kLocaleUserDefault);
-  EXPECT_EQ(system.ThreadLocale(), 1049u);
-  EXPECT_EQ(messages.messageProductName(), L"Beta");
+  EXPECT_EQ(run.messages.language, 1049u);  // the closing message comes in the user's language
+  EXPECT_EQ(run.messages.productName, L"Beta");
+  EXPECT_EQ(run.products[0].decision, Decision::kUpToDate);
+  EXPECT_EQ(run.products[1].decision, Decision::kUpToDate);
   ExpectNoPayloadCopyLeft();
 }
 
@@ -150,9 +170,11 @@ TEST_F(ApplyPayloadTest, OneUpToDateAndOnePatched) {
   CarryPayload(kPayloadGlobal, std::wstring(kA) + L";" + kB, L"2.0.0.0;1.0.0.0");
   installer.AddProduct(kA, L"Alpha", L"1033", L"2.0.0.0");
   installer.AddProduct(kB, L"Beta", L"1031", L"1.0.0.0");
-  EXPECT_EQ(Apply(), PayloadOutcome::Applied);
+  const PayloadRun run = Apply();
+  EXPECT_EQ(run.outcome, PayloadOutcome::Applied);
   EXPECT_EQ(ConfiguredCodes(), std::vector<std::wstring>{kB});
-  EXPECT_EQ(system.ThreadLocale(), 1031u);  // the last record's language stays
+  EXPECT_EQ(run.messages.language, 1031u);  // the last record's language stays
+  EXPECT_EQ(system.ThreadLocale(), 1031u);  // and the installer ran under it
   EXPECT_EQ(installer.configurations()[0].commandLine,
             L"PATCH=\"C:\\Temp\\MSP2\" REBOOTPROMPT=S FILESINUSETEXT=\"Bitte schliessen:\"");
 }
@@ -160,7 +182,7 @@ TEST_F(ApplyPayloadTest, OneUpToDateAndOnePatched) {
 TEST_F(ApplyPayloadTest, VersionNotCoveredShows308InTheProductsLanguage) {
   CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.1.30.0;2.0.10.0,2.1.0.0");
   installer.AddProduct(kA, L"Sample Suite", L"1031", L"2.0.5.0");
-  EXPECT_EQ(Apply(), PayloadOutcome::Failed);
+  EXPECT_EQ(Outcome(), PayloadOutcome::Failed);
   ASSERT_EQ(system.boxes().size(), 1u);
   EXPECT_EQ(system.boxes()[0].text, L"Falsche Version von Sample Suite");
   EXPECT_EQ(system.boxes()[0].caption, L"Installationsfehler");
@@ -174,7 +196,7 @@ TEST_F(ApplyPayloadTest, ThreePartVersions) {
   installer.AddProduct(kA, L"Alpha", L"1033", L"2.1.30");
   installer.AddProduct(kB, L"Beta", L"1033", L"2.1.31");
   installer.AddProduct(kC, L"Gamma", L"1033", L"2.1.31.0");
-  EXPECT_EQ(Apply(), PayloadOutcome::Applied);
+  EXPECT_EQ(Apply().outcome, PayloadOutcome::Applied);
   EXPECT_EQ(ConfiguredCodes(), std::vector<std::wstring>{kA});
   EXPECT_TRUE(system.boxes().empty());
 }
@@ -182,32 +204,49 @@ TEST_F(ApplyPayloadTest, ThreePartVersions) {
 TEST_F(ApplyPayloadTest, ThreePartVersionNotCovered) {
   CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.1.31;2.1.30");
   installer.AddProduct(kA, L"Alpha", L"1033", L"2.1.3");
-  EXPECT_EQ(Apply(), PayloadOutcome::Failed);
+  EXPECT_EQ(Apply().outcome, PayloadOutcome::Failed);
   EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{Text(308, L"Alpha")});
   EXPECT_TRUE(installer.configurations().empty());
 }
 
-TEST_F(ApplyPayloadTest, InstallerResults) {
-  const std::pair<uint32_t, PayloadOutcome> cases[] = {
-      {0, PayloadOutcome::Applied},    {1641, PayloadOutcome::Applied},
-      {3010, PayloadOutcome::Applied}, {1603, PayloadOutcome::Failed},
-      {1642, PayloadOutcome::Failed},  {0xFFFFFFFF, PayloadOutcome::Failed}};
-  for (auto [result, outcome] : cases) {
-    const size_t before = system.boxes().size();
-    CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
-    installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
-    installer.SetConfigureResult(kA, result);
-    EXPECT_EQ(Apply(), outcome) << result;
-    if (outcome == PayloadOutcome::Failed) {
-      ASSERT_EQ(system.boxes().size(), before + 1) << result;
-      EXPECT_EQ(system.boxes().back().text,
-                Text(300, std::to_wstring(static_cast<int32_t>(result))));
-    } else {
-      EXPECT_EQ(system.boxes().size(), before) << result;
-    }
+struct InstallerResultCase {
+  const char* name;
+  uint32_t result;
+  PayloadOutcome outcome;
+};
+
+class ApplyPayloadInstallerResult : public ApplyPayloadTest,
+                                    public ::testing::WithParamInterface<InstallerResultCase> {};
+
+TEST_P(ApplyPayloadInstallerResult, DecidesTheOutcomeAndTheBox) {
+  const InstallerResultCase& c = GetParam();
+  CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
+  installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
+  installer.SetConfigureResult(kA, c.result);
+  const PayloadRun run = Apply();
+  EXPECT_EQ(run.outcome, c.outcome);
+  EXPECT_EQ(run.products.at(0).installerResult, std::optional<uint32_t>(c.result));
+  if (c.outcome == PayloadOutcome::Failed) {
+    EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{
+                              Text(300, std::to_wstring(static_cast<int32_t>(c.result)))});
+  } else {
+    EXPECT_TRUE(system.boxes().empty());
   }
   ExpectNoPayloadCopyLeft();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ApplyPayloadInstallerResult,
+    ::testing::Values(InstallerResultCase{"success", 0, PayloadOutcome::Applied},
+                      InstallerResultCase{"reboot_initiated", 1641, PayloadOutcome::Applied},
+                      InstallerResultCase{"reboot_required", 3010, PayloadOutcome::Applied},
+                      InstallerResultCase{"install_failure", 1603, PayloadOutcome::Failed},
+                      InstallerResultCase{"reboot_scheduled_is_no_success", 1642,
+                                          PayloadOutcome::Failed},
+                      InstallerResultCase{"all_bits_set", 0xFFFFFFFF, PayloadOutcome::Failed}),
+    [](const ::testing::TestParamInfo<InstallerResultCase>& param) {
+      return std::string(param.param.name);
+    });
 
 TEST_F(ApplyPayloadTest, FailedInstallDoesNotStopThePass) {
   CarryPayload(kPayloadGlobal, std::wstring(kA) + L";" + kB + L";" + kC, L"2.0;1.0");
@@ -215,67 +254,49 @@ TEST_F(ApplyPayloadTest, FailedInstallDoesNotStopThePass) {
   installer.AddProduct(kB, L"Beta", L"1033", L"1.5.0.0");
   installer.AddProduct(kC, L"Gamma", L"1033", L"1.0");
   installer.SetConfigureResult(kA, 1603);
-  EXPECT_EQ(Apply(), PayloadOutcome::Applied);
+  const PayloadRun run = Apply();
+  EXPECT_EQ(run.outcome, PayloadOutcome::Applied);
   EXPECT_EQ(ConfiguredCodes(), (std::vector<std::wstring>{kA, kC}));
   EXPECT_EQ(BoxTexts(), (std::vector<std::wstring>{Text(300, L"1603"), Text(308, L"Beta")}));
+  ASSERT_EQ(run.products.size(), 3u);
+  EXPECT_EQ(run.products[1].decision, Decision::kNotCovered);
+  EXPECT_FALSE(run.products[1].installerResult.has_value());
 }
 
 TEST_F(ApplyPayloadTest, WalkMeetingTheUpgradeVersionFirstCountsAsUpToDateAndGoesOn) {
   CarryPayload(kPayloadGlobal, std::wstring(kA) + L";" + kB, L"2.1.30.0;2.0.10.0,2.1.30.0,2.2.0.0");
   installer.AddProduct(kA, L"Alpha", L"1033", L"2.2.0.0");
   installer.AddProduct(kB, L"Beta", L"1033", L"2.0.10.0");
-  EXPECT_EQ(Apply(), PayloadOutcome::Applied);
+  EXPECT_EQ(Outcome(), PayloadOutcome::Applied);
   EXPECT_EQ(ConfiguredCodes(), std::vector<std::wstring>{kB});
   EXPECT_TRUE(system.boxes().empty());
 
   CarryPayload(kPayloadLanguagePack, std::wstring(kA), L"2.1.30.0;2.0.10.0,2.1.30.0,2.2.0.0");
-  EXPECT_EQ(Apply(kPayloadLanguagePack, false), PayloadOutcome::Unnecessary);
+  EXPECT_EQ(Outcome(kLanguagePack), PayloadOutcome::Unnecessary);
   EXPECT_EQ(system.localesSet().back(), kLocaleUserDefault);
-  ExpectNoPayloadCopyLeft();
-}
-
-TEST_F(ApplyPayloadTest, UnreadableVersionsOrCodesShowTheFailureWithItsCode) {
-  struct Case {
-    const char* what;
-    std::optional<std::wstring> codes, versions;
-    std::vector<uint32_t> script;
-    std::wstring code;
-  };
-  const Case cases[] = {
-      {"no semicolon", std::wstring(kA), L"2.0.0.0", {}, L"4316"},
-      {"semicolon first", std::wstring(kA), L";1.0", {}, L"4316"},
-      {"version property absent", std::wstring(kA), std::nullopt, {}, L"4316"},
-      {"codes unreadable", std::wstring(kA), L"2.0;1.0", {0, 1627}, L"1627"},
-  };
-  for (const Case& c : cases) {
-    CarryPayload(kPayloadGlobal, c.codes, c.versions);
-    installer.scriptedPropertyResults = c.script;
-    system.SetLastErrorCode(0);
-    const size_t before = system.boxes().size();
-    EXPECT_EQ(Apply(), PayloadOutcome::Failed) << c.what;
-    ASSERT_EQ(system.boxes().size(), before + 1) << c.what;
-    EXPECT_EQ(system.boxes().back().text, Text(300, c.code)) << c.what;
-  }
-  EXPECT_EQ(installer.openHandles(), 0);
   ExpectNoPayloadCopyLeft();
 }
 
 TEST_F(ApplyPayloadTest, PackageTheServiceCannotOpen) {
   system.AddPayload(kPayloadGlobal, std::string("not a patch"));
   installer.summaryOpenError = 1627;
-  EXPECT_EQ(Apply(), PayloadOutcome::Failed);
-  ASSERT_EQ(system.boxes().size(), 1u);
+  EXPECT_EQ(Outcome(), PayloadOutcome::Failed);
+  EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{Text(300, L"1627")});
   ExpectNoPayloadCopyLeft();
 }
 
 TEST_F(ApplyPayloadTest, PayloadNotCarriedIsUnnecessaryAndSilent) {
   CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
-  installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
-  ASSERT_EQ(Apply(), PayloadOutcome::Applied);
+  installer.AddProduct(kA, L"Alpha", L"1031", L"1.0");
+  ASSERT_EQ(Outcome(), PayloadOutcome::Applied);
   const size_t calls = installer.calls().size();
-  EXPECT_EQ(Apply(kPayloadProductSpecific, false), PayloadOutcome::Unnecessary);
+  const PayloadRun run = Apply(kProductSpecific);
+  EXPECT_EQ(run.outcome, PayloadOutcome::Unnecessary);
+  EXPECT_FALSE(run.carried);
   EXPECT_EQ(installer.calls().size(), calls);
-  EXPECT_EQ(applier.applicableProducts().size(), 1u);  // the list of the last real run stays
+  // The messages go on as the run before left them.
+  EXPECT_EQ(run.messages.language, 1031u);
+  EXPECT_EQ(run.messages.productName, L"Alpha");
   EXPECT_TRUE(system.boxes().empty());
 }
 
@@ -283,27 +304,29 @@ TEST_F(ApplyPayloadTest, PayloadThatCannotBeWrittenFailsWithItsCode) {
   CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
   installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
   system.SetFreeSpace(3);
-  EXPECT_EQ(Apply(), PayloadOutcome::Failed);
+  EXPECT_EQ(Apply().error, kErrorDiskFull);
   EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{Text(300, L"112")});
   EXPECT_TRUE(installer.calls().empty());
   ExpectNoPayloadCopyLeft();
 
+  // No temporary folder at all: the box tells "path not found", whatever the query's own error.
   system.SetFreeSpace(1 << 20);
-  system.SetTempPathResult(0);  // no temporary folder at all
-  EXPECT_EQ(Apply(), PayloadOutcome::Failed);
-  EXPECT_EQ(system.boxes().size(), 2u);
+  system.SetTempPathResult(0);
+  EXPECT_EQ(Outcome(), PayloadOutcome::Failed);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::wstring>{Text(300, L"112"), Text(300, L"3")}));
 }
 
 TEST_F(ApplyPayloadTest, MessageProductNameIsSetByTheGlobalRunOnly) {
   CarryPayload(kPayloadLanguagePack, std::wstring(kA), L"2.0;1.0");
   installer.AddProduct(kA, L"Alpha", L"1033", L"1.5.0.0");
-  EXPECT_EQ(Apply(kPayloadLanguagePack, false), PayloadOutcome::Failed);
-  EXPECT_EQ(messages.messageProductName(), L"");
+  const PayloadRun run = Apply(kLanguagePack);
+  EXPECT_EQ(run.outcome, PayloadOutcome::Failed);
+  EXPECT_EQ(run.messages.productName, L"");
   EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{Text(308, L"")});
 
-  messages.SetMessageProductName(L"From the global run");
+  context.productName = L"From the global run";
   CarryPayload(kPayloadProductSpecific, std::wstring(kA), L"2.0;1.0");
-  EXPECT_EQ(Apply(kPayloadProductSpecific, false), PayloadOutcome::Failed);
+  EXPECT_EQ(Outcome(kProductSpecific), PayloadOutcome::Failed);
   EXPECT_EQ(system.boxes().back().text, Text(308, L"From the global run"));
 }
 
@@ -311,7 +334,7 @@ TEST_F(ApplyPayloadTest, SameProductNameGivesTheSameLogPath) {
   CarryPayload(kPayloadGlobal, std::wstring(kA) + L";" + kB, L"2.0;1.0");
   installer.AddProduct(kA, L"Suite", L"1033", L"1.0");
   installer.AddProduct(kB, L"Suite", L"1033", L"1.0");
-  EXPECT_EQ(Apply(), PayloadOutcome::Applied);
+  EXPECT_EQ(Outcome(), PayloadOutcome::Applied);
   ASSERT_EQ(installer.configurations().size(), 2u);
   EXPECT_EQ(installer.configurations()[0].logFile, L"C:\\Temp\\Suite SP1.log");
   EXPECT_EQ(installer.configurations()[1].logFile, L"C:\\Temp\\Suite SP1.log");
@@ -323,8 +346,13 @@ TEST_F(ApplyPayloadTest, SetsTheThreadLocaleFromEachLanguage) {
   installer.AddProduct(kA, L"A", L" 1041", L"1.0");
   installer.AddProduct(kB, L"B", L"abc", L"1.0");
   installer.AddProduct(kC, L"C", L"1031x", L"1.0");
-  Apply();
+  system.SetUserDefaultLocale(1049);
+  const PayloadRun run = Apply();
   EXPECT_EQ(system.localesSet(), (std::vector<uint32_t>{1041, 0, 1031}));
+  // The languages the products' texts came in: 0 stands for the user's default.
+  std::vector<uint32_t> languages;
+  for (const ProductRun& turn : run.products) languages.push_back(turn.language);
+  EXPECT_EQ(languages, (std::vector<uint32_t>{1041, 1049, 1031}));
 }
 
 TEST_F(ApplyPayloadTest, LongTemporaryFolder) {
@@ -334,7 +362,7 @@ TEST_F(ApplyPayloadTest, LongTemporaryFolder) {
   system.SetTempPath(folder + L"\\");
   CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
   installer.AddProduct(kA, std::wstring(100, L'N'), L"1033", L"1.0");
-  EXPECT_EQ(Apply(), PayloadOutcome::Applied);
+  EXPECT_EQ(Outcome(), PayloadOutcome::Applied);
   ASSERT_EQ(installer.configurations().size(), 1u);
   const auto& call = installer.configurations()[0];
   EXPECT_EQ(call.logFile.size(), 259u);
@@ -348,7 +376,7 @@ TEST_F(ApplyPayloadTest, PayloadPathBeyond260CharactersIsNotRead) {
   system.SetTempPath(folder + L"\\");
   CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
   installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
-  EXPECT_EQ(Apply(), PayloadOutcome::Failed);
+  EXPECT_EQ(Outcome(), PayloadOutcome::Failed);
   EXPECT_TRUE(installer.configurations().empty());
   EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{Text(300, L"206")});
   EXPECT_TRUE(system.FilesUnder(folder).empty());
@@ -361,7 +389,7 @@ TEST_F(ApplyPayloadTest, PayloadIsHeldReadOnlyWhileTheInstallerRuns) {
   installer.onConfigure = [this, &heldDuringInstall](const std::wstring&) {
     heldDuringInstall = system.IsHeld(L"C:\\Temp\\MSP2");
   };
-  EXPECT_EQ(Apply(), PayloadOutcome::Applied);
+  EXPECT_EQ(Outcome(), PayloadOutcome::Applied);
   EXPECT_TRUE(heldDuringInstall);
   EXPECT_FALSE(system.IsHeld(L"C:\\Temp\\MSP2"));
   EXPECT_EQ(system.openFiles(), 0);
@@ -372,7 +400,7 @@ TEST_F(ApplyPayloadTest, PayloadThatCannotBeHeldIsNotInstalled) {
   CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
   installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
   system.failKeepReadOnly = true;  // another process holds it open for writing
-  EXPECT_EQ(Apply(), PayloadOutcome::Failed);
+  EXPECT_EQ(Outcome(), PayloadOutcome::Failed);
   EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{Text(300, L"32")});
   EXPECT_TRUE(installer.calls().empty());
   ExpectNoPayloadCopyLeft();
@@ -382,7 +410,7 @@ TEST_F(ApplyPayloadTest, LanguageThatNamesNoLocaleFallsBackToTheUsersLanguage) {
   CarryPayload(kPayloadGlobal, std::wstring(kA) + L";" + kB, L"2.0;1.0");
   installer.AddProduct(kA, L"Alpha", L"1031", L"1.5.0.0");
   installer.AddProduct(kB, L"Beta", L"99999", L"1.5.0.0");
-  EXPECT_EQ(Apply(), PayloadOutcome::Failed);
+  EXPECT_EQ(Outcome(), PayloadOutcome::Failed);
   ASSERT_EQ(system.boxes().size(), 2u);
   EXPECT_EQ(system.boxes()[0].text, L"Falsche Version von Alpha");
   EXPECT_EQ(system.boxes()[1].text, Text(308, L"Beta"));  // not in Alpha's German
@@ -397,7 +425,7 @@ TEST_F(ApplyPayloadTest, InstallerIsGivenTheFullPathOfTheCopy) {
   };
   CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
   installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
-  EXPECT_EQ(Apply(), PayloadOutcome::Applied);
+  EXPECT_EQ(Outcome(), PayloadOutcome::Applied);
   ASSERT_EQ(installer.configurations().size(), 1u);
   const std::wstring expected = L"PATCH=\"C:\\Work\\rel\\MSP2\" ";
   EXPECT_EQ(installer.configurations()[0].commandLine.substr(0, expected.size()), expected);
@@ -417,6 +445,21 @@ TEST(BuildLogPath, Cases) {
   EXPECT_EQ(BuildLogPath(std::wstring(251, L'w'), L"Suite"), L"");  // not even the fixed part fits
   EXPECT_EQ(BuildLogPath(std::wstring(250, L'w'), L"Suite"),
             std::wstring(250, L'w') + L"\\ SP1.log");
+}
+
+TEST(BuildPatchCommandLine, LongestLineOfAnyLanguageFitsTheInstallersRoom) {
+  // The longest payload path that can be read (259 characters) with text 315 of each table.
+  const std::wstring path = L"C:\\" + std::wstring(256, L'p');
+  size_t longest = 0;
+  for (int language :
+       {1028, 1029, 1031, 1033, 1036, 1038, 1040, 1041, 1042, 1045, 1046, 1049, 2052, 3082}) {
+    const std::wstring filesInUse =
+        testing::ReadStringTable(static_cast<uint16_t>(language)).at(kTextFilesInUse);
+    EXPECT_EQ(filesInUse.find(L'"'), std::wstring::npos) << language;  // nothing to escape
+    longest = std::max(longest, BuildPatchCommandLine(path, filesInUse).size());
+  }
+  EXPECT_LT(longest, 1024u);
+  EXPECT_GT(longest, 259u + 50u);  // the texts were really there
 }
 
 }  // namespace

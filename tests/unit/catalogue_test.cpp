@@ -19,9 +19,8 @@ class Catalogue : public ::testing::Test {
     system.AddStringTable(3082, {{307, L"es 307"}});
   }
   std::wstring Load(uint32_t locale, uint32_t id, size_t capacity = 256) {
-    system.SetThreadLocaleId(locale);
     std::wstring text = L"stale";
-    const size_t count = LoadText(system, id, text, capacity);
+    const size_t count = LoadText(system, id, locale, text, capacity);
     EXPECT_EQ(count, text.size());
     return text;
   }
@@ -37,7 +36,7 @@ TEST_F(Catalogue, EnglishTextsCarryTheirLineFeedsAndBlanks) {
   EXPECT_EQ(Load(1033, 318), L"_ps");
 }
 
-TEST_F(Catalogue, ChoosesTheTableByThreadLocale) {
+TEST_F(Catalogue, ChoosesTheTableByLanguage) {
   struct Case {
     uint32_t locale;
     uint32_t id;
@@ -50,6 +49,7 @@ TEST_F(Catalogue, ChoosesTheTableByThreadLocale) {
       {1034, 307, L"es 307"},              // Spanish, traditional sort
       {0x0C04, 307, L"zh-TW 307"},         // Chinese (Hong Kong): traditional script
       {0x1004, 307, L"zh-CN 307"},         // Chinese (Singapore): simplified script
+      {0x0004, 307, L"zh-CN 307"},         // neutral Chinese: simplified, as Windows takes it
       {1040, 311, L"Installation Error"},  // no Italian table here: English
       {1036, 307,
        L"The update could not be installed because the expected Quorvex product could "
@@ -76,7 +76,7 @@ TEST_F(Catalogue, CutsToCapacityLessTheTerminator) {
 TEST(CatalogueWithoutTables, GivesNothing) {
   FakeSystem system;
   std::wstring text = L"stale";
-  EXPECT_EQ(LoadText(system, 300, text, 256), 0u);
+  EXPECT_EQ(LoadText(system, 300, 1033, text, 256), 0u);
   EXPECT_EQ(text, L"");
 }
 
@@ -89,10 +89,10 @@ TEST(CatalogueMalformedBlock, NeverReadsPastTheBlock) {
                                       std::byte{0x01}};
   system.SetRawStringBlock(19, 1033, raw);
   std::wstring text;
-  EXPECT_EQ(LoadText(system, 288, text, 256), 2u);
+  EXPECT_EQ(LoadText(system, 288, 1033, text, 256), 2u);
   EXPECT_EQ(text, L"ab");
-  EXPECT_EQ(LoadText(system, 289, text, 256), 0u);
-  EXPECT_EQ(LoadText(system, 300, text, 256), 0u);
+  EXPECT_EQ(LoadText(system, 289, 1033, text, 256), 0u);
+  EXPECT_EQ(LoadText(system, 300, 1033, text, 256), 0u);
 }
 
 }  // namespace

@@ -1,27 +1,19 @@
 #include <gtest/gtest.h>
 
 #include "launcher/entry.h"
-#include "messages/catalogue.h"
-#include "payload/extract.h"
-#include "tests/fakes/fake_installer.h"
-#include "tests/fakes/fake_system.h"
-#include "tests/fakes/string_tables.h"
+#include "payload/payload_kinds.h"
+#include "tests/fakes/fake_platform.h"
 
 namespace updater {
 namespace {
 
-using testing::FakeInstaller;
-using testing::FakeSystem;
-
-class Entry : public ::testing::Test {
+class Entry : public ::testing::Test, public testing::FakePlatform {
  protected:
   void SetUp() override {
-    testing::LoadStringTable(system, 1033);
     system.AddDirectory(L"D:\\Out");
     system.SetOsVersion(OsVersionInfo{6, 1, 2, 0, 1}, std::nullopt, 0);
     system.AddPayload(kPayloadGlobal, std::string("global patch"));
     installer.AddPackageContent("global patch", L"{G}", L"2.0;1.0");
-    installer.readFile = [this](const std::wstring& path) { return system.ReadFile(path); };
     installer.AddProduct(L"{G}", L"Suite", L"1033", L"1.0");
   }
   int Run(std::vector<std::wstring> arguments) {
@@ -29,8 +21,6 @@ class Entry : public ::testing::Test {
     system.SetArguments(arguments);
     return RunUpdater(system, installer);
   }
-  FakeSystem system;
-  FakeInstaller installer;
 };
 
 TEST_F(Entry, DefaultModeAppliesAndShowsTheClosingMessage) {

@@ -1,62 +1,77 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/info_report.h"
-#include "tests/fakes/fake_installer.h"
-#include "tests/fakes/fake_system.h"
+#include "payload/payload_kinds.h"
+#include "tests/fakes/fake_platform.h"
 
 namespace updater {
 namespace {
 
-using testing::FakeInstaller;
-using testing::FakeSystem;
-
 const std::wstring kOsLine = L"\nOSInfo:\n\tWindows 7 Professional (6.1.0.0)";
 
-class InfoReport : public ::testing::Test {
+class InfoReport : public ::testing::Test, public testing::FakePlatform {
  protected:
-  void SetUp() override {
-    system.SetOsVersion(OsVersionInfo{6, 1, 2, 0, 1}, std::nullopt, 0);
-    installer.readFile = [this](const std::wstring& path) { return system.ReadFile(path); };
-  }
+  void SetUp() override { system.SetOsVersion(OsVersionInfo{6, 1, 2, 0, 1}, std::nullopt, 0); }
   void Carry(const std::wstring& resource, std::optional<std::wstring> codes,
              std::optional<std::wstring> versions) {
-    const std::string content = "MSP " + std::string(resource.begin(), resource.end());
-    system.AddPayload(resource, content);
-    installer.AddPackageContent(content, codes, versions);
+    CarryPayload(resource, std::move(codes), std::move(versions));
   }
   std::wstring Section(const std::wstring& resource) {
     return BuildPayloadReport(system, installer, store, resource);
   }
-  FakeSystem system;
-  FakeInstaller installer;
   PayloadStore store{system};
 };
 
-TEST_F(InfoReport, Sections) {
-  struct Case {
-    const char* what;
-    std::optional<std::wstring> codes, versions;
-    std::wstring expected;
-  };
-  const Case cases[] = {
-      {"three codes", L"{A};{B};{C}", L"2.1.30.04;2.0.10.0,2.1.0.0",
-       L"Products:\n{A}\n{B}\n{C}\nTarget:\n\t2.0.10.0,2.1.0.0\nUpgrade:\n\t2.1.30.04"},
-      {"codes ending with ;", L"{A};", L"2.0;1.0",
-       L"Products:\n{A}\n\nTarget:\n\t1.0\nUpgrade:\n\t2.0"},
-      {"codes starting with ;", L";{A}", L"2.0;1.0",
-       L"Products:\n\n{A}\nTarget:\n\t1.0\nUpgrade:\n\t2.0"},
-      {"three versions", L"{A}", L"3.0;1.0;2.0",
-       L"Products:\n{A}\nTarget:\n\t1.0;2.0\nUpgrade:\n\t3.0"},
-      {"versions without ;", L"{A}", L"3.0", L"Products:\n{A}\nTarget:\n\t\nUpgrade:\n\t"},
-      {"versions starting with ;", L"{A}", L";3.0", L"Products:\n{A}\nTarget:\n\t\nUpgrade:\n\t"},
-      {"properties absent", std::nullopt, std::nullopt, L"Products:\n\nTarget:\n\t\nUpgrade:\n\t"},
-  };
-  for (const Case& c : cases) {
-    Carry(kPayloadGlobal, c.codes, c.versions);
-    EXPECT_EQ(Section(kPayloadGlobal), c.expected + kOsLine) << c.what;
-  }
-  EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\").empty());  // every copy removed after reading
+struct SectionCase {
+  const char* name;
+  std::optional<std::wstring> codes, versions;
+  std::wstring expected;
+};
+
+class InfoReportSection : public InfoReport, public ::testing::WithParamInterface<SectionCase> {};
+
+TEST_P(InfoReportSection, ShowsThePropertiesAsStored) {
+  const SectionCase& c = GetParam();
+  Carry(kPayloadGlobal, c.codes, c.versions);
+  EXPECT_EQ(Section(kPayloadGlobal), c.expected + kOsLine);
+  EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\").empty());  // the copy removed after reading
   EXPECT_EQ(installer.openHandles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, InfoReportSection,
+    ::testing::Values(
+        SectionCase{
+            "three_codes", L"{A};{B};{C}", L"2.1.30.04;2.0.10.0,2.1.0.0",
+            L"Products:\n{A}\n{B}\n{C}\nTarget:\n\t2.0.10.0,2.1.0.0\nUpgrade:\n\t2.1.30.04"},
+        SectionCase{"codes_ending_with_semicolon", L"{A};", L"2.0;1.0",
+                    L"Products:\n{A}\n\nTarget:\n\t1.0\nUpgrade:\n\t2.0"},
+        SectionCase{"codes_starting_with_semicolon", L";{A}", L"2.0;1.0",
+                    L"Products:\n\n{A}\nTarget:\n\t1.0\nUpgrade:\n\t2.0"},
+        SectionCase{"three_versions", L"{A}", L"3.0;1.0;2.0",
+                    L"Products:\n{A}\nTarget:\n\t1.0;2.0\nUpgrade:\n\t3.0"},
+        SectionCase{"versions_without_semicolon", L"{A}", L"3.0",
+                    L"Products:\n{A}\nTarget:\n\t\nUpgrade:\n\t"},
+        SectionCase{"versions_starting_with_semicolon", L"{A}", L";3.0",
+                    L"Products:\n{A}\nTarget:\n\t\nUpgrade:\n\t"},
+        SectionCase{"properties_absent", std::nullopt, std::nullopt,
+                    L"Products:\n\nTarget:\n\t\nUpgrade:\n\t"}),
+    [](const ::testing::TestParamInfo<SectionCase>& param) {
+      return std::string(param.param.name);
+    });
+
+TEST_F(InfoReport, ReadsTheHeldCopyThroughOneHandle) {
+  Carry(kPayloadGlobal, L"{A}", L"2.0;1.0");
+  bool heldWhileRead = false;
+  installer.readFile = [this, &heldWhileRead](const std::wstring& path) {
+    heldWhileRead = system.IsHeld(path);
+    return system.ReadFile(path);
+  };
+  Section(kPayloadGlobal);
+  EXPECT_TRUE(heldWhileRead);
+  EXPECT_EQ(installer.openedPackages(), std::vector<std::wstring>{L"C:\\Temp\\MSP2"});
+  EXPECT_EQ(system.openFiles(), 0);
+  EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\").empty());
 }
 
 TEST_F(InfoReport, AbsentPayloadGivesTheSkeleton) {

@@ -14,8 +14,7 @@ class MessageBoxTest : public ::testing::Test {
  protected:
   void SetUp() override { testing::LoadStringTable(system, 1033); }
   FakeSystem system;
-  bool quiet = false;
-  MessageBoxes messages{system, quiet};
+  MessageBoxes messages{system, false};
 };
 
 TEST_F(MessageBoxTest, TableOfIds) {
@@ -25,7 +24,7 @@ TEST_F(MessageBoxTest, TableOfIds) {
     std::wstring caption;
     uint32_t flags;
   };
-  messages.SetMessageProductName(L"Sample Suite");
+  const MessageContext context{1033, L"Sample Suite", 1603};
   const Case cases[] = {
       {300,
        L"A problem prevented the Update from being installed. Contact your system administrator. "
@@ -56,8 +55,7 @@ TEST_F(MessageBoxTest, TableOfIds) {
       {303, L"", L"Error", 0x50000},
   };
   for (const Case& c : cases) {
-    system.SetLastErrorCode(1603);
-    messages.ShowMessage(c.id);
+    messages.ShowMessage(c.id, context);
     ASSERT_FALSE(system.boxes().empty());
     const testing::ShownBox& box = system.boxes().back();
     EXPECT_EQ(box.text, c.text) << c.id;
@@ -72,34 +70,30 @@ TEST_F(MessageBoxTest, ErrorCodeIsPrintedSigned) {
                                                      {0, L"Error Code: 0"},
                                                      {4316, L"Error Code: 4316"}};
   for (const auto& [code, tail] : cases) {
-    system.SetLastErrorCode(code);
-    messages.ShowMessage(300);
+    messages.ShowMessage(300, {1033, L"", code});
     const std::wstring& text = system.boxes().back().text;
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
   }
 }
 
-TEST_F(MessageBoxTest, QuietShowsNothingAndLeavesTheLastError) {
-  quiet = true;
+TEST_F(MessageBoxTest, QuietShowsNothing) {
+  MessageBoxes quiet(system, true);
   for (uint32_t id : {300u, 301u, 306u, 307u, 308u, 999u}) {
-    system.SetLastErrorCode(1603);
-    messages.ShowMessage(id);
-    EXPECT_EQ(system.LastError(), 1603u);
+    quiet.ShowMessage(id, {1033, L"Suite", 1603});
   }
   EXPECT_TRUE(system.boxes().empty());
 }
 
 TEST_F(MessageBoxTest, EmptyProductNameLeavesTwoBlanks) {
-  messages.ShowMessage(301);
+  messages.ShowMessage(301, {1033, L"", 0});
   EXPECT_EQ(system.boxes().back().text,
             L"The update was successfully installed and  has been updated.");
 }
 
 TEST_F(MessageBoxTest, LongProductNameIsCutToFitTheBuffer) {
-  messages.SetMessageProductName(std::wstring(1000, L'N'));
   std::wstring format;
-  LoadText(system, 308, format, 256);
-  messages.ShowMessage(308);
+  LoadText(system, 308, 1033, format, 256);
+  messages.ShowMessage(308, {1033, std::wstring(1000, L'N'), 0});
   const std::wstring& text = system.boxes().back().text;
   EXPECT_EQ(text.size(), format.size() + 511);
   const size_t head = format.find(L"%s");
@@ -109,11 +103,10 @@ TEST_F(MessageBoxTest, LongProductNameIsCutToFitTheBuffer) {
   EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
 }
 
-TEST_F(MessageBoxTest, TextsComeFromTheThreadLocalesTable) {
+TEST_F(MessageBoxTest, TextsComeFromTheContextsLanguageNotTheThreadLocale) {
   system.AddStringTable(1031, {{306, L"Ihre Version von %s ist aktuell"}, {313, L"Unnötig"}});
-  messages.SetMessageProductName(L"Suite");
-  system.SetThreadLocaleId(1031);
-  messages.ShowMessage(306);
+  system.SetThreadLocaleId(1041);
+  messages.ShowMessage(306, {0x0C07, L"Suite", 0});  // German (Austria): the German table
   EXPECT_EQ(system.boxes().back().text, L"Ihre Version von Suite ist aktuell");
   EXPECT_EQ(system.boxes().back().caption, L"Unnötig");
 }

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "messages/catalogue.h"
+#include "apply/work_folder.h"
 #include "payload/derived_name.h"
 #include "payload/extract.h"
-#include "payload/work_folder.h"
+#include "payload/payload_kinds.h"
 #include "tests/fakes/fake_system.h"
-#include "tests/fakes/string_tables.h"
 
 namespace updater {
 namespace {
@@ -15,9 +14,9 @@ using testing::FakeSystem;
 class TempNames : public ::testing::Test {
  protected:
   std::wstring Choose() {
-    std::wstring name;
-    EXPECT_TRUE(generator.ChooseName(system, name));
-    return name;
+    const Outcome<std::wstring> name = generator.ChooseName(system);
+    EXPECT_TRUE(name.ok());
+    return name ? *name : L"";
   }
   FakeSystem system;
   TempNameGenerator generator;
@@ -65,63 +64,65 @@ TEST_F(TempNames, DirectoryChoice) {
     if (c.tmp) fresh.SetEnvironment(L"TMP", c.tmp);
     if (!c.tempFolderExists) fresh.RemoveEntry(L"C:\\Temp");
     TempNameGenerator freshGenerator;
-    std::wstring name;
-    EXPECT_EQ(freshGenerator.ChooseName(fresh, name), c.expected.has_value()) << c.what;
-    EXPECT_EQ(name, c.expected.value_or(L"")) << c.what;
+    const Outcome<std::wstring> name = freshGenerator.ChooseName(fresh);
+    EXPECT_EQ(name.ok(), c.expected.has_value()) << c.what;
+    if (name) {
+      EXPECT_EQ(*name, c.expected.value_or(L"")) << c.what;
+    }
     if (!c.expected) {
-      EXPECT_EQ(fresh.LastError(), kErrorPathNotFound) << c.what;
+      EXPECT_EQ(name.error(), kErrorPathNotFound) << c.what;
     }
   }
 }
 
-TEST_F(TempNames, UnusableTempFolderFailsAndLeavesTheNameEmpty) {
+TEST_F(TempNames, UnusableTempFolderFailsAsPathNotFound) {
+  // 0: the query itself fails (with an error of its own); 1025 and 5000: the folder is too long.
   for (uint32_t result : {0u, 1025u, 5000u}) {
     system.SetTempPathResult(result);
-    std::wstring name;
-    EXPECT_FALSE(generator.ChooseName(system, name)) << result;
-    EXPECT_EQ(name, L"");
+    const Outcome<std::wstring> name = generator.ChooseName(system);
+    EXPECT_FALSE(name.ok()) << result;
+    EXPECT_EQ(name.error(), kErrorPathNotFound) << result;
   }
 }
 
-class DerivedNames : public ::testing::Test {
- protected:
-  void SetUp() override { testing::LoadStringTable(system, 1033); }
-  std::optional<std::wstring> Derive(const std::wstring& target, uint32_t suffixId) {
-    std::wstring derived = L"untouched";
-    if (!DeriveTargetName(system, target, suffixId, derived)) {
-      EXPECT_EQ(derived, L"untouched");
-      return std::nullopt;
-    }
-    return derived;
+// A derived name, or nothing when it is refused (always as "file name too long").
+std::optional<std::wstring> Derive(const std::wstring& target, uint32_t suffixId) {
+  const std::wstring suffix = suffixId == 317 ? L"_lp" : suffixId == 318 ? L"_ps" : L"";
+  const Outcome<std::wstring> derived = DeriveTargetName(target, suffix);
+  if (!derived) {
+    EXPECT_EQ(derived.error(), kErrorFilenameExcedRange);
+    return std::nullopt;
   }
-  FakeSystem system;
-};
+  return *derived;
+}
 
-TEST_F(DerivedNames, InsertsTheSuffixBeforeTheExtension) {
+TEST(DerivedNames, InsertsTheSuffixBeforeTheExtension) {
   struct Case {
     std::wstring target;
-    uint32_t suffixId;
+    std::wstring suffix;
     std::wstring expected;
   };
   const Case cases[] = {
-      {L"D:\\Out\\Fix.msp", 0, L"D:\\Out\\Fix.msp"},
-      {L"D:\\Out\\Fix.msp", 317, L"D:\\Out\\Fix_lp.msp"},
-      {L"D:\\Out\\Fix.msp", 318, L"D:\\Out\\Fix_ps.msp"},
-      {L"Fix.msp", 317, L"Fix_lp.msp"},
-      {L"D:\\Out\\Fix.beta.msp", 317, L"D:\\Out\\Fix.beta_lp.msp"},
-      {L"D:\\Out.d\\Fix", 318, L"D:\\Out.d\\Fix_ps"},  // a dot in the folder is no extension
-      {L"D:\\Fix", 0, L"D:\\Fix"},
-      {L"D:Fix.msp", 317, L"D:Fix_lp.msp"},
-      {L"D:/Out/Fix.msp", 318, L"D:/Out/Fix_ps.msp"},
-      {L"D:\\Out\\.msp", 317, L"D:\\Out\\_lp.msp"},
-      {L"D:\\Out\\Fix.msp", 999, L"D:\\Out\\Fix.msp"},  // no text for the id: nothing appended
+      {L"D:\\Out\\Fix.msp", L"", L"D:\\Out\\Fix.msp"},
+      {L"D:\\Out\\Fix.msp", L"_lp", L"D:\\Out\\Fix_lp.msp"},
+      {L"D:\\Out\\Fix.msp", L"_ps", L"D:\\Out\\Fix_ps.msp"},
+      {L"Fix.msp", L"_lp", L"Fix_lp.msp"},
+      {L"D:\\Out\\Fix.beta.msp", L"_lp", L"D:\\Out\\Fix.beta_lp.msp"},
+      {L"D:\\Out.d\\Fix", L"_ps", L"D:\\Out.d\\Fix_ps"},  // a dot in the folder is no extension
+      {L"D:\\Fix", L"", L"D:\\Fix"},
+      {L"D:Fix.msp", L"_lp", L"D:Fix_lp.msp"},
+      {L"D:/Out/Fix.msp", L"_ps", L"D:/Out/Fix_ps.msp"},
+      {L"D:\\Out\\.msp", L"_lp", L"D:\\Out\\_lp.msp"},
+      {L"D:\\Out\\Fix.msp", L"-x86.v2", L"D:\\Out\\Fix-x86.v2.msp"},  // taken as it is
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Derive(c.target, c.suffixId), c.expected) << c.suffixId;
+    const Outcome<std::wstring> derived = DeriveTargetName(c.target, c.suffix);
+    ASSERT_TRUE(derived.ok()) << std::string(c.target.begin(), c.target.end());
+    EXPECT_EQ(*derived, c.expected);
   }
 }
 
-TEST_F(DerivedNames, TargetsThatDoNotFitAreRefused) {
+TEST(DerivedNames, TargetsThatDoNotFitAreRefused) {
   const std::wstring longest = L"D:\\" + std::wstring(240, L'f') + L"\\Fixabcdefgh.msp";  // 259
   ASSERT_EQ(longest.size(), 259u);
   EXPECT_EQ(Derive(longest, 0), longest);
@@ -130,7 +131,7 @@ TEST_F(DerivedNames, TargetsThatDoNotFitAreRefused) {
   EXPECT_FALSE(Derive(std::wstring(300, L'a'), 0));
 }
 
-TEST_F(DerivedNames, NameAndExtensionLimits) {
+TEST(DerivedNames, NameAndExtensionLimits) {
   EXPECT_TRUE(Derive(std::wstring(255, L'n') + L".msp", 0));
   EXPECT_FALSE(Derive(std::wstring(256, L'n') + L".msp", 0));
   EXPECT_FALSE(Derive(std::wstring(253, L'n') + L".msp", 317));  // 256 with the suffix
@@ -144,7 +145,6 @@ TEST_F(DerivedNames, NameAndExtensionLimits) {
 class Extraction : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::LoadStringTable(system, 1033);
     system.AddDirectory(L"D:\\Out");
     system.AddPayload(kPayloadGlobal, std::string("\xD0\xCF\x11\xE0 payload bytes"));
   }
@@ -154,7 +154,7 @@ class Extraction : public ::testing::Test {
 
 TEST_F(Extraction, TemporaryNameWritesTheWholePayloadExclusively) {
   std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kWritten);
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"").status, ExtractStatus::kWritten);
   EXPECT_EQ(target, L"C:\\Temp\\MSP2");
   EXPECT_EQ(system.ContentOf(target), std::string("\xD0\xCF\x11\xE0 payload bytes"));
   ASSERT_EQ(system.creations().size(), 1u);
@@ -171,7 +171,7 @@ TEST_F(Extraction, NameTakenBetweenTestAndCreationMovesOn) {
     }
   };
   std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kWritten);
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"").status, ExtractStatus::kWritten);
   EXPECT_EQ(target, L"C:\\Temp\\MSP3");
   EXPECT_EQ(system.ContentOf(L"C:\\Temp\\MSP2"), "planted");
 }
@@ -180,7 +180,7 @@ TEST_F(Extraction, PlantedThingsAtTheNameAreNeverOpened) {
   system.AddFile(L"C:\\Temp\\MSP2", "planted");
   system.AddDirectory(L"C:\\Temp\\MSP3");
   std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kWritten);
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"").status, ExtractStatus::kWritten);
   EXPECT_EQ(target, L"C:\\Temp\\MSP4");
   EXPECT_EQ(system.ContentOf(L"C:\\Temp\\MSP2"), "planted");
   for (const auto& [path, exclusive] : system.creations()) EXPECT_NE(path, L"C:\\Temp\\MSP2");
@@ -189,7 +189,7 @@ TEST_F(Extraction, PlantedThingsAtTheNameAreNeverOpened) {
 TEST_F(Extraction, DanglingLinkAtANameMovesOnToTheNext) {
   system.AddDanglingLink(L"C:\\Temp\\MSP2");
   std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kWritten);
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"").status, ExtractStatus::kWritten);
   EXPECT_EQ(target, L"C:\\Temp\\MSP3");
   EXPECT_FALSE(system.Exists(L"C:\\Temp\\MSP2"));
 }
@@ -197,27 +197,27 @@ TEST_F(Extraction, DanglingLinkAtANameMovesOnToTheNext) {
 TEST_F(Extraction, ReadOnlyFolderReportsTheCreationError) {
   system.MakeReadOnly(L"C:\\Temp");
   std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kFailed);
-  EXPECT_EQ(system.LastError(), kErrorAccessDenied);
+  const WriteResult result = store.WritePayload(target, kPayloadGlobal, L"");
+  EXPECT_EQ(result.status, ExtractStatus::kFailed);
+  EXPECT_EQ(result.error, kErrorAccessDenied);
   EXPECT_EQ(system.creations().size(), 1u);
   EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\").empty());
 }
 
 TEST_F(Extraction, SecondRequestGoesOnFromTheLastNumber) {
   std::wstring first, second;
-  store.ExtractPayload(first, kPayloadGlobal, 0);
-  store.ExtractPayload(second, kPayloadGlobal, 0);
+  store.ExtractPayload(first, kPayloadGlobal, L"");
+  store.ExtractPayload(second, kPayloadGlobal, L"");
   EXPECT_EQ(second, L"C:\\Temp\\MSP3");
 }
 
 TEST_F(Extraction, DerivedNamesWithSuffixes) {
   system.AddPayload(kPayloadProductSpecific, std::string("ps"));
   std::wstring global = L"D:\\Out\\Fix.msp", languagePack = global, productSpecific = global;
-  EXPECT_TRUE(store.ExtractPayload(global, kPayloadGlobal, 0));
-  EXPECT_EQ(store.WritePayload(languagePack, kPayloadLanguagePack, kSuffixLanguagePack),
+  EXPECT_TRUE(store.ExtractPayload(global, kPayloadGlobal, L""));
+  EXPECT_EQ(store.WritePayload(languagePack, kPayloadLanguagePack, L"_lp").status,
             ExtractStatus::kNotCarried);
-  EXPECT_TRUE(
-      store.ExtractPayload(productSpecific, kPayloadProductSpecific, kSuffixProductSpecific));
+  EXPECT_TRUE(store.ExtractPayload(productSpecific, kPayloadProductSpecific, L"_ps"));
   EXPECT_EQ(languagePack, L"D:\\Out\\Fix_lp.msp");  // the name is settled even without payload
   EXPECT_FALSE(system.Exists(L"D:\\Out\\Fix_lp.msp"));
   EXPECT_EQ(system.ContentOf(L"D:\\Out\\Fix_ps.msp"), "ps");
@@ -227,7 +227,7 @@ TEST_F(Extraction, DerivedNamesWithSuffixes) {
 TEST_F(Extraction, DerivedNameReplacesAnExistingFile) {
   system.AddFile(L"D:\\Out\\Fix.msp", "old content that is longer");
   std::wstring target = L"D:\\Out\\Fix.msp";
-  EXPECT_TRUE(store.ExtractPayload(target, kPayloadGlobal, 0));
+  EXPECT_TRUE(store.ExtractPayload(target, kPayloadGlobal, L""));
   EXPECT_EQ(system.ContentOf(target), std::string("\xD0\xCF\x11\xE0 payload bytes"));
 }
 
@@ -249,7 +249,7 @@ TEST_F(Extraction, Failures) {
   };
   for (const Case& c : cases) {
     std::wstring target = c.target;
-    EXPECT_EQ(store.WritePayload(target, c.payload, 0), c.expected) << c.what;
+    EXPECT_EQ(store.WritePayload(target, c.payload, L"").status, c.expected) << c.what;
   }
   EXPECT_FALSE(system.Exists(L"D:\\Out\\x.msp"));
   EXPECT_FALSE(system.Exists(L"D:\\Out\\y.msp"));
@@ -259,8 +259,9 @@ TEST_F(Extraction, Failures) {
 TEST_F(Extraction, TooLongTargetReportsTheRangeErrorAndWritesNothing) {
   std::wstring target = L"D:\\Out\\" + std::wstring(300, L'x') + L".msp";
   const std::wstring given = target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kFailed);
-  EXPECT_EQ(system.LastError(), kErrorFilenameExcedRange);
+  const WriteResult result = store.WritePayload(target, kPayloadGlobal, L"");
+  EXPECT_EQ(result.status, ExtractStatus::kFailed);
+  EXPECT_EQ(result.error, kErrorFilenameExcedRange);
   EXPECT_EQ(target, given);
   EXPECT_TRUE(system.creations().empty());
 }
@@ -269,8 +270,9 @@ TEST_F(Extraction, ShortWriteRemovesThePartialFileInBothModes) {
   for (std::wstring target : {std::wstring(), std::wstring(L"D:\\Out\\Fix.msp")}) {
     system.SetFreeSpace(4);
     const std::wstring given = target;
-    EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kFailed);
-    EXPECT_EQ(system.LastError(), kErrorDiskFull) << given;
+    const WriteResult result = store.WritePayload(target, kPayloadGlobal, L"");
+    EXPECT_EQ(result.status, ExtractStatus::kFailed);
+    EXPECT_EQ(result.error, kErrorDiskFull) << given;
     EXPECT_FALSE(system.Exists(target)) << given;
     EXPECT_EQ(system.openFiles(), 0);
   }
@@ -279,9 +281,10 @@ TEST_F(Extraction, ShortWriteRemovesThePartialFileInBothModes) {
 TEST_F(Extraction, UnusableTempFolderFailsOnlyForCarriedPayloads) {
   system.SetTempPathResult(0);
   std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, 0), ExtractStatus::kFailed);
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"").status, ExtractStatus::kFailed);
   EXPECT_EQ(target, L"");
-  EXPECT_EQ(store.WritePayload(target, kPayloadLanguagePack, 0), ExtractStatus::kNotCarried);
+  EXPECT_EQ(store.WritePayload(target, kPayloadLanguagePack, L"").status,
+            ExtractStatus::kNotCarried);
   EXPECT_TRUE(system.creations().empty());
 }
 

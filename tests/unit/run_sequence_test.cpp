@@ -2,15 +2,10 @@
 
 #include "launcher/run_sequence.h"
 #include "messages/catalogue.h"
-#include "tests/fakes/fake_installer.h"
-#include "tests/fakes/fake_system.h"
-#include "tests/fakes/string_tables.h"
+#include "tests/fakes/fake_platform.h"
 
 namespace updater {
 namespace {
-
-using testing::FakeInstaller;
-using testing::FakeSystem;
 
 // How a payload's run is made to end: A applied, U up to date, F failed (no target installed),
 // N not carried at all.
@@ -22,56 +17,45 @@ struct SequenceCase {
   bool result;
 };
 
-class RunSequence : public ::testing::TestWithParam<SequenceCase> {
+class RunSequence : public ::testing::TestWithParam<SequenceCase>, public testing::FakePlatform {
  protected:
   void Prepare(const wchar_t* resource, char kind, const std::wstring& code,
                const std::wstring& name) {
     if (kind == 'N') return;
-    const std::string content = "MSP " + std::string(resource, resource + std::wcslen(resource));
-    system.AddPayload(resource, content);
-    installer.AddPackageContent(content, code, L"2.0;1.0");
+    CarryPayload(resource, code, L"2.0;1.0");
     if (kind == 'A') installer.AddProduct(code, name, L"1033", L"1.0");
     if (kind == 'U') installer.AddProduct(code, name, L"1033", L"2.0");
   }
-  FakeSystem system;
-  FakeInstaller installer;
-  bool quiet = false;
 };
 
 TEST_P(RunSequence, ClosingMessage) {
   const SequenceCase& c = GetParam();
-  testing::LoadStringTable(system, 1033);
-  installer.readFile = [this](const std::wstring& path) { return system.ReadFile(path); };
   Prepare(kPayloadGlobal, c.global, L"{G}", L"Global Product");
   Prepare(kPayloadLanguagePack, c.languagePack, L"{L}", L"Language Pack Product");
   Prepare(kPayloadProductSpecific, c.productSpecific, L"{P}", L"Specific Product");
 
   PayloadStore store(system);
-  MessageBoxes messages(system, quiet);
+  MessageBoxes messages(system, false);
   PayloadApplier applier(system, installer, store, messages);
-  EXPECT_EQ(RunPayloadSequence(applier, messages), c.result);
+  const SequenceResult result = RunPayloadSequence(applier, messages, {1033, L"", 0});
+  EXPECT_EQ(result.completed, c.result);
+  EXPECT_EQ(result.runs.size(), static_cast<size_t>(c.runsMade));
 
   std::vector<std::wstring> expected;
   for (uint32_t id : c.messages) {
-    std::wstring format;
-    LoadText(system, id, format, 256);
-    const size_t at = format.find(L"%s");
     // The message product name is the global run's product, or empty when it never got that far.
     const std::wstring name = (c.global == 'A' || c.global == 'U') ? L"Global Product" : L"";
-    expected.push_back(
-        at == std::wstring::npos ? format : format.substr(0, at) + name + format.substr(at + 2));
+    expected.push_back(MessageText(id, name));
   }
-  std::vector<std::wstring> shown;
-  for (const auto& box : system.boxes()) shown.push_back(box.text);
-  EXPECT_EQ(shown, expected);
+  EXPECT_EQ(BoxTexts(), expected);
 
-  // Runs that were made wrote their payload (MSP2, MSP3, ...) and opened it.
+  // Runs that were made wrote their payload (MSP2, MSP3, ...) and opened it once.
   size_t opened = 0;
   for (const auto& call : installer.calls()) opened += call == L"GetSummaryInformation";
   int carriedRuns = 0;
   const char kinds[] = {c.global, c.languagePack, c.productSpecific};
   for (int i = 0; i < c.runsMade; ++i) carriedRuns += kinds[i] != 'N';
-  EXPECT_EQ(opened, static_cast<size_t>(carriedRuns) * 2);
+  EXPECT_EQ(opened, static_cast<size_t>(carriedRuns));
   EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\").empty());
 }
 
@@ -95,48 +79,63 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(RunSequenceQuiet, SameRunsAndNoBox) {
-  FakeSystem system;
-  FakeInstaller installer;
-  testing::LoadStringTable(system, 1033);
-  installer.readFile = [&system](const std::wstring& path) { return system.ReadFile(path); };
-  system.AddPayload(kPayloadGlobal, std::string("g"));
-  installer.AddPackageContent("g", L"{G}", L"2.0;1.0");
-  system.AddPayload(kPayloadLanguagePack, std::string("l"));
-  installer.AddPackageContent("l", L"{L}", L"2.0;1.0");
-  system.AddPayload(kPayloadProductSpecific, std::string("p"));
-  installer.AddPackageContent("p", L"{P}", L"2.0;1.0");
-  installer.AddProduct(L"{G}", L"G", L"1033", L"1.0");
-  installer.AddProduct(L"{P}", L"P", L"1033", L"1.0");  // the language pack's target is missing
+  testing::FakePlatform platform;
+  platform.CarryPayload(kPayloadGlobal, L"{G}", L"2.0;1.0");
+  platform.CarryPayload(kPayloadLanguagePack, L"{L}", L"2.0;1.0");
+  platform.CarryPayload(kPayloadProductSpecific, L"{P}", L"2.0;1.0");
+  platform.installer.AddProduct(L"{G}", L"G", L"1033", L"1.0");
+  platform.installer.AddProduct(L"{P}", L"P", L"1033", L"1.0");  // the language pack's is missing
 
-  bool quiet = true;
-  PayloadStore store(system);
-  MessageBoxes messages(system, quiet);
-  PayloadApplier applier(system, installer, store, messages);
-  EXPECT_FALSE(RunPayloadSequence(applier, messages));
-  EXPECT_TRUE(system.boxes().empty());
-  std::vector<std::wstring> configured;
-  for (const auto& c : installer.configurations()) configured.push_back(c.productCode);
-  EXPECT_EQ(configured, std::vector<std::wstring>{L"{G}"});  // stopped after the failed run
+  PayloadStore store(platform.system);
+  MessageBoxes messages(platform.system, true);
+  PayloadApplier applier(platform.system, platform.installer, store, messages);
+  EXPECT_FALSE(RunPayloadSequence(applier, messages, {1033, L"", 0}).completed);
+  EXPECT_TRUE(platform.system.boxes().empty());
+  // Stopped after the failed run.
+  EXPECT_EQ(platform.ConfiguredCodes(), std::vector<std::wstring>{L"{G}"});
 }
 
-TEST(RunSequenceLocale, ClosingMessageUsesTheLocaleTheRunsLeft) {
-  FakeSystem system;
-  FakeInstaller installer;
-  testing::LoadStringTable(system, 1033);
-  system.AddStringTable(1031, {{301, L"Aktualisiert: %s"}, {312, L"Erfolg"}});
-  installer.readFile = [&system](const std::wstring& path) { return system.ReadFile(path); };
-  system.AddPayload(kPayloadGlobal, std::string("g"));
-  installer.AddPackageContent("g", L"{G}", L"2.0;1.0");
-  installer.AddProduct(L"{G}", L"Suite", L"1031", L"1.0");
-  bool quiet = false;
+// The closing message comes in the language the runs left: the last product's, the user's when
+// every product of the last run that reached its products was up to date.
+struct ClosingLanguageCase {
+  const char* name;
+  const wchar_t* globalVersion;        // of the German product "{G}"
+  const wchar_t* languagePackVersion;  // of the Japanese product "{L}"; nullptr: not carried
+  std::wstring text;
+};
+
+class RunSequenceClosingLanguage : public ::testing::TestWithParam<ClosingLanguageCase>,
+                                   public testing::FakePlatform {};
+
+TEST_P(RunSequenceClosingLanguage, FollowsTheRuns) {
+  const ClosingLanguageCase& c = GetParam();
+  system.AddStringTable(1031, {{301, L"Aktualisiert: %s"}, {306, L"Aktuell: %s"}});
+  system.AddStringTable(1041, {{301, L"ja 301 %s"}, {306, L"ja 306 %s"}});
+  system.AddStringTable(1049, {{301, L"ru 301 %s"}, {306, L"ru 306 %s"}});
+  system.SetUserDefaultLocale(1049);
+  CarryPayload(kPayloadGlobal, L"{G}", L"2.0;1.0");
+  installer.AddProduct(L"{G}", L"Suite", L"1031", c.globalVersion);
+  if (c.languagePackVersion != nullptr) {
+    CarryPayload(kPayloadLanguagePack, L"{L}", L"2.0;1.0");
+    installer.AddProduct(L"{L}", L"Pack", L"1041", c.languagePackVersion);
+  }
   PayloadStore store(system);
-  MessageBoxes messages(system, quiet);
+  MessageBoxes messages(system, false);
   PayloadApplier applier(system, installer, store, messages);
-  EXPECT_TRUE(RunPayloadSequence(applier, messages));
-  ASSERT_EQ(system.boxes().size(), 1u);
-  EXPECT_EQ(system.boxes()[0].text, L"Aktualisiert: Suite");
-  EXPECT_EQ(system.boxes()[0].caption, L"Erfolg");
+  EXPECT_TRUE(RunPayloadSequence(applier, messages, {1033, L"", 0}).completed);
+  EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{c.text});
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RunSequenceClosingLanguage,
+    ::testing::Values(
+        ClosingLanguageCase{"global_patched_alone", L"1.0", nullptr, L"Aktualisiert: Suite"},
+        ClosingLanguageCase{"global_up_to_date_alone", L"2.0", nullptr, L"ru 306 Suite"},
+        ClosingLanguageCase{"language_pack_patched_last", L"1.0", L"1.0", L"ja 301 Suite"},
+        ClosingLanguageCase{"language_pack_up_to_date_last", L"1.0", L"2.0", L"ru 301 Suite"}),
+    [](const ::testing::TestParamInfo<ClosingLanguageCase>& param) {
+      return std::string(param.param.name);
+    });
 
 }  // namespace
 }  // namespace updater

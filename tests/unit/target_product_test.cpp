@@ -23,7 +23,7 @@ TEST(TargetProduct, QueriesNameLanguageAndVersion) {
   FakeInstaller installer;
   installer.AddProduct(L"{P}", L"Sample Suite", L"1031", L"2.0.10.0");
   std::wstring name, language;
-  EXPECT_TRUE(QueryProductNameAndLanguage(installer, L"{P}", name, language));
+  QueryProductNameAndLanguage(installer, L"{P}", name, language);
   EXPECT_EQ(name, L"Sample Suite");
   EXPECT_EQ(language, L"1031");
   EXPECT_EQ(QueryInstalledVersion(installer, L"{P}"), L"2.0.10.0");
@@ -35,7 +35,7 @@ TEST(TargetProduct, UndeliveredValuesAreEmptyAndTheLanguageIsStillAsked) {
   installer.product(L"{P}").info.erase(L"ProductName");
   installer.product(L"{P}").info.erase(L"VersionString");
   std::wstring name = L"stale", language = L"stale";
-  EXPECT_TRUE(QueryProductNameAndLanguage(installer, L"{P}", name, language));
+  QueryProductNameAndLanguage(installer, L"{P}", name, language);
   EXPECT_EQ(name, L"");
   EXPECT_EQ(language, L"1041");
   EXPECT_EQ(QueryInstalledVersion(installer, L"{P}"), L"");
@@ -51,16 +51,25 @@ TEST(TargetProduct, UndeliveredValuesAreEmptyAndTheLanguageIsStillAsked) {
   EXPECT_EQ(name, std::wstring(1023, L'n'));
 }
 
-TEST(TargetProduct, RecordCopiesAreIndependent) {
-  TargetProductRecord record{L"{A};{B};", L"2.0", L"Suite", L"1033", L"", L"1.0,1.1", L"1.0"};
-  TargetProductRecord copy = record;
-  copy.productCode = L"{A}";
-  copy.productName = L"Other";
-  copy.targetVersions += L",1.2";
-  EXPECT_EQ(record.productCode, L"{A};{B};");
-  EXPECT_EQ(record.productName, L"Suite");
-  EXPECT_EQ(record.targetVersions, L"1.0,1.1");
-  EXPECT_EQ(copy.upgradeVersion, L"2.0");
+TEST(TargetProduct, DetectKeepsTheInstalledInTheOrderOfTheCodes) {
+  FakeInstaller installer;
+  installer.AddProduct(L"{C}", L"Gamma", L"1041", L"3.0");
+  installer.AddProduct(L"{A}", L"Alpha", L"1031", L"1.0", /*state=*/1);  // advertised
+  installer.AddProduct(L"{B}", L"Beta", L"1033", L"2.0", /*state=*/2);   // another user's
+  const std::vector<TargetProductRecord> records =
+      DetectInstalledTargets(installer, {L"{C}", L"{B}", L"{X}", L"{A}"});
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].productCode, L"{C}");
+  EXPECT_EQ(records[0].productName, L"Gamma");
+  EXPECT_EQ(records[0].language, L"1041");
+  EXPECT_EQ(records[0].installedVersion, L"3.0");
+  EXPECT_EQ(records[1].productCode, L"{A}");
+  EXPECT_TRUE(records[1].InstalledVersion().Equals(FourPartVersion::FromText(L"1.0")));
+  // Products that are not installed are asked for nothing more than their state.
+  for (const std::wstring& call : installer.calls()) {
+    EXPECT_EQ(call.find(L"GetProductInfo"), call.rfind(L"GetProductInfo"));
+  }
+  EXPECT_EQ(installer.calls().size(), 4u + 2u * 3u);
 }
 
 }  // namespace

@@ -11,9 +11,6 @@ namespace updater {
 // C:\ and a lone backslash becomes empty.
 void StripTrailingBackslash(std::wstring& path);
 
-// True when the first entry found for path is a directory.
-bool IsExistingDirectory(System& system, const std::wstring& path);
-
 // The temporary folder without its trailing backslash, created when missing, for a caller whose
 // buffer holds capacity characters with the terminator. Falls back to "c:" when the folder does
 // not fit, is a drive root, or is neither a directory nor creatable. Never fails.

@@ -1,0 +1,23 @@
+// What to do with one installed target of a patch, decided from versions alone.
+#pragma once
+
+#include <vector>
+
+#include "inspection/four_part_version.h"
+
+namespace updater {
+
+enum class Decision {
+  kUpToDate,    // at the upgrade version, or past the versions the patch fixes
+  kPatch,       // at one of the target versions
+  kNotCovered,  // at a version the patch knows nothing of (message 308)
+};
+
+// A product at the upgrade version is up to date. Otherwise the target versions are walked in
+// their order: meeting the installed version means patching it; meeting the upgrade version first
+// means the product is already past the versions the patch fixes, so it counts as up to date.
+// Versions are compared for equality only; nothing is ordered.
+Decision DecideProduct(const FourPartVersion& installed, const FourPartVersion& upgrade,
+                       const std::vector<FourPartVersion>& targets);
+
+}  // namespace updater
