@@ -43,8 +43,8 @@ bool IsAbsoluteFolder(const std::wstring& folder) {
 }
 
 // The one place the log file is created.
-std::unique_ptr<WritableFile> CreateLogFile(System& system, const std::wstring& path,
-                                            bool exclusive) {
+Outcome<std::unique_ptr<WritableFile>> CreateLogFile(System& system, const std::wstring& path,
+                                                     bool exclusive) {
   return system.CreateFileForWriting(path, exclusive);
 }
 
@@ -99,7 +99,8 @@ std::wstring DefaultLogPath(const std::wstring& folder, const std::wstring& stem
 
 bool RunLog::OpenAt(const std::wstring& path) {
   if (path.empty()) return false;
-  return Start(CreateLogFile(system_, path, false), path);
+  Outcome<std::unique_ptr<WritableFile>> file = CreateLogFile(system_, path, false);
+  return file && Start(std::move(*file), path);
 }
 
 bool RunLog::OpenDefault(const std::wstring& folder, const std::wstring& stem) {
@@ -107,10 +108,9 @@ bool RunLog::OpenDefault(const std::wstring& folder, const std::wstring& stem) {
   const std::wstring stamp = FormatNameStamp(system_.CurrentLocalTime());
   for (uint32_t attempt = 1; attempt <= kMaxLogNameAttempts; ++attempt) {
     std::wstring path = DefaultLogPath(folder, stem, stamp, attempt);
-    std::unique_ptr<WritableFile> file = CreateLogFile(system_, path, true);
-    if (file) return Start(std::move(file), std::move(path));
-    const uint32_t error = system_.LastError();
-    if (error != kErrorFileExists && error != kErrorAlreadyExists) return false;
+    Outcome<std::unique_ptr<WritableFile>> file = CreateLogFile(system_, path, true);
+    if (file) return Start(std::move(*file), std::move(path));
+    if (file.error() != kErrorFileExists && file.error() != kErrorAlreadyExists) return false;
   }
   return false;
 }
@@ -138,10 +138,7 @@ void RunLog::Write(const std::wstring& text) {
 
 bool RunLog::WriteBytes(const std::string& bytes) {
   if (!file_) return false;
-  if (file_->Write(reinterpret_cast<const std::byte*>(bytes.data()), bytes.size()) ==
-      bytes.size()) {
-    return true;
-  }
+  if (file_->Write(reinterpret_cast<const std::byte*>(bytes.data()), bytes.size())) return true;
   // A log that lost part of an entry would read as if the run did something else: end it here.
   file_.reset();
   path_.clear();

@@ -1,5 +1,7 @@
 #include "launcher/exit_code.h"
 
+#include "messages/catalogue.h"
+
 namespace updater {
 
 int ExitCodeRank(uint32_t code) {
@@ -31,6 +33,19 @@ uint32_t OutcomeExitCode(const RunFindings& findings) {
     code = WorseExitCode(code, kExitInstallFailure);
   }
   return code;
+}
+
+RunFindings FindingsOf(const std::vector<PayloadRun>& runs) {
+  RunFindings findings;
+  for (const PayloadRun& run : runs) {
+    for (const ProductRun& turn : run.products) {
+      if (turn.installerResult) findings.installerResults.push_back(*turn.installerResult);
+      if (turn.decision == Decision::kNotCovered) findings.targetNotCovered = true;
+    }
+    if (run.failureMessageId == kMsgNoProduct) findings.noTargetInstalled = true;
+    if (run.failureMessageId == kMsgFailure) findings.ownStepFailed = true;
+  }
+  return findings;
 }
 
 }  // namespace updater

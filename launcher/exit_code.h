@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "apply/apply_payload.h"
+
 namespace updater {
 
 inline constexpr uint32_t kExitSuccess = 0;
@@ -44,6 +46,11 @@ uint32_t WorseExitCode(uint32_t a, uint32_t b);
 // the updater itself and an extraction that could not write a carried payload give 1603. A run
 // with no findings (every target already at the level, "/i", "/pi") gives 0.
 uint32_t OutcomeExitCode(const RunFindings& findings);
+
+// The findings of the payload runs of the default mode: every installer result, every product
+// whose version is not covered, and a run that ended before its products, with 307 (no target
+// installed) or with 300 (a step of the updater failed).
+RunFindings FindingsOf(const std::vector<PayloadRun>& runs);
 
 // What the process returns: the outcome's code when "/exitcode" asked for it, else 0.
 inline uint32_t ProcessExitCode(uint32_t outcomeCode, bool requested) {

@@ -168,7 +168,7 @@ TEST_F(Deploy, TheLogTellsWhatTheRunFoundDecidedAndDid) {
   }
   // Entries keep the order in which the run went.
   EXPECT_LT(log.find("Suite Alpha"), log.find("result 3010"));
-  EXPECT_LT(log.find("result 3010"), log.find("Suite Beta"));
+  EXPECT_LT(log.find("result 3010"), log.find("Decision for {B}"));
   EXPECT_LT(log.find("not covered"), log.find("exit code 1642"));
 }
 
@@ -216,7 +216,7 @@ TEST_F(Deploy, ALogThatCannotBeWrittenChangesNothingElse) {
   installer.SetConfigureResult(L"{A}", 3010);
   const int logged = Run({L"/exitcode"});
   ASSERT_TRUE(system.Exists(kDefaultLog));
-  const std::vector<ShownBox> boxes = system.boxes();
+  const std::vector<testing::ShownBox> boxes = system.boxes();
   const std::vector<FakeInstaller::Configuration> calls = installer.configurations();
 
   auto expectTheSameRun = [&](std::vector<std::wstring> arguments) {
