@@ -34,7 +34,23 @@ bool IsFileNameCharacter(wchar_t c) {
   }
 }
 
+class NoEvents final : public ApplyEvents {
+ public:
+  void PayloadHeld(const PayloadKind&, const std::wstring&) override {}
+  void PatchRead(const PayloadKind&, const PatchTargets&) override {}
+  void TargetDetected(const std::wstring&, const ProductRun*) override {}
+  void ProductDecided(const ProductRun&, const PatchTargets&) override {}
+  void InstallerCallStarts(const ProductRun&) override {}
+  void InstallerCallEnded(const ProductRun&) override {}
+  void PayloadEnded(const PayloadKind&, const PayloadRun&) override {}
+};
+
 }  // namespace
+
+ApplyEvents& ApplyEvents::None() {
+  static NoEvents none;
+  return none;
+}
 
 std::wstring BuildLogPath(const std::wstring& workFolder, const std::wstring& productName) {
   const size_t fixedLength = workFolder.size() + 1 + std::char_traits<wchar_t>::length(kLogSuffix);
@@ -69,10 +85,15 @@ void PayloadApplier::PatchProduct(ProductRun& turn, const std::wstring& payloadP
   std::wstring filesInUse;
   LoadText(system_, kTextFilesInUse, turn.language, filesInUse, kCatalogueLookupCapacity);
   const int32_t previousLevel = installer_.SetInternalUI(kInstallUiLevelBasicHideCancel);
+  // Told before the call, so that a run killed inside the call leaves an account ending with it.
+  events_.InstallerCallStarts(turn);
+  const uint32_t started = system_.TickCount();
   turn.installerResult = installer_.ConfigureProductEx(
       turn.product.productCode, kInstallLevelDefault, kInstallStateDefault,
       BuildPatchCommandLine(payloadPath, filesInUse));
+  turn.installerMilliseconds = system_.TickCount() - started;
   installer_.SetInternalUI(previousLevel);
+  events_.InstallerCallEnded(turn);
 }
 
 PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failureMessageId,
@@ -82,6 +103,8 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failur
   const auto fail = [&](uint32_t messageId, uint32_t error) {
     run.outcome = PayloadOutcome::Failed;
     run.error = error;
+    run.failureMessageId = messageId;
+    events_.PayloadEnded(kind, run);
     messages_.ShowMessage(messageId, {run.messages.language, run.messages.productName, error});
     return std::move(run);
   };
@@ -90,18 +113,28 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failur
   const CopyResult copy = store_.HoldPayloadCopy(kind.resourceName);
   if (copy.status == ExtractStatus::kNotCarried) {
     run.carried = false;
+    events_.PayloadEnded(kind, run);
     return run;
   }
   if (copy.status == ExtractStatus::kFailed) return fail(failureMessageId, copy.error);
+  events_.PayloadHeld(kind, copy.copy->fullPath());
 
   const Outcome<PatchTargets> targets =
       ReadPatchTargets(system_, installer_, copy.copy->fullPath());
   if (!targets) return fail(failureMessageId, targets.error());
+  events_.PatchRead(kind, *targets);
 
   for (TargetProductRecord& product : DetectInstalledTargets(installer_, targets->productCodes)) {
     ProductRun turn;
     turn.product = std::move(product);
     run.products.push_back(std::move(turn));
+  }
+  // The detection keeps the installed codes in their order and drops the others.
+  size_t next = 0;
+  for (const std::wstring& code : targets->productCodes) {
+    const bool installed =
+        next < run.products.size() && run.products[next].product.productCode == code;
+    events_.TargetDetected(code, installed ? &run.products[next++] : nullptr);
   }
   if (run.products.empty()) return fail(kMsgNoProduct, 0);
 
@@ -114,6 +147,7 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failur
     run.messages.language = turn.language;
     turn.decision = DecideProduct(turn.product.InstalledVersion(), targets->upgradeVersion,
                                   targets->targetVersions);
+    events_.ProductDecided(turn, *targets);
     switch (turn.decision) {
       case Decision::kUpToDate:
         ++upToDate;
@@ -136,6 +170,7 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failur
     run.messages.language = EnterUserLocale(system_);
     run.outcome = PayloadOutcome::Unnecessary;
   }
+  events_.PayloadEnded(kind, run);
   return run;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "apply/apply_events.h"
 #include "apply/decision.h"
 #include "inspection/target_product.h"
 #include "messages/message_box.h"
@@ -31,13 +32,15 @@ struct ProductRun {
   Decision decision = Decision::kNotCovered;
   std::wstring logPath;                     // kPatch: the log enabled, empty for none
   std::optional<uint32_t> installerResult;  // kPatch: what the installer service returned
+  uint32_t installerMilliseconds = 0;       // kPatch: how long the installer call took
 };
 
 // The result of one payload's run.
 struct PayloadRun {
   PayloadOutcome outcome = PayloadOutcome::Unnecessary;
-  bool carried = true;  // false: the executable has no such payload and nothing was done
-  uint32_t error = 0;   // the error shown when the run failed before its per-product pass
+  bool carried = true;            // false: the executable has no such payload and nothing was done
+  uint32_t error = 0;             // the error shown when the run failed before its per-product pass
+  uint32_t failureMessageId = 0;  // the message of such a failure: 300 with error, or 307
   std::vector<ProductRun> products;  // the installed targets, in the order of the codes
   // The language and product name that the messages after this run use: the last product's
   // language (the user's default when every product was up to date), and with the global payload
@@ -47,8 +50,14 @@ struct PayloadRun {
 
 class PayloadApplier {
  public:
-  PayloadApplier(System& system, Installer& installer, PayloadStore& store, MessageBoxes& messages)
-      : system_(system), installer_(installer), store_(store), messages_(messages) {}
+  // events is told of every step as it happens (the run log); it changes nothing of the run.
+  PayloadApplier(System& system, Installer& installer, PayloadStore& store, MessageBoxes& messages,
+                 ApplyEvents& events = ApplyEvents::None())
+      : system_(system),
+        installer_(installer),
+        store_(store),
+        messages_(messages),
+        events_(events) {}
 
   // Holds a temporary copy of the payload, reads its targets and versions, detects the installed
   // targets and patches each whose installed version is one of the target versions, with a
@@ -68,6 +77,7 @@ class PayloadApplier {
   Installer& installer_;
   PayloadStore& store_;
   MessageBoxes& messages_;
+  ApplyEvents& events_;
 };
 
 // Sets the thread locale to a product's language, read as a decimal number, and gives the locale

@@ -16,6 +16,16 @@ bool IsSwitch(const std::wstring& argument, const wchar_t* name) {
   return i == argument.size() && name[i] == L'\0';
 }
 
+// Copies a switch's argument; false when memory runs out, which ends the scan.
+bool TakeArgument(const std::wstring& argument, std::wstring& value) {
+  try {
+    value = argument;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseCommandLine(System& system, Settings& settings) {
@@ -26,6 +36,8 @@ bool ParseCommandLine(System& system, Settings& settings) {
   settings.extract = false;
   settings.extractPath.clear();
   settings.apply = true;
+  settings.exitCode = false;
+  settings.logPath.clear();
 
   for (size_t i = 1; i < count; ++i) {
     const std::wstring& argument = (*arguments)[i];
@@ -35,13 +47,16 @@ bool ParseCommandLine(System& system, Settings& settings) {
       settings.apply = false;
       settings.extract = true;
       if (i + 1 < count) {
-        try {
-          settings.extractPath = (*arguments)[i + 1];
-        } catch (const std::bad_alloc&) {
-          break;
-        }
+        if (!TakeArgument((*arguments)[i + 1], settings.extractPath)) break;
         ++i;
       }
+    } else if (IsSwitch(argument, L"/log")) {
+      if (i + 1 < count) {
+        if (!TakeArgument((*arguments)[i + 1], settings.logPath)) break;
+        ++i;
+      }
+    } else if (IsSwitch(argument, L"/exitcode")) {
+      settings.exitCode = true;
     } else if (IsSwitch(argument, L"/i")) {
       settings.apply = false;
       settings.info = true;

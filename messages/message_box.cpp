@@ -70,7 +70,7 @@ std::wstring ComposeMessage(const std::wstring& format, const std::wstring& inse
 }
 
 void MessageBoxes::ShowMessage(uint32_t id, const MessageContext& context) {
-  if (quiet_) return;
+  if (quiet_ && observer_ == nullptr) return;
   std::wstring format;
   LoadText(system_, id, context.language, format, kCatalogueLookupCapacity);
   std::wstring caption = L"Error";
@@ -87,7 +87,8 @@ void MessageBoxes::ShowMessage(uint32_t id, const MessageContext& context) {
     LoadText(system_, style.captionId, context.language, caption, kCatalogueLookupCapacity);
   }
 
-  system_.ShowMessageBox(text, caption, style.flags);
+  if (observer_ != nullptr) observer_->MessageComposed(id, caption, text, !quiet_);
+  if (!quiet_) system_.ShowMessageBox(text, caption, style.flags);
 }
 
 }  // namespace updater

@@ -28,10 +28,20 @@ struct MessageContext {
   uint32_t errorCode = 0;    // the insert of 300, printed as a signed number
 };
 
+// Told of every catalogue box as it is composed, shown or silenced by "/q", before it is shown.
+class MessageObserver {
+ public:
+  virtual ~MessageObserver() = default;
+  virtual void MessageComposed(uint32_t id, const std::wstring& caption, const std::wstring& text,
+                               bool shown) = 0;
+};
+
 class MessageBoxes {
  public:
-  // quiet is the process's "/q": no box at all.
-  MessageBoxes(System& system, bool quiet) : system_(system), quiet_(quiet) {}
+  // quiet is the process's "/q": no box at all. An observer, when given, is told of each box,
+  // which is then composed under "/q" too.
+  MessageBoxes(System& system, bool quiet, MessageObserver* observer = nullptr)
+      : system_(system), quiet_(quiet), observer_(observer) {}
 
   // Shows the box of catalogue message id in the context's language: its caption, icon and insert
   // (the error code for 300, the product name for 301, 306 and 308). Nothing while quiet.
@@ -40,6 +50,7 @@ class MessageBoxes {
  private:
   System& system_;
   bool quiet_;
+  MessageObserver* observer_;
 };
 
 }  // namespace updater

@@ -60,6 +60,17 @@ struct OsVersionInfo {
   uint32_t buildNumber = 0;
 };
 
+// A local date and time as GetLocalTime gives it.
+struct LocalTime {
+  uint16_t year = 0;
+  uint16_t month = 0;
+  uint16_t day = 0;
+  uint16_t hour = 0;
+  uint16_t minute = 0;
+  uint16_t second = 0;
+  uint16_t milliseconds = 0;
+};
+
 class System {
  public:
   virtual ~System() = default;
@@ -125,6 +136,20 @@ class System {
 
   // wProcessorArchitecture from GetNativeSystemInfo when kernel32 exports it, else GetSystemInfo.
   virtual uint16_t ProcessorArchitecture() = 0;
+
+  // The local date and time now (GetLocalTime).
+  virtual LocalTime CurrentLocalTime() = 0;
+
+  // Milliseconds since the system started (GetTickCount). It wraps after 49.7 days, so only
+  // differences of two readings, taken modulo 2^32, mean anything.
+  virtual uint32_t TickCount() = 0;
+
+  // The full path of the running executable (GetModuleFileNameW); nothing when it cannot be had.
+  virtual std::optional<std::wstring> ModulePath() = 0;
+
+  // The size in bytes of the file at path (GetFileAttributesExW); nothing for a folder or when
+  // it cannot be read.
+  virtual std::optional<uint64_t> FileSize(const std::wstring& path) = 0;
 };
 
 }  // namespace updater

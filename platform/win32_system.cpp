@@ -214,4 +214,35 @@ uint16_t Win32System::ProcessorArchitecture() {
   return info.wProcessorArchitecture;
 }
 
+LocalTime Win32System::CurrentLocalTime() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  return LocalTime{now.wYear,   now.wMonth,  now.wDay,         now.wHour,
+                   now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
+uint32_t Win32System::TickCount() { return ::GetTickCount(); }
+
+std::optional<std::wstring> Win32System::ModulePath() {
+  // The name is cut to the buffer without an error on older systems, so the buffer grows until
+  // the name leaves room for its terminator.
+  for (DWORD capacity = MAX_PATH; capacity <= 32768; capacity *= 2) {
+    std::wstring path(capacity, L'\0');
+    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), capacity);
+    if (length == 0) return std::nullopt;
+    if (length < capacity - 1) {
+      path.resize(length);
+      return path;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<uint64_t> Win32System::FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 }  // namespace updater

@@ -30,6 +30,10 @@ class Win32System final : public System {
   bool QueryOsVersion(uint32_t structSize, OsVersionInfo& info) override;
   std::optional<OsVersionInfo> QueryTrueOsVersion(uint32_t structSize) override;
   uint16_t ProcessorArchitecture() override;
+  LocalTime CurrentLocalTime() override;
+  uint32_t TickCount() override;
+  std::optional<std::wstring> ModulePath() override;
+  std::optional<uint64_t> FileSize(const std::wstring& path) override;
 
  private:
   std::optional<std::span<const std::byte>> LoadResourceBytes(HRSRC resource);

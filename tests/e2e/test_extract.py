@@ -4,7 +4,8 @@ import os
 import unittest
 
 import harness
-from updates import build_update, random_file, read_bytes, work_folder
+from updates import (build_update, random_file, read_bytes, run_logs, without_run_logs,
+                     work_folder)
 
 PAYLOAD_SIZE = 5 * 1024 * 1024 + 17
 
@@ -42,7 +43,8 @@ class Extraction(unittest.TestCase):
     def test_extract_without_path_writes_msp2_into_the_tmp_folder(self):
         tmp = self.fresh("tmp")
         self.run_update("/e", tmp=tmp)
-        self.assertEqual(os.listdir(tmp), ["MSP2"])
+        self.assertEqual(without_run_logs(os.listdir(tmp)), ["MSP2"])
+        self.assertEqual(len(run_logs(os.listdir(tmp))), 1)
         self.assertEqual(read_bytes(os.path.join(tmp, "MSP2")), self.expected)
 
     def test_planted_names_are_left_alone(self):
@@ -73,13 +75,14 @@ class Extraction(unittest.TestCase):
         self.run_update("foo", "-q", "/x", "/e", self.env.to_windows_path(target), "bar")
         self.assertEqual(read_bytes(target), self.expected)
 
-    def test_pi_writes_nothing(self):
+    def test_pi_writes_nothing_but_its_run_log(self):
         tmp = self.fresh("pi")
         out = self.fresh("pi-out")
         self.run_update("/pi", "/e", self.env.to_windows_path(os.path.join(out, "Fix.msp")),
                         tmp=tmp)
         self.assertEqual(os.listdir(out), [])
-        self.assertEqual(os.listdir(tmp), [])
+        self.assertEqual(len(run_logs(os.listdir(tmp))), 1)
+        self.assertEqual(without_run_logs(os.listdir(tmp)), [])
 
     def test_targets_that_cannot_be_written(self):
         out = self.fresh("bad")

@@ -31,7 +31,7 @@ import unittest
 import fixtures
 import harness
 from catalogue import expected_box, shown, texts
-from updates import build_update, windows_runner, work_folder
+from updates import build_update, windows_runner, without_run_logs, work_folder
 
 UPGRADE, INSTALLED = "2.0.0.0", "1.0.0.0"
 VERSIONS = f"{UPGRADE};{INSTALLED}"
@@ -117,7 +117,8 @@ class Outcome:
         return shown(self.result.boxes)
 
     def touched_in_tmp(self):
-        return self.watch.touched(self.tmp)
+        """The entries the run created or changed there, less its run log."""
+        return without_run_logs(self.watch.touched(self.tmp))
 
     def payload_copies(self):
         """The payload copies made in the temporary folder, in order; the installer makes
@@ -343,7 +344,8 @@ class HostilePayloads(HostileCase):
                 outcome = self.execute(self.update(make(product)), self.fresh_tmp())
                 self.assertEqual(outcome.boxes, [expected_box(1033, 301, product.name)])
                 self.assert_contained(outcome)
-                self.assertEqual(sorted(os.listdir(outcome.tmp)), [self.log_name(product)])
+                self.assertEqual(sorted(without_run_logs(os.listdir(outcome.tmp))),
+                                 [self.log_name(product)])
                 self.assert_product(product, UPGRADE if patched else INSTALLED, patched)
 
 
@@ -394,7 +396,7 @@ class HostileTempFolder(HostileCase):
             mounted_tmpfs(tmp, "ro,size=1m")  # root ignores permission bits, not a ro mount
             try:
                 outcome = self.execute(exe, tmp)
-                listing = os.listdir(tmp)
+                listing = without_run_logs(os.listdir(tmp))
             finally:
                 unmount(tmp)
             self._outcomes["read-only"] = (product, outcome, listing)
@@ -433,7 +435,7 @@ class HostileTempFolder(HostileCase):
         self.assertEqual(outcome.boxes, [expected_box(1033, 301, product.name)])
         self.assert_contained(outcome)
         self.assertEqual(outcome.payload_copies(), ["MSP6"])
-        self.assertEqual(sorted(os.listdir(tmp)),
+        self.assertEqual(sorted(without_run_logs(os.listdir(tmp))),
                          sorted(["MSP2", "MSP3", "MSP4", "MSP5", self.log_name(product)]))
         with open(os.path.join(tmp, "MSP2")) as f:
             self.assertEqual(f.read(), "planted")
@@ -493,7 +495,7 @@ class HostileDiskFull(HostileCase):
         mounted_tmpfs(tmp, "size=1m")
         try:
             outcome = self.execute(exe, tmp)
-            left = os.listdir(tmp)
+            left = without_run_logs(os.listdir(tmp))
         finally:
             unmount(tmp)
         self.assertEqual(outcome.boxes, failure(112))  # ERROR_DISK_FULL from WriteFile
@@ -529,7 +531,7 @@ class HostileProducts(HostileCase):
         work = self.env.to_windows_path(outcome.tmp)
         kept = MAX_PATH_CHARACTERS - len(work) - 1 - len(LOG_SUFFIX)
         log = name[:kept] + LOG_SUFFIX
-        self.assertEqual(os.listdir(outcome.tmp), [log])
+        self.assertEqual(without_run_logs(os.listdir(outcome.tmp)), [log])
         self.assertEqual(len(work + "\\" + log), MAX_PATH_CHARACTERS)
         with open(os.path.join(outcome.tmp, log), encoding="utf-8", errors="replace") as f:
             self.assertIn("=== Logging started", f.read())

@@ -8,7 +8,7 @@ import unittest
 
 import fixtures
 import harness
-from updates import build_update, read_bytes, windows_runner, work_folder
+from updates import build_update, read_bytes, windows_runner, without_run_logs, work_folder
 
 SEPARATOR = "\n\n" + "-" * 47 + "\n\n"
 
@@ -117,10 +117,11 @@ class InformationReport(unittest.TestCase):
                                  validate=False)
 
     def show(self, exe, *args):
-        before = set(glob.glob(os.path.join(self.env.temp_dir, "*")))
+        before = set(without_run_logs(glob.glob(os.path.join(self.env.temp_dir, "*"))))
         result = self.env.run(exe, list(args))
         self.assertEqual(result.exit_code, 0, result)
-        self.assertEqual(set(glob.glob(os.path.join(self.env.temp_dir, "*"))), before,
+        self.assertEqual(set(without_run_logs(glob.glob(os.path.join(self.env.temp_dir, "*")))),
+                         before,
                          "the report left files in the temporary folder")
         return result.boxes
 

@@ -1,6 +1,7 @@
 """Update executables packaged by scripts/build-update for the end-to-end tests."""
 
 import os
+import re
 import subprocess
 import tempfile
 
@@ -8,6 +9,19 @@ import harness
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD_UPDATE = os.path.join(ROOT, "scripts", "build-update")
+
+# The log every run writes into the temporary folder: <update name>_<yyyyMMddHHmmss>[_<n>].log.
+RUN_LOG = re.compile(r"_\d{14}(_\d+)?\.log$")
+
+
+def run_logs(names):
+    """The updater's run logs among names (file names or paths)."""
+    return [n for n in names if RUN_LOG.search(os.path.basename(n))]
+
+
+def without_run_logs(names):
+    """names less the updater's run logs."""
+    return [n for n in names if not RUN_LOG.search(os.path.basename(n))]
 
 
 def build_update(output, global_payload=None, language_pack=None, product_specific=None,

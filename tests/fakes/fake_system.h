@@ -111,6 +111,21 @@ class FakeSystem : public System {
   }
   int LegacyVersionQueries() const { return legacyVersionQueries_; }
 
+  void SetLocalTime(LocalTime time) { localTime_ = time; }
+  // Moves the clock on: the local time (within its day) and the tick count alike.
+  void AdvanceClock(uint32_t milliseconds) {
+    ticks_ += milliseconds;
+    uint32_t total = localTime_.milliseconds + milliseconds;
+    localTime_.milliseconds = static_cast<uint16_t>(total % 1000);
+    total = localTime_.second + total / 1000;
+    localTime_.second = static_cast<uint16_t>(total % 60);
+    total = localTime_.minute + total / 60;
+    localTime_.minute = static_cast<uint16_t>(total % 60);
+    localTime_.hour = static_cast<uint16_t>((localTime_.hour + total / 60) % 24);
+  }
+  void SetTickCount(uint32_t ticks) { ticks_ = ticks; }
+  void SetModulePath(std::optional<std::wstring> path) { modulePath_ = std::move(path); }
+
   // --- inspection -----------------------------------------------------------------------------
   bool Exists(const std::wstring& path) const { return entries_.count(path) != 0; }
   bool IsDirectory(const std::wstring& path) const {
@@ -246,6 +261,14 @@ class FakeSystem : public System {
 
   uint16_t ProcessorArchitecture() override { return architecture_; }
 
+  LocalTime CurrentLocalTime() override { return localTime_; }
+  uint32_t TickCount() override { return ticks_; }
+  std::optional<std::wstring> ModulePath() override { return modulePath_; }
+  std::optional<uint64_t> FileSize(const std::wstring& path) override {
+    if (!Exists(path) || IsDirectory(path)) return std::nullopt;
+    return entries_.at(path).content.size();
+  }
+
  private:
   class File : public WritableFile {
    public:
@@ -322,6 +345,9 @@ class FakeSystem : public System {
   std::optional<OsVersionInfo> trueBasicVersion_;
   int legacyVersionQueries_ = 0;
   uint16_t architecture_ = 0;
+  LocalTime localTime_{2026, 12, 10, 4, 5, 6, 789};
+  uint32_t ticks_ = 1000;
+  std::optional<std::wstring> modulePath_ = L"C:\\Downloads\\update.exe";
   std::vector<ShownBox> boxes_;
   std::vector<std::wstring> removed_;
   std::vector<std::pair<std::wstring, bool>> creations_;

@@ -33,6 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       model.extract = true;
       if (i + 1 < arguments.size()) model.extractPath = arguments[++i];
     }
+    if (argument == L"/log" && i + 1 < arguments.size()) model.logPath = arguments[++i];
+    if (argument == L"/exitcode") model.exitCode = true;
     if (argument == L"/i" || argument == L"/pi") {
       model.apply = false;
       model.info = argument == L"/i";
@@ -41,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (settings.quiet != model.quiet || settings.apply != model.apply ||
       settings.extract != model.extract || settings.info != model.info ||
-      settings.extractPath != model.extractPath) {
+      settings.extractPath != model.extractPath || settings.exitCode != model.exitCode ||
+      settings.logPath != model.logPath) {
     std::abort();
   }
   return 0;

@@ -9,8 +9,7 @@ namespace {
 struct ScanCase {
   const char* name;
   std::vector<std::wstring> arguments;  // after the program path
-  bool quiet, apply, extract, info;
-  std::wstring extractPath;
+  Settings expected;                    // fields not named keep their starting values
 };
 
 class CommandLineScan : public ::testing::TestWithParam<ScanCase> {};
@@ -24,46 +23,74 @@ TEST_P(CommandLineScan, SetsTheSettings) {
 
   Settings settings;
   EXPECT_TRUE(ParseCommandLine(system, settings));
-  EXPECT_EQ(settings.quiet, c.quiet);
-  EXPECT_EQ(settings.apply, c.apply);
-  EXPECT_EQ(settings.extract, c.extract);
-  EXPECT_EQ(settings.info, c.info);
-  EXPECT_EQ(settings.extractPath, c.extractPath);
+  EXPECT_EQ(settings.quiet, c.expected.quiet);
+  EXPECT_EQ(settings.apply, c.expected.apply);
+  EXPECT_EQ(settings.extract, c.expected.extract);
+  EXPECT_EQ(settings.info, c.expected.info);
+  EXPECT_EQ(settings.exitCode, c.expected.exitCode);
+  EXPECT_EQ(settings.extractPath, c.expected.extractPath);
+  EXPECT_EQ(settings.logPath, c.expected.logPath);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommandLineScan,
     ::testing::Values(
-        ScanCase{"none", {}, false, true, false, false, L""},
-        ScanCase{"quiet", {L"/q"}, true, true, false, false, L""},
-        ScanCase{"quiet_capital", {L"/Q"}, true, true, false, false, L""},
-        ScanCase{"dash_is_no_switch", {L"-q"}, false, true, false, false, L""},
-        ScanCase{"bare_letter_is_no_switch", {L"q"}, false, true, false, false, L""},
-        ScanCase{"switch_with_tail_is_no_switch", {L"/qq", L"/ex"}, false, true, false, false, L""},
+        ScanCase{"none", {}, {}}, ScanCase{"quiet", {L"/q"}, {.quiet = true}},
+        ScanCase{"quiet_capital", {L"/Q"}, {.quiet = true}},
+        ScanCase{"dash_is_no_switch", {L"-q"}, {}},
+        ScanCase{"bare_letter_is_no_switch", {L"q"}, {}},
+        ScanCase{"switch_with_tail_is_no_switch", {L"/qq", L"/ex"}, {}},
         ScanCase{"extract_with_path",
                  {L"/e", L"D:\\Out\\Fix.msp"},
-                 false,
-                 false,
-                 true,
-                 false,
-                 L"D:\\Out\\Fix.msp"},
-        ScanCase{"extract_capital", {L"/E", L"D:\\x"}, false, false, true, false, L"D:\\x"},
-        ScanCase{"extract_last", {L"/e"}, false, false, true, false, L""},
-        ScanCase{"extract_consumes_a_switch", {L"/e", L"/q"}, false, false, true, false, L"/q"},
-        ScanCase{"extract_twice", {L"/e", L"A", L"/e", L"B"}, false, false, true, false, L"B"},
-        ScanCase{"extract_then_info", {L"/e", L"A", L"/i"}, false, false, true, true, L"A"},
-        ScanCase{"info_ends_the_scan", {L"/i", L"/e", L"A", L"/q"}, false, false, false, true, L""},
-        ScanCase{"info_capital", {L"/I"}, false, false, false, true, L""},
-        ScanCase{"pi", {L"/pi"}, false, false, false, false, L""},
-        ScanCase{"pi_capital_ends_the_scan", {L"/PI", L"/q"}, false, false, false, false, L""},
-        ScanCase{"pi_after_extract", {L"/e", L"A", L"/pi", L"/i"}, false, false, true, false, L"A"},
-        ScanCase{"unknown_arguments_ignored",
-                 {L"foo", L"/x", L"/q", L"bar"},
-                 true,
-                 true,
-                 false,
-                 false,
-                 L""}),
+                 {.apply = false, .extract = true, .extractPath = L"D:\\Out\\Fix.msp"}},
+        ScanCase{"extract_capital",
+                 {L"/E", L"D:\\x"},
+                 {.apply = false, .extract = true, .extractPath = L"D:\\x"}},
+        ScanCase{"extract_last", {L"/e"}, {.apply = false, .extract = true}},
+        ScanCase{"extract_consumes_a_switch",
+                 {L"/e", L"/q"},
+                 {.apply = false, .extract = true, .extractPath = L"/q"}},
+        ScanCase{"extract_twice",
+                 {L"/e", L"A", L"/e", L"B"},
+                 {.apply = false, .extract = true, .extractPath = L"B"}},
+        ScanCase{"extract_then_info",
+                 {L"/e", L"A", L"/i"},
+                 {.apply = false, .extract = true, .info = true, .extractPath = L"A"}},
+        ScanCase{"info_ends_the_scan", {L"/i", L"/e", L"A", L"/q"}, {.apply = false, .info = true}},
+        ScanCase{"info_capital", {L"/I"}, {.apply = false, .info = true}},
+        ScanCase{"pi", {L"/pi"}, {.apply = false}},
+        ScanCase{"pi_capital_ends_the_scan", {L"/PI", L"/q"}, {.apply = false}},
+        ScanCase{"pi_after_extract",
+                 {L"/e", L"A", L"/pi", L"/i"},
+                 {.apply = false, .extract = true, .extractPath = L"A"}},
+        ScanCase{"unknown_arguments_ignored", {L"foo", L"/x", L"/q", L"bar"}, {.quiet = true}},
+        ScanCase{"exitcode", {L"/exitcode"}, {.exitCode = true}},
+        ScanCase{"exitcode_capital", {L"/ExitCode"}, {.exitCode = true}},
+        ScanCase{"exitcode_whole_only", {L"/exitcodes", L"/exit", L"-exitcode", L"exitcode"}, {}},
+        ScanCase{"log_with_path",
+                 {L"/q", L"/log", L"D:\\Logs\\run.log", L"/exitcode"},
+                 {.quiet = true, .exitCode = true, .logPath = L"D:\\Logs\\run.log"}},
+        ScanCase{"log_capital", {L"/LOG", L"x.log"}, {.logPath = L"x.log"}},
+        ScanCase{"log_consumes_a_switch", {L"/log", L"/q"}, {.logPath = L"/q"}},
+        ScanCase{"log_consumes_extract", {L"/log", L"/e", L"A"}, {.logPath = L"/e"}},
+        ScanCase{"log_last", {L"/log"}, {}},
+        ScanCase{"log_last_keeps_the_earlier_path", {L"/log", L"A", L"/log"}, {.logPath = L"A"}},
+        ScanCase{"log_twice", {L"/log", L"A", L"/log", L"B"}, {.logPath = L"B"}},
+        ScanCase{"log_whole_only", {L"/logfile", L"A", L"/l", L"B"}, {}},
+        ScanCase{"extract_consumes_log",
+                 {L"/e", L"/log", L"B"},
+                 {.apply = false, .extract = true, .extractPath = L"/log"}},
+        ScanCase{"log_and_exitcode_with_extract",
+                 {L"/e", L"A", L"/log", L"B", L"/exitcode"},
+                 {.apply = false,
+                  .extract = true,
+                  .exitCode = true,
+                  .extractPath = L"A",
+                  .logPath = L"B"}},
+        ScanCase{"info_ends_the_scan_before_log",
+                 {L"/exitcode", L"/i", L"/log", L"B", L"/exitcode"},
+                 {.apply = false, .info = true, .exitCode = true}},
+        ScanCase{"pi_ends_the_scan_before_exitcode", {L"/pi", L"/exitcode"}, {.apply = false}}),
     [](const ::testing::TestParamInfo<ScanCase>& param) { return std::string(param.param.name); });
 
 TEST(CommandLine, FailedSplitCountsAsNoArguments) {
@@ -72,7 +99,11 @@ TEST(CommandLine, FailedSplitCountsAsNoArguments) {
   Settings settings;
   settings.quiet = true;
   settings.extractPath = L"stale";
+  settings.exitCode = true;
+  settings.logPath = L"stale";
   EXPECT_TRUE(ParseCommandLine(system, settings));
+  EXPECT_FALSE(settings.exitCode);
+  EXPECT_EQ(settings.logPath, L"");
   EXPECT_FALSE(settings.quiet);
   EXPECT_TRUE(settings.apply);
   EXPECT_EQ(settings.extractPath, L"");

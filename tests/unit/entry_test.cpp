@@ -7,6 +7,9 @@
 namespace updater {
 namespace {
 
+// Every run writes its log into the temporary folder, named after the update and the time.
+const std::wstring kRunLog = L"C:\\Temp\\update_20261210040506.log";
+
 class Entry : public ::testing::Test, public testing::FakePlatform {
  protected:
   void SetUp() override {
@@ -55,7 +58,8 @@ TEST_F(Entry, ExtractWritesEachCarriedPayloadFromThePathAsGiven) {
 TEST_F(Entry, ExtractWithoutPathUsesTemporaryNames) {
   EXPECT_EQ(Run({L"/e"}), 0);
   EXPECT_EQ(system.ContentOf(L"C:\\Temp\\MSP2"), "global patch");
-  EXPECT_EQ(system.FilesUnder(L"C:\\Temp\\").size(), 1u);
+  EXPECT_EQ(system.FilesUnder(L"C:\\Temp\\"),
+            (std::vector<std::wstring>{L"C:\\Temp\\MSP2", kRunLog}));
 }
 
 TEST_F(Entry, ExtractThenReport) {
@@ -64,7 +68,8 @@ TEST_F(Entry, ExtractThenReport) {
   ASSERT_EQ(system.boxes().size(), 1u);
   EXPECT_EQ(system.boxes()[0].caption, L"Info");
   EXPECT_TRUE(installer.configurations().empty());
-  EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\").empty());
+  // The report's copies are gone; only the run log stays.
+  EXPECT_EQ(system.FilesUnder(L"C:\\Temp\\"), std::vector<std::wstring>{kRunLog});
 }
 
 TEST_F(Entry, ReportFirstIgnoresLaterSwitches) {
@@ -79,11 +84,13 @@ TEST_F(Entry, ReportIsShownEvenWhenQuiet) {
   EXPECT_EQ(system.boxes()[0].type, 0x50030u);
 }
 
-TEST_F(Entry, PiDoesNothing) {
+TEST_F(Entry, PiDoesNothingButLogThatItDidNothing) {
   EXPECT_EQ(Run({L"/pi"}), 0);
   EXPECT_TRUE(installer.calls().empty());
   EXPECT_TRUE(system.boxes().empty());
-  EXPECT_TRUE(system.creations().empty());
+  ASSERT_EQ(system.creations().size(), 1u);
+  EXPECT_EQ(system.creations()[0].first, kRunLog);
+  EXPECT_NE(system.ContentOf(kRunLog).find("nothing to do (/pi)"), std::string::npos);
 }
 
 }  // namespace

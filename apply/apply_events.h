@@ -1,0 +1,40 @@
+// What applying a payload tells whoever keeps account of the run (the run log), step by step as
+// it happens. Each call comes before the run goes on, so an account kept as the calls come is
+// whole up to the step the run is in; in particular InstallerCallStarts comes before the call.
+// The observer only looks: nothing it does changes the run.
+#pragma once
+
+#include <string>
+
+namespace updater {
+
+struct PayloadKind;
+struct PatchTargets;
+struct ProductRun;
+struct PayloadRun;
+
+class ApplyEvents {
+ public:
+  virtual ~ApplyEvents() = default;
+
+  // An observer that takes no notice of anything.
+  static ApplyEvents& None();
+
+  // The payload's temporary copy is written and held at path.
+  virtual void PayloadHeld(const PayloadKind& kind, const std::wstring& path) = 0;
+  // The patch's targets as read from the copy.
+  virtual void PatchRead(const PayloadKind& kind, const PatchTargets& targets) = 0;
+  // One target code and whether it is installed here; for an installed one, the product as the
+  // installer service describes it.
+  virtual void TargetDetected(const std::wstring& productCode, const ProductRun* installed) = 0;
+  // The decision for an installed target, with the versions it came from.
+  virtual void ProductDecided(const ProductRun& turn, const PatchTargets& targets) = 0;
+  // The installer call for a product is about to begin: its log path is set.
+  virtual void InstallerCallStarts(const ProductRun& turn) = 0;
+  // The installer call has returned: its result and duration are set.
+  virtual void InstallerCallEnded(const ProductRun& turn) = 0;
+  // The payload's run is over, whichever way.
+  virtual void PayloadEnded(const PayloadKind& kind, const PayloadRun& run) = 0;
+};
+
+}  // namespace updater

@@ -1,0 +1,148 @@
+#include "diagnostics/run_log.h"
+
+#include <cstdio>
+
+namespace updater {
+namespace {
+
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr char kLineEnd[] = "\r\n";
+// The width of "yyyy-MM-dd HH:mm:ss.fff" and the two blanks after it.
+constexpr size_t kEntryIndent = 25;
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+std::wstring Digits(unsigned value, int width) {
+  wchar_t buffer[16];
+  std::swprintf(buffer, std::size(buffer), L"%0*u", width, value);
+  return buffer;
+}
+
+bool IsAbsoluteFolder(const std::wstring& folder) {
+  const bool drive =
+      folder.size() >= 3 && folder[1] == L':' && folder[2] == L'\\' &&
+      ((folder[0] >= L'A' && folder[0] <= L'Z') || (folder[0] >= L'a' && folder[0] <= L'z'));
+  const bool network = folder.size() >= 3 && folder[0] == L'\\' && folder[1] == L'\\';
+  return drive || network;
+}
+
+// The one place the log file is created.
+Outcome<std::unique_ptr<WritableFile>> CreateLogFile(System& system, const std::wstring& path,
+                                                     bool exclusive) {
+  return system.CreateFileForWriting(path, exclusive);
+}
+
+}  // namespace
+
+std::string ToUtf8(std::wstring_view text) {
+  constexpr char32_t kReplacement = 0xFFFD;
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = static_cast<char32_t>(text[i]);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+      const char32_t low = static_cast<char32_t>(text[i + 1]);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = kReplacement;
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+std::wstring FormatEntryTime(const LocalTime& t) {
+  return Digits(t.year, 4) + L'-' + Digits(t.month, 2) + L'-' + Digits(t.day, 2) + L' ' +
+         Digits(t.hour, 2) + L':' + Digits(t.minute, 2) + L':' + Digits(t.second, 2) + L'.' +
+         Digits(t.milliseconds, 3);
+}
+
+std::wstring FormatNameStamp(const LocalTime& t) {
+  return Digits(t.year, 4) + Digits(t.month, 2) + Digits(t.day, 2) + Digits(t.hour, 2) +
+         Digits(t.minute, 2) + Digits(t.second, 2);
+}
+
+std::wstring FileStem(const std::wstring& path) {
+  const size_t separator = path.find_last_of(L"\\/:");
+  std::wstring name = separator == std::wstring::npos ? path : path.substr(separator + 1);
+  const size_t dot = name.find_last_of(L'.');
+  if (dot != std::wstring::npos && dot != 0) name.erase(dot);
+  return name;
+}
+
+std::wstring DefaultLogPath(const std::wstring& folder, const std::wstring& stem,
+                            const std::wstring& stamp, uint32_t attempt) {
+  std::wstring path = folder;
+  if (path.empty() || path.back() != L'\\') path += L'\\';
+  path += stem + L'_' + stamp;
+  if (attempt > 1) path += L'_' + std::to_wstring(attempt);
+  return path + kLogExtension;
+}
+
+bool RunLog::OpenAt(const std::wstring& path) {
+  if (path.empty()) return false;
+  Outcome<std::unique_ptr<WritableFile>> file = CreateLogFile(system_, path, false);
+  return file && Start(std::move(*file), path);
+}
+
+bool RunLog::OpenDefault(const std::wstring& folder, const std::wstring& stem) {
+  if (!IsAbsoluteFolder(folder)) return false;
+  const std::wstring stamp = FormatNameStamp(system_.CurrentLocalTime());
+  for (uint32_t attempt = 1; attempt <= kMaxLogNameAttempts; ++attempt) {
+    std::wstring path = DefaultLogPath(folder, stem, stamp, attempt);
+    Outcome<std::unique_ptr<WritableFile>> file = CreateLogFile(system_, path, true);
+    if (file) return Start(std::move(*file), std::move(path));
+    if (file.error() != kErrorFileExists && file.error() != kErrorAlreadyExists) return false;
+  }
+  return false;
+}
+
+bool RunLog::Start(std::unique_ptr<WritableFile> file, std::wstring path) {
+  if (!file) return false;
+  file_ = std::move(file);
+  path_ = std::move(path);
+  return WriteBytes(kByteOrderMark);
+}
+
+void RunLog::Write(const std::wstring& text) {
+  if (!file_) return;
+  std::wstring entry = FormatEntryTime(system_.CurrentLocalTime()) + L"  ";
+  for (const wchar_t c : text) {
+    if (c == L'\r') continue;
+    if (c == L'\n') {
+      entry += L"\r\n" + std::wstring(kEntryIndent, L' ');
+    } else {
+      entry += c;
+    }
+  }
+  WriteBytes(ToUtf8(entry) + kLineEnd);
+}
+
+bool RunLog::WriteBytes(const std::string& bytes) {
+  if (!file_) return false;
+  if (file_->Write(reinterpret_cast<const std::byte*>(bytes.data()), bytes.size())) return true;
+  // A log that lost part of an entry would read as if the run did something else: end it here.
+  file_.reset();
+  path_.clear();
+  return false;
+}
+
+}  // namespace updater

@@ -1,0 +1,77 @@
+// The run log: the updater's own account of one run, for the administrator who deployed it
+// silently. UTF-8 with a byte-order mark, so that Notepad shows every language; CRLF line ends.
+// Every entry starts with the local date and time and reaches the file in one write as soon as it
+// is made, without any buffering in the process, so a run that crashes or is killed leaves every
+// entry it made up to then. A log that cannot be opened or written is dropped without a word: it
+// never stops or changes the update.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/system.h"
+
+namespace updater {
+
+inline constexpr wchar_t kLogExtension[] = L".log";
+// Names tried for the default place: the plain one, then "_2" up to this number.
+inline constexpr uint32_t kMaxLogNameAttempts = 99;
+
+// The text in UTF-8. UTF-16 surrogate pairs become one character; a surrogate without its partner
+// and any value beyond U+10FFFF become U+FFFD.
+std::string ToUtf8(std::wstring_view text);
+
+// "yyyy-MM-dd HH:mm:ss.fff", the stamp of each entry.
+std::wstring FormatEntryTime(const LocalTime& time);
+
+// "yyyyMMddHHmmss", the stamp in the default name.
+std::wstring FormatNameStamp(const LocalTime& time);
+
+// The file name of path without its folder and without its last extension: "C:\Dl\Fix.v2.exe"
+// gives "Fix.v2".
+std::wstring FileStem(const std::wstring& path);
+
+// The default place: "<folder>\<stem>_<stamp>.log" for attempt 1, "<folder>\<stem>_<stamp>_<n>.log"
+// for attempt n.
+std::wstring DefaultLogPath(const std::wstring& folder, const std::wstring& stem,
+                            const std::wstring& stamp, uint32_t attempt);
+
+class RunLog {
+ public:
+  explicit RunLog(System& system) : system_(system) {}
+  RunLog(const RunLog&) = delete;
+  RunLog& operator=(const RunLog&) = delete;
+
+  // The log at path as the administrator named it ("/log PATH"); a file standing there is
+  // replaced. False, and no log, when it cannot be created.
+  bool OpenAt(const std::wstring& path);
+
+  // The log at its default place in folder (see DefaultLogPath), named after the update file's
+  // stem and the local time now. The name is created anew, so that nothing already standing there
+  // (an earlier run's log of the same second, a planted file or link) is ever opened: a taken name
+  // moves on to the next attempt. Only an absolute folder is used (a drive letter with a
+  // backslash, or a network path), never one relative to the current folder. False, and no log,
+  // when no name could be created.
+  bool OpenDefault(const std::wstring& folder, const std::wstring& stem);
+
+  bool IsOpen() const { return file_ != nullptr; }
+  // The path of the open log; empty when there is none.
+  const std::wstring& path() const { return path_; }
+
+  // Writes one entry: the time, two blanks, the text. A line feed in text starts a continuation
+  // line, indented under the text; carriage returns are dropped. Does nothing without a log; a
+  // write the file does not take whole ends the log.
+  void Write(const std::wstring& text);
+
+ private:
+  bool Start(std::unique_ptr<WritableFile> file, std::wstring path);
+  bool WriteBytes(const std::string& bytes);
+
+  System& system_;
+  std::unique_ptr<WritableFile> file_;
+  std::wstring path_;
+};
+
+}  // namespace updater

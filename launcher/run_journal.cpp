@@ -1,0 +1,189 @@
+#include "launcher/run_journal.h"
+
+namespace updater {
+namespace {
+
+std::wstring KindName(const PayloadKind& kind) {
+  return std::wstring(kind.resourceName) + L" (" + kind.reportTitle + L")";
+}
+
+std::wstring ProductName(const ProductRun& turn) {
+  return turn.product.productCode + L" \"" + turn.product.productName + L"\"";
+}
+
+std::wstring SizeText(const std::optional<uint64_t>& size) {
+  return size ? std::to_wstring(*size) + L" bytes" : std::wstring(L"size unknown");
+}
+
+std::wstring JoinVersions(const std::vector<FourPartVersion>& versions) {
+  std::wstring text;
+  for (const FourPartVersion& version : versions) {
+    text += (text.empty() ? L"" : L",") + version.ToText();
+  }
+  return text;
+}
+
+}  // namespace
+
+std::wstring JoinArguments(const std::vector<std::wstring>& arguments) {
+  std::wstring line;
+  for (const std::wstring& argument : arguments) {
+    if (!line.empty()) line += L' ';
+    const bool quote = argument.empty() || argument.find_first_of(L" \t") != std::wstring::npos;
+    line += quote ? L"\"" + argument + L"\"" : argument;
+  }
+  return line;
+}
+
+std::wstring DescribeInstallerResult(uint32_t result) {
+  switch (result) {
+    case 0:
+      return L"success";
+    case kErrorSuccessRebootRequired:
+      return L"success, restart required";
+    case kErrorSuccessRebootInitiated:
+      return L"success, restart started";
+    case 1602:
+      return L"failed: cancelled by the user";
+    case 1603:
+      return L"failed: fatal error during installation";
+    case 1618:
+      return L"failed: another installation is running";
+    case 1642:
+      return L"failed: the patch has no target here";
+    default:
+      return L"failed";
+  }
+}
+
+std::wstring DescribeDecision(Decision decision, const FourPartVersion& installed,
+                              const PatchTargets& targets) {
+  const std::wstring version = installed.ToText();
+  switch (decision) {
+    case Decision::kPatch:
+      return L"patch: installed version " + version + L" is one of the target versions";
+    case Decision::kUpToDate:
+      if (installed.Equals(targets.upgradeVersion)) {
+        return L"up to date: installed version " + version + L" is the upgrade version";
+      }
+      return L"up to date: the target versions list the upgrade version " +
+             targets.upgradeVersion.ToText() + L" before installed version " + version;
+    case Decision::kNotCovered:
+      break;
+  }
+  return L"not covered: installed version " + version + L" is neither the upgrade version " +
+         targets.upgradeVersion.ToText() + L" nor one of the target versions";
+}
+
+void RunJournal::Header(const std::vector<std::wstring>& arguments, const std::wstring& osLine,
+                        std::optional<bool> elevated, const std::wstring& temporaryFolder) {
+  const LocalTime now = system_.CurrentLocalTime();
+  log_.Write(L"Quorvex Updater run log, started " + FormatEntryTime(now).substr(0, 19));
+  const std::optional<std::wstring> module = system_.ModulePath();
+  if (module) {
+    log_.Write(L"Update: " + *module + L" (" + SizeText(system_.FileSize(*module)) + L")");
+  } else {
+    log_.Write(L"Update: path unknown");
+  }
+  log_.Write(L"Command line: " + JoinArguments(arguments));
+  log_.Write(L"Windows: " + osLine);
+  log_.Write(std::wstring(L"Elevated: ") + (!elevated ? L"not known" : *elevated ? L"yes" : L"no"));
+  log_.Write(L"Temporary folder: " + temporaryFolder);
+  log_.Write(L"Run log: " + log_.path());
+}
+
+void RunJournal::Extracted(const PayloadKind& kind, const std::wstring& target,
+                           const WriteResult& result) {
+  switch (result.status) {
+    case ExtractStatus::kWritten:
+      log_.Write(L"Payload " + KindName(kind) + L": written to " + target + L" (" +
+                 SizeText(system_.FileSize(target)) + L")");
+      break;
+    case ExtractStatus::kNotCarried:
+      log_.Write(L"Payload " + KindName(kind) + L": not carried");
+      break;
+    case ExtractStatus::kFailed:
+      log_.Write(L"Payload " + KindName(kind) + L": could not be written to " +
+                 (target.empty() ? std::wstring(L"a temporary file") : target) + L", error " +
+                 std::to_wstring(result.error));
+      break;
+  }
+}
+
+void RunJournal::ReportShown(const std::wstring& text) {
+  log_.Write(L"Information report, box \"Info\":\n" + text);
+}
+
+void RunJournal::Ended(const std::wstring& outcome, uint32_t exitCode, bool requested) {
+  log_.Write(L"Outcome: " + outcome + L"; exit code " + std::to_wstring(exitCode) +
+             (requested ? L" (returned: /exitcode given)"
+                        : L" (not returned: without /exitcode the process returns 0)"));
+}
+
+void RunJournal::PayloadHeld(const PayloadKind& kind, const std::wstring& path) {
+  log_.Write(L"Payload " + KindName(kind) + L": carried, " + SizeText(system_.FileSize(path)) +
+             L", copy " + path);
+}
+
+void RunJournal::PatchRead(const PayloadKind&, const PatchTargets& targets) {
+  std::wstring codes;
+  for (const std::wstring& code : targets.productCodes) {
+    codes += (codes.empty() ? L"" : L";") + code;
+  }
+  log_.Write(L"Patch: target products " + codes + L"; upgrade version " +
+             targets.upgradeVersion.ToText() + L"; target versions " +
+             JoinVersions(targets.targetVersions));
+}
+
+void RunJournal::TargetDetected(const std::wstring& productCode, const ProductRun* installed) {
+  if (!installed) {
+    log_.Write(L"Product " + productCode + L": not installed");
+    return;
+  }
+  const TargetProductRecord& product = installed->product;
+  log_.Write(L"Product " + productCode + L": installed, name \"" + product.productName +
+             L"\", language " + product.language + L", version " + product.installedVersion);
+}
+
+void RunJournal::ProductDecided(const ProductRun& turn, const PatchTargets& targets) {
+  log_.Write(L"Decision for " + ProductName(turn) + L": " +
+             DescribeDecision(turn.decision, turn.product.InstalledVersion(), targets));
+}
+
+void RunJournal::InstallerCallStarts(const ProductRun& turn) {
+  log_.Write(L"Installer call for " + ProductName(turn) + L" starts; installer log " +
+             (turn.logPath.empty() ? std::wstring(L"none") : turn.logPath));
+}
+
+void RunJournal::InstallerCallEnded(const ProductRun& turn) {
+  const uint32_t result = turn.installerResult.value_or(0);
+  log_.Write(L"Installer call for " + ProductName(turn) + L" ended: result " +
+             std::to_wstring(result) + L" (" + DescribeInstallerResult(result) + L") after " +
+             std::to_wstring(turn.installerMilliseconds) + L" ms");
+}
+
+void RunJournal::PayloadEnded(const PayloadKind& kind, const PayloadRun& run) {
+  std::wstring outcome;
+  if (!run.carried) {
+    outcome = L"not carried";
+  } else if (run.outcome == PayloadOutcome::Applied) {
+    outcome = L"applied";
+  } else if (run.outcome == PayloadOutcome::Unnecessary) {
+    outcome = L"unnecessary, every target up to date";
+  } else if (run.products.empty() && run.error != 0) {
+    outcome = L"failed, error " + std::to_wstring(run.error);
+  } else if (run.products.empty()) {
+    outcome = L"failed, no target product installed";
+  } else {
+    outcome = L"failed, no product patched";
+  }
+  log_.Write(L"Payload " + KindName(kind) + L": " + outcome);
+}
+
+void RunJournal::MessageComposed(uint32_t id, const std::wstring& caption, const std::wstring& text,
+                                 bool shown) {
+  log_.Write(L"Message " + std::to_wstring(id) + L", caption \"" + caption + L"\"" +
+             (shown ? L", shown:" : L", not shown: /q:") + L"\n" + text);
+}
+
+}  // namespace updater

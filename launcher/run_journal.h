@@ -1,0 +1,64 @@
+// The run log's entries: what the updater found, decided and did, in words an administrator
+// reads, one entry per step as the step happens.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "apply/apply_events.h"
+#include "apply/apply_payload.h"
+#include "diagnostics/run_log.h"
+#include "inspection/summary.h"
+#include "messages/message_box.h"
+#include "payload/extract.h"
+#include "payload/payload_kinds.h"
+#include "platform/system.h"
+
+namespace updater {
+
+// The arguments as one command line, each that holds a blank or is empty in double quotes.
+std::wstring JoinArguments(const std::vector<std::wstring>& arguments);
+
+// What an installer result means, in a few words: "success", "restart required" ...
+std::wstring DescribeInstallerResult(uint32_t result);
+
+// The decision for a product and the reason for it, from the versions it was made from.
+std::wstring DescribeDecision(Decision decision, const FourPartVersion& installed,
+                              const PatchTargets& targets);
+
+class RunJournal final : public ApplyEvents, public MessageObserver {
+ public:
+  RunJournal(System& system, RunLog& log) : system_(system), log_(log) {}
+
+  // The run's header: the update file with its size, the command line, the operating system,
+  // whether the process is elevated (nothing when not known), and the temporary folder, where the
+  // installer logs go.
+  void Header(const std::vector<std::wstring>& arguments, const std::wstring& osLine,
+              std::optional<bool> elevated, const std::wstring& temporaryFolder);
+
+  // "/e": one payload written to target, or not.
+  void Extracted(const PayloadKind& kind, const std::wstring& target, const WriteResult& result);
+  // "/i": the report as it is about to be shown.
+  void ReportShown(const std::wstring& text);
+  // The last entry: how the run ended and the code "/exitcode" gives.
+  void Ended(const std::wstring& outcome, uint32_t exitCode, bool requested);
+
+  void PayloadHeld(const PayloadKind& kind, const std::wstring& path) override;
+  void PatchRead(const PayloadKind& kind, const PatchTargets& targets) override;
+  void TargetDetected(const std::wstring& productCode, const ProductRun* installed) override;
+  void ProductDecided(const ProductRun& turn, const PatchTargets& targets) override;
+  void InstallerCallStarts(const ProductRun& turn) override;
+  void InstallerCallEnded(const ProductRun& turn) override;
+  void PayloadEnded(const PayloadKind& kind, const PayloadRun& run) override;
+
+  void MessageComposed(uint32_t id, const std::wstring& caption, const std::wstring& text,
+                       bool shown) override;
+
+ private:
+  System& system_;
+  RunLog& log_;
+};
+
+}  // namespace updater

@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include "diagnostics/run_log.h"
+#include "tests/fakes/fake_system.h"
+
+namespace updater {
+namespace {
+
+using testing::FakeSystem;
+
+constexpr char kBom[] = "\xEF\xBB\xBF";
+
+struct Utf8Case {
+  const char* name;
+  std::wstring text;
+  std::string utf8;
+};
+
+class Utf8 : public ::testing::TestWithParam<Utf8Case> {};
+
+TEST_P(Utf8, EncodesEveryLanguage) { EXPECT_EQ(ToUtf8(GetParam().text), GetParam().utf8); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Utf8,
+    ::testing::Values(
+        Utf8Case{"ascii", L"Suite 2.0", "Suite 2.0"}, Utf8Case{"empty", L"", ""},
+        Utf8Case{"two_bytes", L"\u00DCbersicht",
+                 "\xC3\x9C"
+                 "bersicht"},
+        Utf8Case{"three_bytes", L"\u30B5\u30F3", "\xE3\x82\xB5\xE3\x83\xB3"},
+        Utf8Case{"surrogate_pair", std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)},
+                 "\xF0\x9F\x98\x80"},
+        Utf8Case{"lone_high_surrogate", std::wstring{wchar_t(0xD83D), L'x'}, "\xEF\xBF\xBDx"},
+        Utf8Case{"lone_low_surrogate", std::wstring{wchar_t(0xDE00)}, "\xEF\xBF\xBD"},
+        Utf8Case{"high_surrogate_last", std::wstring{L'a', wchar_t(0xD83D)}, "a\xEF\xBF\xBD"}),
+    [](const ::testing::TestParamInfo<Utf8Case>& param) { return std::string(param.param.name); });
+
+TEST(LogNames, StampsAndStems) {
+  const LocalTime time{2027, 1, 2, 3, 4, 5, 6};
+  EXPECT_EQ(FormatEntryTime(time), L"2027-01-02 03:04:05.006");
+  EXPECT_EQ(FormatNameStamp(time), L"20270102030405");
+
+  const std::pair<std::wstring, std::wstring> stems[] = {{L"C:\\Downloads\\update.exe", L"update"},
+                                                         {L"C:\\Dl\\Fix.v2.exe", L"Fix.v2"},
+                                                         {L"D:/mixed/Up date.EXE", L"Up date"},
+                                                         {L"noextension", L"noextension"},
+                                                         {L"C:\\dir.d\\plain", L"plain"},
+                                                         {L"C:\\.hidden", L".hidden"},
+                                                         {L"C:update.exe", L"update"}};
+  for (const auto& [path, stem] : stems) EXPECT_EQ(FileStem(path), stem) << path.c_str();
+
+  EXPECT_EQ(DefaultLogPath(L"C:\\Temp", L"update", L"20270102030405", 1),
+            L"C:\\Temp\\update_20270102030405.log");
+  EXPECT_EQ(DefaultLogPath(L"C:\\", L"update", L"20270102030405", 3),
+            L"C:\\update_20270102030405_3.log");
+}
+
+class RunLogFile : public ::testing::Test {
+ protected:
+  void SetUp() override { system.SetLocalTime(LocalTime{2026, 12, 10, 4, 5, 6, 789}); }
+  FakeSystem system;
+};
+
+TEST_F(RunLogFile, DefaultPlaceHoldsTimedEntriesInUtf8WithMark) {
+  RunLog log(system);
+  ASSERT_TRUE(log.OpenDefault(L"C:\\Temp", L"update"));
+  EXPECT_EQ(log.path(), L"C:\\Temp\\update_20261210040506.log");
+  log.Write(L"Product \u00DCbersicht");
+  system.AdvanceClock(1250);
+  log.Write(L"Decision: patch");
+  EXPECT_EQ(system.ContentOf(log.path()), std::string(kBom) +
+                                              "2026-12-10 04:05:06.789  Product \xC3\x9C"
+                                              "bersicht\r\n"
+                                              "2026-12-10 04:05:08.039  Decision: patch\r\n");
+  // Created anew, never by replacing what stood there.
+  ASSERT_FALSE(system.creations().empty());
+  EXPECT_TRUE(system.creations().back().second);
+}
+
+TEST_F(RunLogFile, EveryEntryIsInTheFileAsSoonAsItIsWritten) {
+  RunLog log(system);
+  ASSERT_TRUE(log.OpenDefault(L"C:\\Temp", L"update"));
+  EXPECT_EQ(system.ContentOf(log.path()), kBom);
+  log.Write(L"The installer call for product {A} starts");
+  // Still open, nothing closed or flushed by a destructor: a run killed now leaves this entry.
+  EXPECT_EQ(system.openFiles(), 1);
+  EXPECT_NE(system.ContentOf(log.path()).find("The installer call for product {A} starts\r\n"),
+            std::string::npos);
+}
+
+TEST_F(RunLogFile, ALineFeedStartsAnIndentedContinuationLine) {
+  RunLog log(system);
+  ASSERT_TRUE(log.OpenAt(L"C:\\Temp\\run.log"));
+  log.Write(L"Box 300: An error occurred.\r\nCode 1603");
+  EXPECT_EQ(system.ContentOf(L"C:\\Temp\\run.log"),
+            std::string(kBom) +
+                "2026-12-10 04:05:06.789  Box 300: An error "
+                "occurred.\r\n"
+                "                         Code 1603\r\n");
+}
+
+TEST_F(RunLogFile, ASecondRunInTheSameSecondGetsItsOwnName) {
+  RunLog first(system), second(system), third(system);
+  ASSERT_TRUE(first.OpenDefault(L"C:\\Temp", L"update"));
+  ASSERT_TRUE(second.OpenDefault(L"C:\\Temp", L"update"));
+  ASSERT_TRUE(third.OpenDefault(L"C:\\Temp", L"update"));
+  EXPECT_EQ(first.path(), L"C:\\Temp\\update_20261210040506.log");
+  EXPECT_EQ(second.path(), L"C:\\Temp\\update_20261210040506_2.log");
+  EXPECT_EQ(third.path(), L"C:\\Temp\\update_20261210040506_3.log");
+  first.Write(L"first");
+  EXPECT_EQ(system.ContentOf(second.path()), kBom);
+}
+
+TEST_F(RunLogFile, NothingStandingAtTheDefaultNameIsOpened) {
+  system.AddFile(L"C:\\Temp\\update_20261210040506.log", "planted");
+  system.AddDanglingLink(L"C:\\Temp\\update_20261210040506_2.log");
+  RunLog log(system);
+  ASSERT_TRUE(log.OpenDefault(L"C:\\Temp", L"update"));
+  EXPECT_EQ(log.path(), L"C:\\Temp\\update_20261210040506_3.log");
+  EXPECT_EQ(system.ContentOf(L"C:\\Temp\\update_20261210040506.log"), "planted");
+  EXPECT_FALSE(system.Exists(L"C:\\Temp\\update_20261210040506_2.log"));
+}
+
+TEST_F(RunLogFile, TheNamesEndAfterTheirBound) {
+  RunLog log(system);
+  for (uint32_t attempt = 1; attempt <= kMaxLogNameAttempts; ++attempt) {
+    system.AddFile(DefaultLogPath(L"C:\\Temp", L"update", L"20261210040506", attempt));
+  }
+  EXPECT_FALSE(log.OpenDefault(L"C:\\Temp", L"update"));
+  EXPECT_FALSE(log.IsOpen());
+  EXPECT_EQ(system.creations().size(), kMaxLogNameAttempts);
+  log.Write(L"goes nowhere");  // and does not fail
+}
+
+TEST_F(RunLogFile, OnlyAnAbsoluteFolderServesTheDefaultPlace) {
+  for (const wchar_t* folder : {L"c:", L"", L".", L"Temp", L"\\Temp", L"C:Temp"}) {
+    RunLog log(system);
+    EXPECT_FALSE(log.OpenDefault(folder, L"update")) << folder;
+  }
+  EXPECT_TRUE(system.creations().empty());
+  system.AddDirectory(L"\\\\server\\share");
+  RunLog network(system);
+  EXPECT_TRUE(network.OpenDefault(L"\\\\server\\share", L"update"));
+}
+
+TEST_F(RunLogFile, AFolderThatRefusesTheLogGivesNoLogAndNoFurtherTries) {
+  system.MakeReadOnly(L"C:\\Temp");
+  RunLog log(system);
+  EXPECT_FALSE(log.OpenDefault(L"C:\\Temp", L"update"));
+  EXPECT_EQ(system.creations().size(), 1u);
+
+  RunLog missing(system);
+  EXPECT_FALSE(missing.OpenAt(L"D:\\NoSuchFolder\\run.log"));
+  EXPECT_FALSE(missing.IsOpen());
+  missing.Write(L"goes nowhere");
+  EXPECT_FALSE(system.Exists(L"D:\\NoSuchFolder\\run.log"));
+}
+
+TEST_F(RunLogFile, ANamedLogReplacesTheFileStandingThere) {
+  system.AddFile(L"C:\\Temp\\run.log", "an older run's log");
+  RunLog log(system);
+  ASSERT_TRUE(log.OpenAt(L"C:\\Temp\\run.log"));
+  log.Write(L"new");
+  EXPECT_EQ(system.ContentOf(L"C:\\Temp\\run.log"),
+            std::string(kBom) + "2026-12-10 04:05:06.789  new\r\n");
+}
+
+TEST_F(RunLogFile, AWriteTheDiskRefusesEndsTheLog) {
+  RunLog log(system);
+  ASSERT_TRUE(log.OpenAt(L"C:\\Temp\\run.log"));
+  system.SetFreeSpace(40);
+  log.Write(L"an entry that fits");  // 45 bytes after the 3 of the mark: cut after 40
+  EXPECT_FALSE(log.IsOpen());
+  EXPECT_EQ(system.openFiles(), 0);
+  system.SetFreeSpace(1000);
+  log.Write(L"an entry after the cut entry");
+  EXPECT_EQ(system.ContentOf(L"C:\\Temp\\run.log").size(), 43u);
+}
+
+}  // namespace
+}  // namespace updater
