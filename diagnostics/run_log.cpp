@@ -1,6 +1,6 @@
 #include "diagnostics/run_log.h"
 
-#include <cstdio>
+#include "platform/decimal_text.h"
 
 namespace updater {
 namespace {
@@ -28,10 +28,11 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
+// Zero-padded to width, without the C library's wide printf (see DecimalText).
 std::wstring Digits(unsigned value, int width) {
-  wchar_t buffer[16];
-  std::swprintf(buffer, std::size(buffer), L"%0*u", width, value);
-  return buffer;
+  std::wstring text = DecimalText(value);
+  if (text.size() < static_cast<size_t>(width)) text.insert(0, width - text.size(), L'0');
+  return text;
 }
 
 bool IsAbsoluteFolder(const std::wstring& folder) {
@@ -93,7 +94,7 @@ std::wstring DefaultLogPath(const std::wstring& folder, const std::wstring& stem
   std::wstring path = folder;
   if (path.empty() || path.back() != L'\\') path += L'\\';
   path += stem + L'_' + stamp;
-  if (attempt > 1) path += L'_' + std::to_wstring(attempt);
+  if (attempt > 1) path += L'_' + DecimalText(attempt);
   return path + kLogExtension;
 }
 

@@ -1,5 +1,7 @@
 #include "launcher/run_journal.h"
 
+#include "platform/decimal_text.h"
+
 namespace updater {
 namespace {
 
@@ -12,7 +14,8 @@ std::wstring ProductName(const ProductRun& turn) {
 }
 
 std::wstring SizeText(const std::optional<uint64_t>& size) {
-  return size ? std::to_wstring(*size) + L" bytes" : std::wstring(L"size unknown");
+  return size ? DecimalText(static_cast<int64_t>(*size)) + L" bytes"
+              : std::wstring(L"size unknown");
 }
 
 std::wstring JoinVersions(const std::vector<FourPartVersion>& versions) {
@@ -105,7 +108,7 @@ void RunJournal::Extracted(const PayloadKind& kind, const std::wstring& target,
     case ExtractStatus::kFailed:
       log_.Write(L"Payload " + KindName(kind) + L": could not be written to " +
                  (target.empty() ? std::wstring(L"a temporary file") : target) + L", error " +
-                 std::to_wstring(result.error));
+                 DecimalText(result.error));
       break;
   }
 }
@@ -115,7 +118,7 @@ void RunJournal::ReportShown(const std::wstring& text) {
 }
 
 void RunJournal::Ended(const std::wstring& outcome, uint32_t exitCode, bool requested) {
-  log_.Write(L"Outcome: " + outcome + L"; exit code " + std::to_wstring(exitCode) +
+  log_.Write(L"Outcome: " + outcome + L"; exit code " + DecimalText(exitCode) +
              (requested ? L" (returned: /exitcode given)"
                         : L" (not returned: without /exitcode the process returns 0)"));
 }
@@ -157,9 +160,9 @@ void RunJournal::InstallerCallStarts(const ProductRun& turn) {
 
 void RunJournal::InstallerCallEnded(const ProductRun& turn) {
   const uint32_t result = turn.installerResult.value_or(0);
-  log_.Write(L"Installer call for " + ProductName(turn) + L" ended: result " +
-             std::to_wstring(result) + L" (" + DescribeInstallerResult(result) + L") after " +
-             std::to_wstring(turn.installerMilliseconds) + L" ms");
+  log_.Write(L"Installer call for " + ProductName(turn) + L" ended: result " + DecimalText(result) +
+             L" (" + DescribeInstallerResult(result) + L") after " +
+             DecimalText(turn.installerMilliseconds) + L" ms");
 }
 
 void RunJournal::PayloadEnded(const PayloadKind& kind, const PayloadRun& run) {
@@ -171,7 +174,7 @@ void RunJournal::PayloadEnded(const PayloadKind& kind, const PayloadRun& run) {
   } else if (run.outcome == PayloadOutcome::Unnecessary) {
     outcome = L"unnecessary, every target up to date";
   } else if (run.products.empty() && run.error != 0) {
-    outcome = L"failed, error " + std::to_wstring(run.error);
+    outcome = L"failed, error " + DecimalText(run.error);
   } else if (run.products.empty()) {
     outcome = L"failed, no target product installed";
   } else {
@@ -182,7 +185,7 @@ void RunJournal::PayloadEnded(const PayloadKind& kind, const PayloadRun& run) {
 
 void RunJournal::MessageComposed(uint32_t id, const std::wstring& caption, const std::wstring& text,
                                  bool shown) {
-  log_.Write(L"Message " + std::to_wstring(id) + L", caption \"" + caption + L"\"" +
+  log_.Write(L"Message " + DecimalText(id) + L", caption \"" + caption + L"\"" +
              (shown ? L", shown:" : L", not shown: /q:") + L"\n" + text);
 }
 
