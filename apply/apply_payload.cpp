@@ -1,11 +1,12 @@
 #include "apply/apply_payload.h"
 
+#include "apply/log_name.h"
 #include "inspection/four_part_version.h"
 #include "inspection/summary.h"
 #include "messages/catalogue.h"
 #include "payload/derived_name.h"
 #include "payload/full_path.h"
-#include "payload/work_folder.h"
+#include "payload/temp_folder.h"
 
 namespace updater {
 namespace {
@@ -62,9 +63,16 @@ bool IsFileNameCharacter(wchar_t c) {
 std::wstring BuildLogPath(const std::wstring& workFolder, const std::wstring& productName) {
   const size_t fixedLength = workFolder.size() + 1 + std::char_traits<wchar_t>::length(kLogSuffix);
   if (fixedLength > kMaxPathCapacity - 1) return {};
-  std::wstring name = productName.substr(0, kMaxPathCapacity - 1 - fixedLength);
+  const size_t room = kMaxPathCapacity - 1 - fixedLength;
+  std::wstring name = productName.substr(0, room);
   for (wchar_t& c : name) {
     if (!IsFileNameCharacter(c)) c = L'_';
+  }
+  // A stem such as "NUL" or "COM1 " would send the log to a device: one "_" before it makes it a
+  // file name, the name shortened by one where the path would not fit otherwise.
+  if (IsDeviceName(name + kLogSuffix)) {
+    if (name.size() == room) name.pop_back();
+    name = L"_" + name;
   }
   return workFolder + L'\\' + name + kLogSuffix;
 }
@@ -105,7 +113,21 @@ PayloadApplier::Decision PayloadApplier::Decide(const TargetProductRecord& recor
 
 bool PayloadApplier::PatchProduct(TargetProductRecord& record, const std::wstring& payloadPath,
                                   const std::wstring& workFolder, uint32_t failureMessageId) {
-  const std::wstring logPath = BuildLogPath(workFolder, record.productName);
+  // The log is made here first, safely: never through a link or junction and never over anything
+  // but a regular file of its name. It is held until the installer is done, so that nobody can
+  // delete it and put a link in its place before the installer service writes into it.
+  std::wstring logPath =
+      workFolder.empty() ? std::wstring() : BuildLogPath(workFolder, record.productName);
+  std::unique_ptr<WritableFile> logHold;
+  if (!logPath.empty()) {
+    uint32_t logError = 0;
+    logHold = system_.CreateRegularFileForWriting(logPath, logError);
+    if (logHold) {
+      logHold->KeepForAnotherWriter();
+    } else {
+      logPath.clear();
+    }
+  }
   installer_.EnableLog(logPath.empty() ? 0 : kInstallLogModeVerbose, logPath, 0);
 
   std::wstring filesInUse;
@@ -167,7 +189,12 @@ PayloadOutcome PayloadApplier::ApplyPayload(const std::wstring& resourceName,
     return PayloadOutcome::Failed;
   }
 
-  const std::wstring workFolder = GetWorkFolder(system_, kMaxPathCapacity);
+  // The logs go into the user's temporary folder; where there is none, the products are patched
+  // without a log rather than with one in the current folder.
+  std::wstring workFolder = ChooseUserTempFolder(system_).folder;
+  while (!workFolder.empty() && (workFolder.back() == L'\\' || workFolder.back() == L'/')) {
+    workFolder.pop_back();
+  }
   size_t upToDate = 0;
   PayloadOutcome outcome = PayloadOutcome::Failed;
   for (TargetProductRecord& record : applicableProducts_) {

@@ -36,6 +36,11 @@ class PayloadStore {
   ExtractStatus WritePayload(std::wstring& target, const std::wstring& resourceName,
                              uint32_t suffixId, std::unique_ptr<WritableFile>* held = nullptr);
 
+  // Fresh temporary names are chosen in this folder from now on (the run's private folder).
+  void UseTempDirectory(std::wstring directory) { tempNames_.UseDirectory(std::move(directory)); }
+  // Fresh temporary names cannot be had from now on: a request fails with this error.
+  void RefuseTempNames(uint32_t error) { tempNames_.Refuse(error); }
+
   // WritePayload reduced to whether the file was written.
   bool ExtractPayload(std::wstring& target, const std::wstring& resourceName, uint32_t suffixId) {
     return WritePayload(target, resourceName, suffixId) == ExtractStatus::kWritten;

@@ -1,34 +1,25 @@
 #include "payload/temp_name.h"
 
-#include <vector>
+#include "payload/temp_folder.h"
 
 namespace updater {
-namespace {
-
-constexpr uint64_t kMaxAdvance = 2147483647;
-
-bool IsDirectory(System& system, const std::wstring& path) {
-  return system.QueryPath(path) == PathState::kDirectory;
-}
-
-}  // namespace
 
 bool TempNameGenerator::ChooseName(System& system, std::wstring& name) {
-  std::vector<wchar_t> buffer(kTempFolderCapacity, L'\0');
-  const uint32_t length = system.TempPath(kTempFolderCapacity, buffer.data());
-  if (length == 0 || length >= kTempFolderCapacity) return false;
-  const std::wstring tempFolder(buffer.data(), length);
-
-  // Only a real temporary folder will do: the copy is handed to the installer service, and a
-  // drive root or the current folder (often a downloads folder) is no place for it.
-  const std::optional<std::wstring> tmp = system.EnvironmentVariable(L"TMP");
-  if (tmp && !tmp->empty() && IsDirectory(system, *tmp)) {
-    directory_ = *tmp;
-  } else if (IsDirectory(system, tempFolder)) {
-    directory_ = tempFolder;
-  } else {
-    system.SetLastErrorCode(kErrorPathNotFound);
+  // Only a real temporary folder will do: the copy is handed to the installer service, and the
+  // current folder (often a downloads folder) is no place for it.
+  if (refusal_ != 0) {
+    system.SetLastErrorCode(refusal_);
     return false;
+  }
+  if (fixedDirectory_.empty()) {
+    const FolderChoice folder = ChooseUserTempFolder(system);
+    if (folder.error != 0) {
+      system.SetLastErrorCode(folder.error);
+      return false;
+    }
+    directory_ = folder.folder;
+  } else {
+    directory_ = fixedDirectory_;
   }
   if (directory_.back() != L'\\' && directory_.back() != L'/') directory_ += L'\\';
 
@@ -40,16 +31,23 @@ bool TempNameGenerator::ChooseName(System& system, std::wstring& name) {
 }
 
 bool TempNameGenerator::ChooseNextName(System& system, std::wstring& name) {
-  while (advancedInRequest_ < kMaxAdvance) {
+  while (advancedInRequest_ < kMaxNamesPerRequest) {
     ++advancedInRequest_;
     ++counter_;
     std::wstring candidate = directory_ + kTempNamePrefix + std::to_wstring(counter_);
-    // A name whose existence cannot be tested (access refused) is as good as taken.
-    if (system.QueryPath(candidate) == PathState::kMissing) {
-      name = std::move(candidate);
-      return true;
+    // A name whose existence cannot be tested for lack of access is as good as taken; any other
+    // failure of the test says nothing about the name and would recur for every number.
+    switch (system.QueryPath(candidate)) {
+      case PathState::kMissing:
+        name = std::move(candidate);
+        return true;
+      case PathState::kUnknown:
+        return false;
+      default:
+        break;
     }
   }
+  system.SetLastErrorCode(kErrorFileExists);
   return false;
 }
 

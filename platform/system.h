@@ -29,11 +29,23 @@ inline constexpr uint32_t kErrorAlreadyExists = 183;
 inline constexpr uint32_t kErrorMoreData = 234;
 inline constexpr uint32_t kErrorResourceTypeNotFound = 1813;
 inline constexpr uint32_t kErrorResourceNameNotFound = 1814;
+inline constexpr uint32_t kErrorSharingViolation = 32;
+inline constexpr uint32_t kErrorBadPathname = 161;
+inline constexpr uint32_t kErrorBadFileType = 222;
+inline constexpr uint32_t kErrorCantResolveFilename = 1921;
 
 inline constexpr uint32_t kFileAttributeDirectory = 0x10;
+inline constexpr uint32_t kFileAttributeReparsePoint = 0x400;
 
-// What the existence test of a path found.
-enum class PathState { kMissing, kFile, kDirectory, kAccessDenied };
+// What the existence test of a path found. kUnknown: the test failed for a reason that says
+// nothing about the name (a path too long, a device not ready); LastError tells which.
+enum class PathState { kMissing, kFile, kDirectory, kAccessDenied, kUnknown };
+
+// One entry of a folder listing.
+struct FolderEntry {
+  std::wstring name;
+  uint32_t attributes = 0;
+};
 
 // A file opened for writing. Closing is explicit so that a failed close can be reported; the
 // destructor closes a file that is still open.
@@ -48,6 +60,10 @@ class WritableFile {
   // deleted or renamed in between. False when another process holds it open for writing.
   virtual bool KeepReadOnly() = 0;
   virtual bool Close() = 0;
+  // Trades the write access for a hold without any data access that lets other writers open the
+  // file (the installer service writing its log) but lets nobody delete, rename or replace it
+  // while the hold lasts. False, the file closed, where the platform cannot reopen a handle.
+  virtual bool KeepForAnotherWriter() = 0;
 };
 
 // The values of OSVERSIONINFOEXW that the operating-system description uses.
@@ -119,6 +135,45 @@ class System {
 
   // wProcessorArchitecture from GetNativeSystemInfo when kernel32 exports it, else GetSystemInfo.
   virtual uint16_t ProcessorArchitecture() = 0;
+
+  // --- the run's own ground -------------------------------------------------------------------
+  // Errors travel as values here: 0 for success, else the platform's code.
+
+  // Whether the process token is elevated (TokenElevation); false where the system cannot tell.
+  virtual bool IsElevated() = 0;
+
+  // The shared Windows folder (GetSystemWindowsDirectoryW), which no user setting redirects.
+  virtual std::optional<std::wstring> WindowsFolder() = 0;
+
+  // The string form (S-1-...) of the user the process runs as.
+  virtual std::optional<std::wstring> CurrentUserSid() = 0;
+
+  // Creates a folder with exactly the access list given in the security descriptor language, in
+  // one step, so that it never exists with any other access list. Fails when anything already
+  // stands at the name, a link included.
+  virtual uint32_t CreateFolderWithAccess(const std::wstring& path, const std::wstring& sddl) = 0;
+
+  // Fills bytes from the system's cryptographic generator.
+  virtual uint32_t RandomBytes(std::span<std::byte> bytes) = 0;
+
+  // 0 when the full path names an existing file or folder that is reached without any link or
+  // junction, on the way or at its end: the object opened has the very path asked for. Else the
+  // opening's error, or kErrorCantResolveFilename for a link.
+  virtual uint32_t CheckReachedWithoutLinks(const std::wstring& path) = 0;
+
+  // Creates, or opens and empties, the regular file at the full path for writing, never through a
+  // link or junction (at the name or on the way) and never over anything but a regular file of
+  // one name (no folder, device or hard-linked file); a link at the name is left as it stands.
+  // Shared for reading only, not for deleting, while open. Nothing, with error set, otherwise.
+  virtual std::unique_ptr<WritableFile> CreateRegularFileForWriting(const std::wstring& path,
+                                                                    uint32_t& error) = 0;
+
+  // The entries of a folder, "." and ".." left out (FindFirstFileW on folder\*).
+  virtual uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) = 0;
+
+  // Removes a file (DeleteFileW) or an empty folder (RemoveDirectoryW).
+  virtual uint32_t DeleteFileNamed(const std::wstring& path) = 0;
+  virtual uint32_t RemoveEmptyFolder(const std::wstring& path) = 0;
 };
 
 }  // namespace updater

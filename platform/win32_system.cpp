@@ -42,6 +42,22 @@ class Win32File final : public WritableFile {
     return true;
   }
 
+  bool KeepForAnotherWriter() override {
+    // Reopened from the handle itself, never by name, so that the hold is on this very file.
+    using ReOpenFileFunction = HANDLE(WINAPI*)(HANDLE, DWORD, DWORD, DWORD);
+    HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+    const auto reopen = kernel32 == nullptr
+                            ? nullptr
+                            : reinterpret_cast<ReOpenFileFunction>(reinterpret_cast<void*>(
+                                  ::GetProcAddress(kernel32, "ReOpenFile")));
+    HANDLE hold = reopen == nullptr ? INVALID_HANDLE_VALUE
+                                    : reopen(handle_, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+    ::CloseHandle(handle_);
+    handle_ = hold;
+    return hold != INVALID_HANDLE_VALUE;
+  }
+
   bool Close() override {
     if (handle_ == INVALID_HANDLE_VALUE) return true;
     const BOOL closed = ::CloseHandle(handle_);
@@ -55,6 +71,10 @@ class Win32File final : public WritableFile {
 };
 
 }  // namespace
+
+std::unique_ptr<WritableFile> WrapWin32File(HANDLE handle, std::wstring path) {
+  return std::make_unique<Win32File>(handle, std::move(path));
+}
 
 std::optional<std::vector<std::wstring>> Win32System::CommandLineArguments() {
   int count = 0;
@@ -124,7 +144,7 @@ PathState Win32System::QueryPath(const std::wstring& path) {
       error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH || error == ERROR_INVALID_DRIVE) {
     return PathState::kMissing;
   }
-  return error == ERROR_ACCESS_DENIED ? PathState::kAccessDenied : PathState::kFile;
+  return error == ERROR_ACCESS_DENIED ? PathState::kAccessDenied : PathState::kUnknown;
 }
 
 std::optional<uint32_t> Win32System::FindFirstEntryAttributes(const std::wstring& path) {

@@ -7,6 +7,9 @@
 
 namespace updater {
 
+// A WritableFile over an open handle to path; it closes the handle.
+std::unique_ptr<WritableFile> WrapWin32File(HANDLE handle, std::wstring path);
+
 class Win32System final : public System {
  public:
   explicit Win32System(HINSTANCE instance) : instance_(instance) {}
@@ -31,6 +34,17 @@ class Win32System final : public System {
   int ShowMessageBox(const std::wstring& text, const std::wstring& caption, uint32_t type) override;
   bool QueryOsVersion(uint32_t structSize, OsVersionInfo& info) override;
   uint16_t ProcessorArchitecture() override;
+  bool IsElevated() override;
+  std::optional<std::wstring> WindowsFolder() override;
+  std::optional<std::wstring> CurrentUserSid() override;
+  uint32_t CreateFolderWithAccess(const std::wstring& path, const std::wstring& sddl) override;
+  uint32_t RandomBytes(std::span<std::byte> bytes) override;
+  uint32_t CheckReachedWithoutLinks(const std::wstring& path) override;
+  std::unique_ptr<WritableFile> CreateRegularFileForWriting(const std::wstring& path,
+                                                            uint32_t& error) override;
+  uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) override;
+  uint32_t DeleteFileNamed(const std::wstring& path) override;
+  uint32_t RemoveEmptyFolder(const std::wstring& path) override;
 
  private:
   std::optional<std::span<const std::byte>> LoadResourceBytes(HRSRC resource);

@@ -29,6 +29,8 @@ class FakeSystem : public System {
   FakeSystem() {
     AddDirectory(L"C:\\");
     AddDirectory(L"C:\\Temp");
+    AddDirectory(L"C:\\Windows");
+    AddDirectory(L"C:\\Windows\\Temp");
   }
 
   // --- set-up ---------------------------------------------------------------------------------
@@ -84,6 +86,19 @@ class FakeSystem : public System {
   // A folder on a read-only volume: it can be listed but nothing can be created in it.
   void MakeReadOnly(const std::wstring& folder) { readOnlyFolders_.insert(folder); }
   void RemoveEntry(const std::wstring& path) { entries_.erase(path); }
+  // A link or junction at path (to anything): paths through it are not reached without links.
+  void AddLink(const std::wstring& path) { links_.insert(path); }
+  // A file that another process holds open without sharing deletion.
+  void HoldElsewhere(const std::wstring& path) { heldElsewhere_.insert(path); }
+  void SetElevated(bool elevated) { elevated_ = elevated; }
+  void SetWindowsFolder(std::optional<std::wstring> folder) { windowsFolder_ = std::move(folder); }
+  void SetUserSid(std::optional<std::wstring> sid) { userSid_ = std::move(sid); }
+  // The next bytes RandomBytes hands out, in order; then zeros.
+  void QueueRandom(std::vector<std::byte> bytes) {
+    random_.insert(random_.end(), bytes.begin(), bytes.end());
+  }
+  // An existence test of path fails with this error (a path too long, a device not ready).
+  void FailQuery(const std::wstring& path, uint32_t error) { failedQueries_[path] = error; }
 
   void SetTempPath(std::wstring path) { tempPath_ = std::move(path); }
   void SetTempPathResult(uint32_t result) { tempPathResult_ = result; }
@@ -126,6 +141,28 @@ class FakeSystem : public System {
     }
     return files;
   }
+  // The access list a folder was created with (CreateFolderWithAccess), if any.
+  std::optional<std::wstring> AccessOf(const std::wstring& path) const {
+    auto it = access_.find(path);
+    if (it == access_.end()) return std::nullopt;
+    return it->second;
+  }
+  std::vector<std::wstring> DirectoriesUnder(const std::wstring& folder) const {
+    std::vector<std::wstring> found;
+    for (const auto& [path, entry] : entries_) {
+      if (entry.directory && path.rfind(folder + L"\\", 0) == 0) found.push_back(path);
+    }
+    return found;
+  }
+  // Every file anywhere whose name starts with "MSP": the temporary payload copies.
+  std::vector<std::wstring> PayloadCopies() const {
+    std::vector<std::wstring> copies;
+    for (const auto& [path, entry] : entries_) {
+      const size_t separator = path.find_last_of(L'\\');
+      if (!entry.directory && path.compare(separator + 1, 3, L"MSP") == 0) copies.push_back(path);
+    }
+    return copies;
+  }
   const std::vector<ShownBox>& boxes() const { return boxes_; }
   const std::vector<std::wstring>& removed() const { return removed_; }
   const std::vector<std::pair<std::wstring, bool>>& creations() const { return creations_; }
@@ -133,6 +170,8 @@ class FakeSystem : public System {
   int openFiles() const { return openFiles_; }
   // Whether the file is held read-only, so that nobody can change or delete it.
   bool IsHeld(const std::wstring& path) const { return held_.count(path) != 0; }
+  // Whether the file is held for another writer (KeepForAnotherWriter).
+  bool IsHeldForWriter(const std::wstring& path) const { return heldForWriter_.count(path) != 0; }
   bool failKeepReadOnly = false;
 
   // --- System ---------------------------------------------------------------------------------
@@ -184,6 +223,10 @@ class FakeSystem : public System {
 
   PathState QueryPath(const std::wstring& path) override {
     if (denied_.count(path)) return PathState::kAccessDenied;
+    if (auto failed = failedQueries_.find(path); failed != failedQueries_.end()) {
+      lastError_ = failed->second;
+      return PathState::kUnknown;
+    }
     for (const std::wstring& name : {path, TrimSeparator(path)}) {
       if (Exists(name)) return IsDirectory(name) ? PathState::kDirectory : PathState::kFile;
     }
@@ -267,6 +310,99 @@ class FakeSystem : public System {
 
   uint16_t ProcessorArchitecture() override { return architecture_; }
 
+  bool IsElevated() override { return elevated_; }
+  std::optional<std::wstring> WindowsFolder() override { return windowsFolder_; }
+  std::optional<std::wstring> CurrentUserSid() override { return userSid_; }
+
+  uint32_t CreateFolderWithAccess(const std::wstring& path, const std::wstring& sddl) override {
+    if (Exists(path) || links_.count(path) || danglingLinks_.count(path))
+      return kErrorAlreadyExists;
+    if (!IsDirectory(Parent(path))) return kErrorPathNotFound;
+    if (readOnlyFolders_.count(Parent(path)) || failMakeDirectory) return kErrorAccessDenied;
+    AddDirectory(path);
+    access_[path] = sddl;
+    return 0;
+  }
+
+  uint32_t RandomBytes(std::span<std::byte> bytes) override {
+    for (std::byte& b : bytes) {
+      b = random_.empty() ? std::byte{0} : random_.front();
+      if (!random_.empty()) random_.erase(random_.begin());
+    }
+    return 0;
+  }
+
+  uint32_t CheckReachedWithoutLinks(const std::wstring& path) override {
+    for (size_t end = path.find(L'\\');; end = path.find(L'\\', end + 1)) {
+      const std::wstring prefix = path.substr(0, end);
+      if (links_.count(prefix) || links_.count(prefix + L"\\")) return kErrorCantResolveFilename;
+      if (end == std::wstring::npos) break;
+    }
+    return Exists(path) || Exists(TrimSeparator(path)) ? 0 : kErrorFileNotFound;
+  }
+
+  std::unique_ptr<WritableFile> CreateRegularFileForWriting(const std::wstring& path,
+                                                            uint32_t& error) override {
+    creations_.emplace_back(path, false);
+    error = 0;
+    if (CheckReachedWithoutLinks(Parent(path)) != 0 || links_.count(path) ||
+        danglingLinks_.count(path)) {
+      error = kErrorCantResolveFilename;
+    } else if (IsDirectory(path) || devices_.count(path)) {
+      error = kErrorBadFileType;
+    } else if (!IsDirectory(Parent(path))) {
+      error = kErrorPathNotFound;
+    } else if (denied_.count(path) || readOnlyFolders_.count(Parent(path))) {
+      error = kErrorAccessDenied;
+    }
+    if (error != 0) return nullptr;
+    entries_[path] = Entry{};
+    return std::make_unique<File>(*this, path);
+  }
+  void AddDevice(const std::wstring& path) { devices_.insert(path); }
+
+  uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) override {
+    entries.clear();
+    if (!IsDirectory(folder)) return kErrorPathNotFound;
+    const std::wstring prefix = folder + L"\\";
+    for (const auto& [path, entry] : entries_) {
+      if (path.rfind(prefix, 0) == 0 && path.find(L'\\', prefix.size()) == std::wstring::npos &&
+          path.size() > prefix.size()) {
+        entries.push_back(
+            {path.substr(prefix.size()), entry.directory ? kFileAttributeDirectory : 0x80u});
+      }
+    }
+    for (const std::wstring& link : links_) {
+      if (link.rfind(prefix, 0) == 0 && link.find(L'\\', prefix.size()) == std::wstring::npos) {
+        entries.push_back(
+            {link.substr(prefix.size()), kFileAttributeDirectory | kFileAttributeReparsePoint});
+      }
+    }
+    return 0;
+  }
+
+  uint32_t DeleteFileNamed(const std::wstring& path) override {
+    removed_.push_back(path);
+    if (held_.count(path) || heldElsewhere_.count(path)) return kErrorSharingViolation;
+    if (links_.erase(path)) return 0;
+    if (!Exists(path)) return kErrorFileNotFound;
+    if (IsDirectory(path)) return kErrorAccessDenied;
+    entries_.erase(path);
+    return 0;
+  }
+
+  uint32_t RemoveEmptyFolder(const std::wstring& path) override {
+    removed_.push_back(path);
+    if (links_.erase(path)) return 0;
+    if (!IsDirectory(path)) return kErrorPathNotFound;
+    for (const auto& [other, entry] : entries_) {
+      if (other.rfind(path + L"\\", 0) == 0) return 145;  // ERROR_DIR_NOT_EMPTY
+    }
+    entries_.erase(path);
+    access_.erase(path);
+    return 0;
+  }
+
  private:
   class File : public WritableFile {
    public:
@@ -293,8 +429,13 @@ class FakeSystem : public System {
       system_.held_.insert(path_);
       return true;
     }
+    bool KeepForAnotherWriter() override {
+      system_.heldForWriter_.insert(path_);
+      return true;
+    }
     bool Close() override {
       if (open_) --system_.openFiles_;
+      system_.heldForWriter_.erase(path_);
       open_ = false;
       system_.held_.erase(path_);
       return true;
@@ -333,6 +474,16 @@ class FakeSystem : public System {
   std::set<std::wstring> held_;
   std::set<std::wstring> danglingLinks_;
   std::set<std::wstring> readOnlyFolders_;
+  std::set<std::wstring> links_;
+  std::set<std::wstring> heldElsewhere_;
+  std::set<std::wstring> heldForWriter_;
+  std::set<std::wstring> devices_;
+  std::map<std::wstring, std::wstring> access_;
+  std::map<std::wstring, uint32_t> failedQueries_;
+  std::vector<std::byte> random_;
+  bool elevated_ = true;
+  std::optional<std::wstring> windowsFolder_ = L"C:\\Windows";
+  std::optional<std::wstring> userSid_ = L"S-1-5-21-1-2-3-1001";
   std::map<std::wstring, std::optional<std::wstring>> environment_;
   std::wstring tempPath_ = L"C:\\Temp\\";
   std::optional<uint32_t> tempPathResult_;

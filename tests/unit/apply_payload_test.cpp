@@ -58,7 +58,7 @@ class ApplyPayloadTest : public ::testing::Test {
     return at == std::wstring::npos ? format
                                     : format.substr(0, at) + insert + format.substr(at + 2);
   }
-  void ExpectNoPayloadCopyLeft() { EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\").empty()); }
+  void ExpectNoPayloadCopyLeft() { EXPECT_TRUE(system.PayloadCopies().empty()); }
 
   FakeSystem system;
   FakeInstaller installer;
@@ -369,20 +369,51 @@ TEST_F(ApplyPayloadTest, LanguageThatNamesNoLocaleFallsBackToTheUsersLanguage) {
   EXPECT_EQ(system.boxes()[1].text, Text(308, L"Beta"));  // not in Alpha's German
 }
 
-TEST_F(ApplyPayloadTest, InstallerIsGivenTheFullPathOfTheCopy) {
-  system.AddDirectory(L"rel");
-  system.SetEnvironment(L"TMP", L"rel");  // a relative temporary folder
-  installer.readFile = [this](const std::wstring& path) {
-    const std::wstring prefix = L"C:\\Work\\";
-    return path.rfind(prefix, 0) == 0 ? system.ReadFile(path.substr(prefix.size())) : std::nullopt;
+TEST_F(ApplyPayloadTest, RelativeTmpIsRefusedAndNothingLandsInTheStartingFolder) {
+  // GetTempPathW would make a folder of the current one from any of these.
+  for (const wchar_t* tmp : {L".", L"rel", L"C:rel", L"\\rel", L".\\"}) {
+    FakeSystem fresh;
+    testing::LoadStringTable(fresh, 1033);
+    fresh.AddDirectory(L"rel");
+    fresh.AddDirectory(L".");
+    fresh.AddDirectory(L"C:\\Work");
+    fresh.SetEnvironment(L"TMP", tmp);
+    FakeInstaller freshInstaller;
+    const std::string content = "MSP:global";
+    fresh.AddPayload(kPayloadGlobal, content);
+    freshInstaller.AddPackageContent(content, std::wstring(kA), L"2.0;1.0");
+    freshInstaller.AddProduct(kA, L"Alpha", L"1033", L"1.0");
+    PayloadStore freshStore{fresh};
+    MessageBoxes freshMessages{fresh, quiet};
+    PayloadApplier freshApplier{fresh, freshInstaller, freshStore, freshMessages};
+    EXPECT_EQ(freshApplier.ApplyPayload(kPayloadGlobal, kMsgFailure, true), PayloadOutcome::Failed)
+        << tmp;
+    ASSERT_EQ(fresh.boxes().size(), 1u) << tmp;
+    EXPECT_EQ(fresh.boxes()[0].text, Text(300, std::to_wstring(kErrorBadPathname))) << tmp;
+    EXPECT_TRUE(fresh.creations().empty()) << tmp;
+    EXPECT_TRUE(freshInstaller.configurations().empty()) << tmp;
+  }
+}
+
+TEST(BuildLogPath, DeviceStemsAreEscapedIntoFileNames) {
+  struct Case {
+    std::wstring product;
+    std::wstring expected;
   };
-  CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
-  installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
-  EXPECT_EQ(Apply(), PayloadOutcome::Applied);
-  ASSERT_EQ(installer.configurations().size(), 1u);
-  const std::wstring expected = L"PATCH=\"C:\\Work\\rel\\MSP2\" ";
-  EXPECT_EQ(installer.configurations()[0].commandLine.substr(0, expected.size()), expected);
-  EXPECT_FALSE(system.Exists(L"rel\\MSP2"));
+  const Case cases[] = {
+      {L"NUL.x", L"C:\\Temp\\_NUL.x SP1.log"},
+      {L"COM1 .x", L"C:\\Temp\\_COM1 .x SP1.log"},
+      {L"CONIN$.x", L"C:\\Temp\\_CONIN$.x SP1.log"},
+      {L"nul", L"C:\\Temp\\nul SP1.log"},  // the stem is "nul SP1": a file
+      {L"aux.", L"C:\\Temp\\_aux. SP1.log"},
+      {L"LPT\u00B9.x", L"C:\\Temp\\_LPT\u00B9.x SP1.log"},
+      {L"Null Suite", L"C:\\Temp\\Null Suite SP1.log"},
+      {L"COM10.x", L"C:\\Temp\\COM10.x SP1.log"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(BuildLogPath(L"C:\\Temp", c.product), c.expected);
+  // A name cut to fit never ends up a device either: the escape takes one more character off.
+  const std::wstring folder(259 - 1 - 8 - 5, L'w');
+  EXPECT_EQ(BuildLogPath(folder, L"AUX.x long name"), folder + L"\\_AUX. SP1.log");
 }
 
 TEST(BuildLogPath, Cases) {

@@ -1,0 +1,142 @@
+#include "payload/private_folder.h"
+
+#include <vector>
+
+namespace updater {
+namespace {
+
+constexpr int kMaxTreeDepth = 32;
+
+bool StartsWithPrefix(const std::wstring& name) {
+  const std::wstring prefix = kPrivateFolderPrefix;
+  if (name.size() <= prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    wchar_t c = name[i];
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    wchar_t p = prefix[i];
+    if (p >= L'a' && p <= L'z') p = static_cast<wchar_t>(p - L'a' + L'A');
+    if (c != p) return false;
+  }
+  return true;
+}
+
+uint32_t RemoveTreeAt(System& system, const std::wstring& folder, int depth) {
+  uint32_t first = 0;
+  auto note = [&first](uint32_t error) {
+    if (first == 0) first = error;
+  };
+  std::vector<FolderEntry> entries;
+  note(system.ListFolder(folder, entries));
+  for (const FolderEntry& entry : entries) {
+    const std::wstring child = JoinPath(folder, entry.name);
+    const bool directory = (entry.attributes & kFileAttributeDirectory) != 0;
+    const bool link = (entry.attributes & kFileAttributeReparsePoint) != 0;
+    if (directory && !link && depth < kMaxTreeDepth) {
+      note(RemoveTreeAt(system, child, depth + 1));
+    } else if (directory) {
+      // A link to a folder goes as a folder on Windows; some file systems take it as a file.
+      if (system.RemoveEmptyFolder(child) != 0) note(system.DeleteFileNamed(child));
+    } else {
+      note(system.DeleteFileNamed(child));
+    }
+  }
+  note(system.RemoveEmptyFolder(folder));
+  return first;
+}
+
+}  // namespace
+
+std::wstring PrivateFolderAccess(bool elevated, const std::wstring& userSid) {
+  std::wstring sddl = L"D:P(A;OICI;FA;;;SY)";
+  sddl += elevated ? L"(A;OICI;FA;;;BA)" : L"(A;OICI;FA;;;" + userSid + L")";
+  return sddl;
+}
+
+std::wstring PrivateFolderName(std::span<const std::byte> random) {
+  static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+  std::wstring name = kPrivateFolderPrefix;
+  for (std::byte b : random) {
+    const unsigned value = std::to_integer<unsigned>(b);
+    name += kDigits[value >> 4];
+    name += kDigits[value & 0xF];
+  }
+  return name;
+}
+
+FolderChoice ChoosePrivateRoot(System& system, bool elevated, const FolderChoice& userTemp) {
+  std::wstring root;
+  if (elevated) {
+    const std::optional<std::wstring> windows = system.WindowsFolder();
+    if (!windows || !IsFullPath(*windows)) return {{}, kErrorPathNotFound};
+    root = JoinPath(*windows, L"Temp");
+    if (system.QueryPath(root) != PathState::kDirectory) return {{}, kErrorPathNotFound};
+  } else {
+    if (userTemp.error != 0) return userTemp;
+    root = userTemp.folder;
+  }
+  if (root.find(L';') != std::wstring::npos) return {{}, kErrorBadPathname};
+  if (const uint32_t error = system.CheckReachedWithoutLinks(root); error != 0) {
+    return {{}, error};
+  }
+  return {root, 0};
+}
+
+uint32_t RemoveTree(System& system, const std::wstring& folder) {
+  return RemoveTreeAt(system, folder, 0);
+}
+
+void SweepStaleFolders(System& system, const std::wstring& root) {
+  std::vector<FolderEntry> entries;
+  if (system.ListFolder(root, entries) != 0) return;
+  for (const FolderEntry& entry : entries) {
+    if (!StartsWithPrefix(entry.name) || (entry.attributes & kFileAttributeDirectory) == 0 ||
+        (entry.attributes & kFileAttributeReparsePoint) != 0) {
+      continue;
+    }
+    const std::wstring folder = JoinPath(root, entry.name);
+    const uint32_t unlocked = system.DeleteFileNamed(JoinPath(folder, kRunLockName));
+    if (unlocked == 0 || unlocked == kErrorFileNotFound) RemoveTree(system, folder);
+  }
+}
+
+uint32_t PrivateFolder::Create(System& system, const std::wstring& root, bool elevated,
+                               std::unique_ptr<PrivateFolder>& created) {
+  std::wstring sid;
+  if (!elevated) {
+    const std::optional<std::wstring> user = system.CurrentUserSid();
+    if (!user) return kErrorAccessDenied;
+    sid = *user;
+  }
+  const std::wstring access = PrivateFolderAccess(elevated, sid);
+  uint32_t error = kErrorAlreadyExists;
+  for (int attempt = 0; attempt < kPrivateFolderAttempts; ++attempt) {
+    std::byte random[kPrivateNameRandomBytes];
+    if ((error = system.RandomBytes(random)) != 0) return error;
+    const std::wstring path = JoinPath(root, PrivateFolderName(random));
+    error = system.CreateFolderWithAccess(path, access);
+    if (error == kErrorAlreadyExists || error == kErrorFileExists) continue;
+    if (error != 0) return error;
+    // Made in one step where no user could have put a link in the way; looked at once more so
+    // that a root swapped in between cannot go unnoticed.
+    error = system.CheckReachedWithoutLinks(path);
+    std::unique_ptr<WritableFile> lock;
+    if (error == 0) lock = system.CreateRegularFileForWriting(JoinPath(path, kRunLockName), error);
+    if (error == 0) {
+      created.reset(new PrivateFolder(system, path, std::move(lock)));
+      return 0;
+    }
+    lock.reset();
+    RemoveTree(system, path);
+    // The folder went away under a concurrent sweep: another name.
+    if (error != kErrorPathNotFound && error != kErrorFileNotFound) return error;
+  }
+  return error;
+}
+
+PrivateFolder::~PrivateFolder() {
+  if (lock_) lock_->Close();
+  lock_.reset();
+  RemoveTree(system_, path_);
+}
+
+}  // namespace updater
