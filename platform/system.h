@@ -60,9 +60,10 @@ class WritableFile {
   // deleted or renamed in between. False when another process holds it open for writing.
   virtual bool KeepReadOnly() = 0;
   virtual bool Close() = 0;
-  // Trades the write access for a hold without any data access that lets other writers open the
-  // file (the installer service writing its log) but lets nobody delete, rename or replace it
-  // while the hold lasts. False, the file closed, where the platform cannot reopen a handle.
+  // Trades the exclusive write access for a hold that shares writing, so that another writer (the
+  // installer service writing its log) can open the file, while nobody can delete, rename or
+  // replace it as long as the hold lasts. False, the file closed, where the platform cannot
+  // reopen a handle.
   virtual bool KeepForAnotherWriter() = 0;
 };
 
@@ -162,9 +163,11 @@ class System {
   virtual uint32_t CheckReachedWithoutLinks(const std::wstring& path) = 0;
 
   // Creates, or opens and empties, the regular file at the full path for writing, never through a
-  // link or junction (at the name or on the way) and never over anything but a regular file of
-  // one name (no folder, device or hard-linked file); a link at the name is left as it stands.
-  // Shared for reading only, not for deleting, while open. Nothing, with error set, otherwise.
+  // link or junction and never over anything but a regular file of one name. A folder on the way
+  // that is reached through a link refuses the file. A link at the name itself, or a second name
+  // of another file, is removed as a name (what it points to stays untouched) and a new file made
+  // in its place; a folder or device at the name refuses it. Shared for reading only, not for
+  // deleting, while open. Nothing, with error set, otherwise.
   virtual std::unique_ptr<WritableFile> CreateRegularFileForWriting(const std::wstring& path,
                                                                     uint32_t& error) = 0;
 

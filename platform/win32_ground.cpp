@@ -165,46 +165,63 @@ uint32_t Win32System::CheckReachedWithoutLinks(const std::wstring& path) {
 std::unique_ptr<WritableFile> Win32System::CreateRegularFileForWriting(const std::wstring& path,
                                                                        uint32_t& error) {
   constexpr DWORD kAccess = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
-  // A new file first: creating anew never follows a link standing at the name, dangling or not.
-  Handle handle(::CreateFileW(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  bool existed = false;
-  if (!handle.valid()) {
-    error = ErrorOr(ERROR_ACCESS_DENIED);
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return nullptr;
-    // Something stands there: open it as it is, without emptying it, and look at it first.
-    existed = true;
-    handle.reset(::CreateFileW(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  // The folder first: a link or junction on the way would take the file elsewhere.
+  const size_t separator = path.find_last_of(L'\\');
+  if (separator == std::wstring::npos) {
+    error = ERROR_BAD_PATHNAME;
+    return nullptr;
+  }
+  const std::wstring folder = separator == 2 ? path.substr(0, 3) : path.substr(0, separator);
+  if ((error = CheckReachedWithoutLinks(folder)) != 0) return nullptr;
+
+  // A link standing at the name itself (dangling or not, or a second name of another file) is
+  // removed as a name, which never touches what it points to; a few tries, in case it is
+  // planted again in between.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    // Creating anew never follows a link standing at the name.
+    Handle handle(::CreateFileW(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    bool existed = false;
     if (!handle.valid()) {
+      error = ErrorOr(ERROR_ACCESS_DENIED);
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return nullptr;
+      // Something stands there: opened as it is, without emptying it, and looked at first.
+      existed = true;
+      handle.reset(::CreateFileW(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      if (!handle.valid()) {
+        error = ErrorOr(ERROR_ACCESS_DENIED);
+        // Standing but not there when opened: a link whose far end is missing.
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return nullptr;
+        if (!::DeleteFileW(path.c_str())) return nullptr;
+        continue;
+      }
+    }
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (::GetFileType(handle.get()) != FILE_TYPE_DISK ||
+        !::GetFileInformationByHandle(handle.get(), &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      error = ERROR_BAD_FILE_TYPE;  // a device or a folder: left alone
+      return nullptr;
+    }
+    error = CheckOpened(handle.get(), path);
+    if (error == 0 && information.nNumberOfLinks > 1) error = ERROR_CANT_RESOLVE_FILENAME;
+    if (error != 0) {
+      handle.reset(INVALID_HANDLE_VALUE);
+      if (!::DeleteFileW(path.c_str())) {
+        error = ErrorOr(ERROR_ACCESS_DENIED);
+        return nullptr;
+      }
+      error = ERROR_CANT_RESOLVE_FILENAME;
+      continue;
+    }
+    if (existed && !::SetEndOfFile(handle.get())) {
       error = ErrorOr(ERROR_ACCESS_DENIED);
       return nullptr;
     }
+    return WrapWin32File(handle.release(), path);
   }
-  if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
-    error = ERROR_BAD_FILE_TYPE;
-    return nullptr;
-  }
-  BY_HANDLE_FILE_INFORMATION information = {};
-  if (!::GetFileInformationByHandle(handle.get(), &information)) {
-    error = ErrorOr(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
-  if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || information.nNumberOfLinks > 1) {
-    error = ERROR_BAD_FILE_TYPE;
-    return nullptr;
-  }
-  error = CheckOpened(handle.get(), path);
-  if (error != 0) {
-    if (!existed) ::DeleteFileW(path.c_str());
-    return nullptr;
-  }
-  if (existed && !::SetEndOfFile(handle.get())) {
-    error = ErrorOr(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
-  error = 0;
-  return WrapWin32File(handle.release(), path);
+  return nullptr;
 }
 
 uint32_t Win32System::ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) {

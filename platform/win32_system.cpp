@@ -43,19 +43,25 @@ class Win32File final : public WritableFile {
   }
 
   bool KeepForAnotherWriter() override {
-    // Reopened from the handle itself, never by name, so that the hold is on this very file.
+    // Reopened from the handle itself, never by name, so that the hold is on this very file. A
+    // hold without data access would count for nothing in the sharing checks, so it keeps write
+    // access and shares writing; getting there from a writer that shares reading only takes a
+    // reader in between, and a handle is open at every moment.
     using ReOpenFileFunction = HANDLE(WINAPI*)(HANDLE, DWORD, DWORD, DWORD);
     HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
     const auto reopen = kernel32 == nullptr
                             ? nullptr
                             : reinterpret_cast<ReOpenFileFunction>(reinterpret_cast<void*>(
                                   ::GetProcAddress(kernel32, "ReOpenFile")));
-    HANDLE hold = reopen == nullptr ? INVALID_HANDLE_VALUE
-                                    : reopen(handle_, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE bridge =
+        reopen == nullptr ? INVALID_HANDLE_VALUE : reopen(handle_, GENERIC_READ, kShare, 0);
     ::CloseHandle(handle_);
-    handle_ = hold;
-    return hold != INVALID_HANDLE_VALUE;
+    handle_ = INVALID_HANDLE_VALUE;
+    if (bridge == INVALID_HANDLE_VALUE) return false;
+    handle_ = reopen(bridge, GENERIC_WRITE, kShare, 0);
+    ::CloseHandle(bridge);
+    return handle_ != INVALID_HANDLE_VALUE;
   }
 
   bool Close() override {
