@@ -12,6 +12,8 @@ namespace updater {
 namespace {
 
 constexpr wchar_t kLogSuffix[] = L" SP1.log";
+// Names a product's log may take when a link stands at the one before.
+constexpr int kLogNameTries = 3;
 
 // The temporary payload copy, held read-only while the run reads and installs it, and deleted
 // when the run ends, whichever way it ends.
@@ -116,17 +118,23 @@ bool PayloadApplier::PatchProduct(TargetProductRecord& record, const std::wstrin
   // The log is made here first, safely: never through a link or junction and never over anything
   // but a regular file of its name. It is held until the installer is done, so that nobody can
   // delete it and put a link in its place before the installer service writes into it.
-  std::wstring logPath =
-      workFolder.empty() ? std::wstring() : BuildLogPath(workFolder, record.productName);
+  // A link standing at the name is left alone, and the log takes the name with " (2)" or " (3)"
+  // after the product name instead.
+  std::wstring logPath;
   std::unique_ptr<WritableFile> logHold;
-  if (!logPath.empty()) {
-    uint32_t logError = 0;
+  uint32_t logError = kErrorCantResolveFilename;
+  for (int n = 1; n <= kLogNameTries && !logHold && logError == kErrorCantResolveFilename; ++n) {
+    logPath = workFolder.empty() ? std::wstring()
+                                 : BuildLogPath(workFolder, n == 1 ? record.productName
+                                                                   : record.productName + L" (" +
+                                                                         std::to_wstring(n) + L")");
+    if (logPath.empty()) break;
     logHold = system_.CreateRegularFileForWriting(logPath, logError);
-    if (logHold) {
-      logHold->KeepForAnotherWriter();
-    } else {
-      logPath.clear();
-    }
+  }
+  if (logHold) {
+    logHold->KeepForAnotherWriter();
+  } else {
+    logPath.clear();
   }
   installer_.EnableLog(logPath.empty() ? 0 : kInstallLogModeVerbose, logPath, 0);
 

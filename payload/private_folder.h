@@ -44,7 +44,8 @@ FolderChoice ChoosePrivateRoot(System& system, bool elevated, const FolderChoice
 uint32_t RemoveTree(System& system, const std::wstring& folder);
 
 // Removes the private folders under root whose run is over (their lock can be deleted, or they
-// have none); a folder whose lock another run still holds stays. Errors are passed over.
+// have none); a folder whose lock another run still holds stays, and so does one whose owner is
+// not the one this process gives what it creates (someone else made it). Errors are passed over.
 void SweepStaleFolders(System& system, const std::wstring& root);
 
 class PrivateFolder {

@@ -163,13 +163,18 @@ class System {
   virtual uint32_t CheckReachedWithoutLinks(const std::wstring& path) = 0;
 
   // Creates, or opens and empties, the regular file at the full path for writing, never through a
-  // link or junction and never over anything but a regular file of one name. A folder on the way
-  // that is reached through a link refuses the file. A link at the name itself, or a second name
-  // of another file, is removed as a name (what it points to stays untouched) and a new file made
-  // in its place; a folder or device at the name refuses it. Shared for reading only, not for
-  // deleting, while open. Nothing, with error set, otherwise.
+  // link or junction (on the way or at the name) and never over anything but a regular file of
+  // one name. A link at the name, or a second name of another file, refuses the file with
+  // kErrorCantResolveFilename and stays as it is (what it points to untouched); a folder or device
+  // at the name refuses it with kErrorBadFileType. Shared for reading only, not for deleting,
+  // while open. Nothing, with error set, otherwise.
   virtual std::unique_ptr<WritableFile> CreateRegularFileForWriting(const std::wstring& path,
                                                                     uint32_t& error) = 0;
+
+  // The owner (S-1-...) of a file or folder (GetNamedSecurityInfoW), and the owner the process
+  // gives what it creates (TokenOwner: Administrators for an elevated token on Windows).
+  virtual std::optional<std::wstring> OwnerOf(const std::wstring& path) = 0;
+  virtual std::optional<std::wstring> DefaultOwnerSid() = 0;
 
   // The entries of a folder, "." and ".." left out (FindFirstFileW on folder\*).
   virtual uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) = 0;

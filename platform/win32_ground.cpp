@@ -2,6 +2,7 @@
 // folders with an access list of their own, randomness, link-free paths and safe file creation.
 #include <windows.h>
 // After windows.h:
+#include <aclapi.h>
 #include <ntsecapi.h>
 #include <sddl.h>
 
@@ -96,7 +97,45 @@ DWORD CheckOpened(HANDLE handle, const std::wstring& path) {
   return 0;
 }
 
+std::optional<std::wstring> SidText(PSID sid) {
+  LPWSTR text = nullptr;
+  if (sid == nullptr || !::ConvertSidToStringSidW(sid, &text)) return std::nullopt;
+  std::wstring result(text);
+  ::LocalFree(text);
+  return result;
+}
+
+// One class of token information, in a buffer of its own.
+std::vector<std::byte> TokenInformation(TOKEN_INFORMATION_CLASS what) {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  const Handle owned(token);
+  DWORD length = 0;
+  ::GetTokenInformation(token, what, nullptr, 0, &length);
+  std::vector<std::byte> buffer(length);
+  if (length == 0 || !::GetTokenInformation(token, what, buffer.data(), length, &length)) return {};
+  return buffer;
+}
+
 }  // namespace
+
+std::optional<std::wstring> Win32System::OwnerOf(const std::wstring& path) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                              nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  std::optional<std::wstring> text = SidText(owner);
+  ::LocalFree(descriptor);
+  return text;
+}
+
+std::optional<std::wstring> Win32System::DefaultOwnerSid() {
+  const std::vector<std::byte> buffer = TokenInformation(TokenOwner);
+  if (buffer.empty()) return std::nullopt;
+  return SidText(reinterpret_cast<const TOKEN_OWNER*>(buffer.data())->Owner);
+}
 
 bool Win32System::IsElevated() {
   HANDLE token = nullptr;
@@ -120,21 +159,9 @@ std::optional<std::wstring> Win32System::WindowsFolder() {
 }
 
 std::optional<std::wstring> Win32System::CurrentUserSid() {
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return std::nullopt;
-  const Handle owned(token);
-  DWORD length = 0;
-  ::GetTokenInformation(token, TokenUser, nullptr, 0, &length);
-  if (length == 0) return std::nullopt;
-  std::vector<std::byte> buffer(length);
-  if (!::GetTokenInformation(token, TokenUser, buffer.data(), length, &length)) return std::nullopt;
-  LPWSTR text = nullptr;
-  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-    return std::nullopt;
-  }
-  std::wstring sid(text);
-  ::LocalFree(text);
-  return sid;
+  const std::vector<std::byte> buffer = TokenInformation(TokenUser);
+  if (buffer.empty()) return std::nullopt;
+  return SidText(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid);
 }
 
 uint32_t Win32System::CreateFolderWithAccess(const std::wstring& path, const std::wstring& sddl) {
@@ -174,54 +201,43 @@ std::unique_ptr<WritableFile> Win32System::CreateRegularFileForWriting(const std
   const std::wstring folder = separator == 2 ? path.substr(0, 3) : path.substr(0, separator);
   if ((error = CheckReachedWithoutLinks(folder)) != 0) return nullptr;
 
-  // A link standing at the name itself (dangling or not, or a second name of another file) is
-  // removed as a name, which never touches what it points to; a few tries, in case it is
-  // planted again in between.
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    // Creating anew never follows a link standing at the name.
-    Handle handle(::CreateFileW(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    bool existed = false;
+  // Creating anew never follows a link standing at the name.
+  Handle handle(::CreateFileW(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  bool existed = false;
+  if (!handle.valid()) {
+    error = ErrorOr(ERROR_ACCESS_DENIED);
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return nullptr;
+    // Something stands there: opened as it is, without emptying it, and looked at first.
+    existed = true;
+    handle.reset(::CreateFileW(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid()) {
       error = ErrorOr(ERROR_ACCESS_DENIED);
-      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return nullptr;
-      // Something stands there: opened as it is, without emptying it, and looked at first.
-      existed = true;
-      handle.reset(::CreateFileW(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-      if (!handle.valid()) {
-        error = ErrorOr(ERROR_ACCESS_DENIED);
-        // Standing but not there when opened: a link whose far end is missing.
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return nullptr;
-        if (!::DeleteFileW(path.c_str())) return nullptr;
-        continue;
+      // Standing, but gone when opened: a link whose far end is missing.
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        error = ERROR_CANT_RESOLVE_FILENAME;
       }
-    }
-    BY_HANDLE_FILE_INFORMATION information = {};
-    if (::GetFileType(handle.get()) != FILE_TYPE_DISK ||
-        !::GetFileInformationByHandle(handle.get(), &information) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      error = ERROR_BAD_FILE_TYPE;  // a device or a folder: left alone
       return nullptr;
     }
-    error = CheckOpened(handle.get(), path);
-    if (error == 0 && information.nNumberOfLinks > 1) error = ERROR_CANT_RESOLVE_FILENAME;
-    if (error != 0) {
-      handle.reset(INVALID_HANDLE_VALUE);
-      if (!::DeleteFileW(path.c_str())) {
-        error = ErrorOr(ERROR_ACCESS_DENIED);
-        return nullptr;
-      }
-      error = ERROR_CANT_RESOLVE_FILENAME;
-      continue;
-    }
-    if (existed && !::SetEndOfFile(handle.get())) {
-      error = ErrorOr(ERROR_ACCESS_DENIED);
-      return nullptr;
-    }
-    return WrapWin32File(handle.release(), path);
   }
-  return nullptr;
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (::GetFileType(handle.get()) != FILE_TYPE_DISK ||
+      !::GetFileInformationByHandle(handle.get(), &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    error = ERROR_BAD_FILE_TYPE;  // a device or a folder
+    return nullptr;
+  }
+  // A link at the name stays as it is: some platforms (Wine) delete or move a link's target
+  // when asked to delete or move the link, so nothing here ever removes one.
+  error = CheckOpened(handle.get(), path);
+  if (error == 0 && information.nNumberOfLinks > 1) error = ERROR_CANT_RESOLVE_FILENAME;
+  if (error != 0) return nullptr;
+  if (existed && !::SetEndOfFile(handle.get())) {
+    error = ErrorOr(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  return WrapWin32File(handle.release(), path);
 }
 
 uint32_t Win32System::ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) {

@@ -192,7 +192,9 @@ class TempFolderAttacks(ElevationCase):
         os.makedirs(os.path.join(tmp, "MSP2"))  # nothing of the bundled kind at the name
         self.assertEqual(fixtures.configure_product(self.run_on_c, twin[0],
                                                     f'PATCH="{copy_name}"'), 0)
-        self.assertEqual(sorted(self.state(twin[0])["patches"]), sorted([evil_x, evil_t]))
+        installed = self.state(twin[0])["patches"]
+        self.assertTrue(installed, "no patch of the attacker's was installed")
+        self.assertLessEqual(set(installed), {evil_x, evil_t})
         os.rmdir(os.path.join(tmp, "MSP2"))
 
         result = self.env.run(exe, [], extra_env={"TMP": self.windows(tmp)},
@@ -316,8 +318,14 @@ class TempFolderAttacks(ElevationCase):
         self.assertEqual(shown(result.boxes), [expected_box(1033, 301, name)])
         with open(victims["run"]) as f:
             self.assertEqual(f.read(), "victim")
-        self.assertFalse(os.path.islink(log))
-        with open(log, encoding="utf-8", errors="replace") as f:
+        # The link stays as it stands (Wine deletes a link's target when asked to delete the
+        # link); the log takes the next name.
+        self.assertEqual(os.readlink(log), victims["run"])
+        self.assertEqual(sorted(os.listdir(tmp)),
+                         sorted(["Control" + LOG_SUFFIX, name + LOG_SUFFIX,
+                                 name + " (2)" + LOG_SUFFIX]))
+        with open(os.path.join(tmp, name + " (2)" + LOG_SUFFIX), encoding="utf-8",
+                  errors="replace") as f:
             self.assertIn("=== Logging started", f.read())
         self.assert_patched(code)
 

@@ -361,6 +361,17 @@ class FakeSystem : public System {
   }
   void AddDevice(const std::wstring& path) { devices_.insert(path); }
 
+  // Folders made with CreateFolderWithAccess belong to the default owner; others to their
+  // SetOwner, else to the user.
+  std::optional<std::wstring> OwnerOf(const std::wstring& path) override {
+    if (auto it = owners_.find(path); it != owners_.end()) return it->second;
+    if (access_.count(path)) return defaultOwner_;
+    if (!Exists(path)) return std::nullopt;
+    return userSid_;
+  }
+  std::optional<std::wstring> DefaultOwnerSid() override { return defaultOwner_; }
+  void SetOwner(const std::wstring& path, std::wstring owner) { owners_[path] = std::move(owner); }
+
   uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) override {
     entries.clear();
     if (!IsDirectory(folder)) return kErrorPathNotFound;
@@ -480,6 +491,8 @@ class FakeSystem : public System {
   std::set<std::wstring> devices_;
   std::map<std::wstring, std::wstring> access_;
   std::map<std::wstring, uint32_t> failedQueries_;
+  std::map<std::wstring, std::wstring> owners_;
+  std::wstring defaultOwner_ = L"S-1-5-32-544";
   std::vector<std::byte> random_;
   bool elevated_ = true;
   std::optional<std::wstring> windowsFolder_ = L"C:\\Windows";

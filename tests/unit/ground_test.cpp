@@ -265,9 +265,11 @@ TEST(StaleFolders, KilledRunsGoLiveRunsAndOthersStay) {
   const std::wstring killed = root + L"\\QuorvexUpdate-0123";
   const std::wstring lockless = root + L"\\quorvexupdate-4567";
   const std::wstring live = root + L"\\QuorvexUpdate-89ab";
-  for (const std::wstring& folder : {killed, lockless, live}) {
+  const std::wstring planted = root + L"\\QuorvexUpdate-cdef";  // a user's, not ours
+  for (const std::wstring& folder : {killed, lockless, live, planted}) {
     system.AddDirectory(folder);
     system.AddFile(folder + L"\\MSP2");
+    if (folder != planted) system.SetOwner(folder, L"S-1-5-32-544");
   }
   system.AddFile(killed + L"\\run.lock");
   system.AddFile(live + L"\\run.lock");
@@ -279,6 +281,7 @@ TEST(StaleFolders, KilledRunsGoLiveRunsAndOthersStay) {
   EXPECT_FALSE(system.Exists(killed));
   EXPECT_FALSE(system.Exists(lockless));
   EXPECT_TRUE(system.Exists(live + L"\\MSP2"));
+  EXPECT_TRUE(system.Exists(planted + L"\\MSP2"));
   EXPECT_TRUE(system.Exists(root + L"\\Other"));
   EXPECT_TRUE(system.Exists(root + L"\\QuorvexUpdate-file"));
   for (const std::wstring& removed : system.removed()) {
@@ -312,6 +315,7 @@ class Ground : public ::testing::Test {
 
 TEST_F(Ground, ElevatedCopiesGoIntoThePrivateFolderWhichIsGoneAfterwards) {
   system.AddDirectory(L"C:\\Windows\\Temp\\QuorvexUpdate-dead");  // a killed run's
+  system.SetOwner(L"C:\\Windows\\Temp\\QuorvexUpdate-dead", L"S-1-5-32-544");
   EXPECT_EQ(Run({}), 0);
   ASSERT_EQ(installer.configurations().size(), 1u);
   const std::wstring expected = L"PATCH=\"" + std::wstring(kFirstPrivate) + L"\\MSP2\" ";
@@ -366,12 +370,48 @@ TEST_F(Ground, UnusableUserTempFailsWith300AndTheError) {
   EXPECT_TRUE(installer.configurations().empty());
 }
 
-TEST_F(Ground, LinkAtTheLogNameMeansNoLogAndTheLinkStays) {
+TEST_F(Ground, LinkAtTheLogNameStaysAndTheLogTakesTheNextName) {
   system.AddLink(L"C:\\Temp\\Suite SP1.log");
   EXPECT_EQ(Run({}), 0);
-  ASSERT_EQ(installer.configurations().size(), 1u);  // the product is patched all the same
+  ASSERT_EQ(installer.configurations().size(), 1u);
+  EXPECT_EQ(installer.configurations()[0].logFile, L"C:\\Temp\\Suite (2) SP1.log");
+  EXPECT_TRUE(system.Exists(L"C:\\Temp\\Suite (2) SP1.log"));
+  EXPECT_FALSE(system.Exists(L"C:\\Temp\\Suite SP1.log"));  // still only the link
+}
+
+TEST_F(Ground, LinksAtEveryLogNameMeanNoLog) {
+  for (const wchar_t* name : {L"Suite", L"Suite (2)", L"Suite (3)"}) {
+    system.AddLink(std::wstring(L"C:\\Temp\\") + name + L" SP1.log");
+  }
+  EXPECT_EQ(Run({}), 0);
+  ASSERT_EQ(installer.configurations().size(), 1u);  // patched all the same
   EXPECT_EQ(installer.configurations()[0].logMode, 0u);
   EXPECT_EQ(installer.configurations()[0].logFile, L"");
+}
+
+TEST_F(Ground, LogFolderReachedThroughALinkOrALogNameThatIsAFolderMeansNoLog) {
+  for (bool folderAtName : {false, true}) {
+    FakeSystem fresh;
+    testing::LoadStringTable(fresh, 1033);
+    fresh.AddPayload(kPayloadGlobal, std::string("global patch"));
+    fresh.AddDirectory(L"C:\\Users");
+    fresh.AddDirectory(L"C:\\Users\\t");
+    fresh.SetEnvironment(L"TMP", L"C:\\Users\\t");
+    if (folderAtName) {
+      fresh.AddDirectory(L"C:\\Users\\t\\Suite SP1.log");
+    } else {
+      fresh.AddLink(L"C:\\Users");
+    }
+    FakeInstaller freshInstaller;
+    freshInstaller.AddPackageContent("global patch", L"{G}", L"2.0;1.0");
+    freshInstaller.readFile = [&fresh](const std::wstring& path) { return fresh.ReadFile(path); };
+    freshInstaller.AddProduct(L"{G}", L"Suite", L"1033", L"1.0");
+    fresh.SetArguments({L"update.exe"});
+    RunUpdater(fresh, freshInstaller);
+    ASSERT_EQ(freshInstaller.configurations().size(), 1u) << folderAtName;  // patched all the same
+    EXPECT_EQ(freshInstaller.configurations()[0].logMode, 0u) << folderAtName;
+    EXPECT_EQ(freshInstaller.configurations()[0].logFile, L"") << folderAtName;
+  }
 }
 
 }  // namespace
