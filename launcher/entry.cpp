@@ -23,10 +23,8 @@ std::unique_ptr<PrivateFolder> PrepareGround(System& system, PayloadStore& store
   uint32_t error = checkUserTemp ? userTemp.error : 0;
   if (error == 0) error = root.error;
   std::unique_ptr<PrivateFolder> folder;
-  if (error == 0) {
-    SweepStaleFolders(system, root.folder);
-    error = PrivateFolder::Create(system, root.folder, elevated, folder);
-  }
+  if (error == 0) error = PrivateFolder::Create(system, root.folder, elevated, folder);
+  if (error == 0) SweepStaleFolders(system, root.folder, folder->path());
   if (error == 0) {
     store.UseTempDirectory(folder->path());
   } else {

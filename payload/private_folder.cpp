@@ -85,12 +85,12 @@ uint32_t RemoveTree(System& system, const std::wstring& folder) {
   return RemoveTreeAt(system, folder, 0);
 }
 
-void SweepStaleFolders(System& system, const std::wstring& root) {
-  // Only folders with the owner this process gives what it creates are taken for ours. Users may
-  // make folders under the Windows folder's Temp, with any name; one of theirs could turn into a
+void SweepStaleFolders(System& system, const std::wstring& root, const std::wstring& ownFolder) {
+  // Only folders with the owner of the run's own folder are taken for runs'. Users may make
+  // folders under the Windows folder's Temp, with any name; one of theirs could turn into a
   // junction while it is being emptied and steer the deletions elsewhere, while a folder owned by
   // Administrators with the private access list is out of their reach.
-  const std::optional<std::wstring> owner = system.DefaultOwnerSid();
+  const std::optional<std::wstring> owner = system.OwnerOf(ownFolder);
   if (!owner) return;
   std::vector<FolderEntry> entries;
   if (system.ListFolder(root, entries) != 0) return;
@@ -100,7 +100,7 @@ void SweepStaleFolders(System& system, const std::wstring& root) {
       continue;
     }
     const std::wstring folder = JoinPath(root, entry.name);
-    if (system.OwnerOf(folder) != owner) continue;
+    if (folder == ownFolder || system.OwnerOf(folder) != owner) continue;
     const uint32_t unlocked = system.DeleteFileNamed(JoinPath(folder, kRunLockName));
     if (unlocked == 0 || unlocked == kErrorFileNotFound) RemoveTree(system, folder);
   }

@@ -44,9 +44,10 @@ FolderChoice ChoosePrivateRoot(System& system, bool elevated, const FolderChoice
 uint32_t RemoveTree(System& system, const std::wstring& folder);
 
 // Removes the private folders under root whose run is over (their lock can be deleted, or they
-// have none); a folder whose lock another run still holds stays, and so does one whose owner is
-// not the one this process gives what it creates (someone else made it). Errors are passed over.
-void SweepStaleFolders(System& system, const std::wstring& root);
+// have none). The run's own folder stays, and so does a folder whose lock another run still
+// holds, and one whose owner is not that of the run's own folder (someone else made it). Errors
+// are passed over.
+void SweepStaleFolders(System& system, const std::wstring& root, const std::wstring& ownFolder);
 
 class PrivateFolder {
  public:

@@ -171,10 +171,8 @@ class System {
   virtual std::unique_ptr<WritableFile> CreateRegularFileForWriting(const std::wstring& path,
                                                                     uint32_t& error) = 0;
 
-  // The owner (S-1-...) of a file or folder (GetNamedSecurityInfoW), and the owner the process
-  // gives what it creates (TokenOwner: Administrators for an elevated token on Windows).
+  // The owner (S-1-...) of a file or folder (GetNamedSecurityInfoW).
   virtual std::optional<std::wstring> OwnerOf(const std::wstring& path) = 0;
-  virtual std::optional<std::wstring> DefaultOwnerSid() = 0;
 
   // The entries of a folder, "." and ".." left out (FindFirstFileW on folder\*).
   virtual uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) = 0;

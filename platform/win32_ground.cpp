@@ -131,12 +131,6 @@ std::optional<std::wstring> Win32System::OwnerOf(const std::wstring& path) {
   return text;
 }
 
-std::optional<std::wstring> Win32System::DefaultOwnerSid() {
-  const std::vector<std::byte> buffer = TokenInformation(TokenOwner);
-  if (buffer.empty()) return std::nullopt;
-  return SidText(reinterpret_cast<const TOKEN_OWNER*>(buffer.data())->Owner);
-}
-
 bool Win32System::IsElevated() {
   HANDLE token = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;

@@ -43,7 +43,6 @@ class Win32System final : public System {
   std::unique_ptr<WritableFile> CreateRegularFileForWriting(const std::wstring& path,
                                                             uint32_t& error) override;
   std::optional<std::wstring> OwnerOf(const std::wstring& path) override;
-  std::optional<std::wstring> DefaultOwnerSid() override;
   uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) override;
   uint32_t DeleteFileNamed(const std::wstring& path) override;
   uint32_t RemoveEmptyFolder(const std::wstring& path) override;

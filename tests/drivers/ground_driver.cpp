@@ -59,10 +59,12 @@ int wmain(int argc, wchar_t** argv) {
   const bool plain = CreateDirectoryW(plainFolder.c_str(), nullptr) != FALSE;
   std::printf(
       "{\"elevated\": %s, \"elevation_type\": %d, \"windows\": %s, \"user\": %s, "
-      "\"asked\": %s, \"created\": %u, \"private\": %s, \"plain_created\": %s, \"plain\": %s}\n",
+      "\"asked\": %s, \"created\": %u, \"private\": %s, \"plain_created\": %s, \"plain\": %s, "
+      "\"private_owner\": %s}\n",
       elevated ? "true" : "false", static_cast<int>(type),
       JsonText(system.WindowsFolder().value_or(L"")).c_str(), JsonText(sid).c_str(),
       JsonText(asked).c_str(), created, JsonText(ReadBack(privateFolder)).c_str(),
-      plain ? "true" : "false", JsonText(ReadBack(plainFolder)).c_str());
+      plain ? "true" : "false", JsonText(ReadBack(plainFolder)).c_str(),
+      JsonText(system.OwnerOf(privateFolder).value_or(L"")).c_str());
   return 0;
 }

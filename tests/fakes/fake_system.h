@@ -369,7 +369,6 @@ class FakeSystem : public System {
     if (!Exists(path)) return std::nullopt;
     return userSid_;
   }
-  std::optional<std::wstring> DefaultOwnerSid() override { return defaultOwner_; }
   void SetOwner(const std::wstring& path, std::wstring owner) { owners_[path] = std::move(owner); }
 
   uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) override {

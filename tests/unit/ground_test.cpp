@@ -277,7 +277,11 @@ TEST(StaleFolders, KilledRunsGoLiveRunsAndOthersStay) {
   system.AddDirectory(root + L"\\Other");
   system.AddFile(root + L"\\QuorvexUpdate-file");
   system.AddLink(root + L"\\QuorvexUpdate-link");
-  SweepStaleFolders(system, root);
+  const std::wstring own = root + L"\\QuorvexUpdate-own";
+  system.AddDirectory(own);
+  system.SetOwner(own, L"S-1-5-32-544");
+  SweepStaleFolders(system, root, own);
+  EXPECT_TRUE(system.Exists(own));
   EXPECT_FALSE(system.Exists(killed));
   EXPECT_FALSE(system.Exists(lockless));
   EXPECT_TRUE(system.Exists(live + L"\\MSP2"));
