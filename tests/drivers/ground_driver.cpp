@@ -55,7 +55,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring plainFolder = folder + L"\\plain";
   const std::wstring sid = system.CurrentUserSid().value_or(L"");
   const std::wstring asked = updater::PrivateFolderAccess(elevated, sid);
-  const uint32_t created = system.CreateFolderWithAccess(privateFolder, asked);
+  const uint32_t created = system.CreateFolderWithAccess(privateFolder, asked).error();
   const bool plain = CreateDirectoryW(plainFolder.c_str(), nullptr) != FALSE;
   std::printf(
       "{\"elevated\": %s, \"elevation_type\": %d, \"windows\": %s, \"user\": %s, "

@@ -77,13 +77,15 @@ class ElevationCase(unittest.TestCase):
 # ------------------------------------------------------------------------------ planted DLLs
 
 
+@harness.each_build
 class PlantedDlls(ElevationCase):
     def test_dlls_planted_beside_the_update_are_never_loaded(self):
         downloads = work_folder(self.env, "downloads")
         markers = work_folder(self.env, "markers")
         for name in PLANTED:
             stem = name.split(".")[0]
-            shutil.copy(harness.artefact("tests", "drivers", f"planted_{stem}", name), downloads)
+            shutil.copy(harness.updater_artefact("tests", "drivers", f"planted_{stem}", name),
+                        downloads)
         extra = {"PLANTED_DLL_MARKERS": self.env.to_windows_path(markers),
                  "WINEDLLOVERRIDES": PLANT_OVERRIDES}
 
@@ -94,7 +96,8 @@ class PlantedDlls(ElevationCase):
             return found
 
         # The plants work: a program that loads them by name from the same folder runs them.
-        control = shutil.copy(harness.artefact("tests", "drivers", "load_library.exe"), downloads)
+        control = shutil.copy(harness.updater_artefact("tests", "drivers", "load_library.exe"),
+                              downloads)
         for name in PLANTED:
             with self.subTest(control=name):
                 result = self.env.run(control, [name], extra_env=extra, cwd=downloads)
@@ -134,6 +137,7 @@ def failure(code):
     return [expected_box(1033, 300, code)]
 
 
+@harness.each_build
 class TempFolderAttacks(ElevationCase):
     """Attacks through TMP, the one place of the run that the user's environment names."""
 
@@ -273,7 +277,7 @@ class TempFolderAttacks(ElevationCase):
         shutil.copy(exe, os.path.join(start, "update.exe"))
         before = sorted(os.listdir(start))
         # The attack works: with TMP=".", the temporary folder is the starting folder.
-        control = shutil.copy(harness.artefact("tests", "drivers", "temp_path.exe"), start)
+        control = shutil.copy(harness.updater_artefact("tests", "drivers", "temp_path.exe"), start)
         result = self.env.run(control, [], extra_env={"TMP": "."}, cwd=start)
         self.assertEqual(result.stdout.strip().lower(), (self.windows(start) + "\\").lower())
 
@@ -354,6 +358,7 @@ class TempFolderAttacks(ElevationCase):
 # ---------------------------------------------------------------------------- private folder
 
 
+@harness.each_build
 class PrivateFolders(ElevationCase):
     def windows_temp(self):
         return self.env.from_windows_path("C:\\windows\\temp")
@@ -363,7 +368,7 @@ class PrivateFolders(ElevationCase):
 
     def test_platform_facts_and_the_access_list_as_built(self):
         folder = work_folder(self.env, "acl")
-        result = self.env.wine([harness.artefact("tests", "drivers", "ground_driver.exe"),
+        result = self.env.wine([harness.updater_artefact("tests", "drivers", "ground_driver.exe"),
                                 self.env.to_windows_path(folder)])
         facts = json.loads(result.stdout)
         # Every process under Wine holds an elevated, full token; this one has no manifest.
