@@ -1,15 +1,19 @@
 #include "apply/apply_payload.h"
 
-#include "apply/work_folder.h"
+#include "apply/log_name.h"
 #include "inspection/four_part_version.h"
 #include "inspection/summary.h"
 #include "messages/catalogue.h"
+#include "payload/temp_folder.h"
+#include "platform/decimal_text.h"
 #include "platform/path_limits.h"
 
 namespace updater {
 namespace {
 
 constexpr wchar_t kLogSuffix[] = L" SP1.log";
+// Names a product's log may take when a link stands at the one before.
+constexpr int kLogNameTries = 3;
 
 bool IsSuccess(uint32_t result) {
   return result == 0 || result == kErrorSuccessRebootInitiated ||
@@ -55,9 +59,16 @@ ApplyEvents& ApplyEvents::None() {
 std::wstring BuildLogPath(const std::wstring& workFolder, const std::wstring& productName) {
   const size_t fixedLength = workFolder.size() + 1 + std::char_traits<wchar_t>::length(kLogSuffix);
   if (fixedLength > kMaxPathCapacity - 1) return {};
-  std::wstring name = productName.substr(0, kMaxPathCapacity - 1 - fixedLength);
+  const size_t room = kMaxPathCapacity - 1 - fixedLength;
+  std::wstring name = productName.substr(0, room);
   for (wchar_t& c : name) {
     if (!IsFileNameCharacter(c)) c = L'_';
+  }
+  // A stem such as "NUL" or "COM1 " would send the log to a device: one "_" before it makes it a
+  // file name, the name shortened by one where the path would not fit otherwise.
+  if (IsDeviceName(name + kLogSuffix)) {
+    if (name.size() == room) name.pop_back();
+    name = L"_" + name;
   }
   return workFolder + L'\\' + name + kLogSuffix;
 }
@@ -79,7 +90,29 @@ uint32_t EnterProductLocale(System& system, const std::wstring& language) {
 
 void PayloadApplier::PatchProduct(ProductRun& turn, const std::wstring& payloadPath,
                                   const std::wstring& workFolder) {
-  turn.logPath = BuildLogPath(workFolder, turn.product.productName);
+  // The log is made here first, safely: never through a link or junction and never over anything
+  // but a regular file of its name. It is held until the installer is done, so that nobody can
+  // delete it and put a link in its place before the installer service writes into it.
+  // A link standing at the name is left alone, and the log takes the name with " (2)" or " (3)"
+  // after the product name instead.
+  std::unique_ptr<WritableFile> logHold;
+  turn.logPath.clear();
+  for (int n = 1; n <= kLogNameTries && !workFolder.empty(); ++n) {
+    const std::wstring& name = turn.product.productName;
+    const std::wstring logPath =
+        BuildLogPath(workFolder, n == 1 ? name : name + L" (" + DecimalText(n) + L")");
+    if (logPath.empty()) break;
+    Outcome<std::unique_ptr<WritableFile>> created = system_.CreateRegularFileForWriting(logPath);
+    if (created) {
+      logHold = std::move(*created);
+      turn.logPath = logPath;
+      break;
+    }
+    if (created.error() != kErrorCantResolveFilename) break;
+  }
+  // Where the hold cannot be turned into one that lets the installer service write, the log is
+  // closed again; it is still a regular file of its own at the name.
+  if (logHold) logHold->KeepForAnotherWriter();
   installer_.EnableLog(turn.logPath.empty() ? 0 : kInstallLogModeVerbose, turn.logPath, 0);
 
   std::wstring filesInUse;
@@ -138,7 +171,12 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failur
   }
   if (run.products.empty()) return fail(kMsgNoProduct, 0);
 
-  const std::wstring workFolder = GetWorkFolder(system_, kMaxPathCapacity);
+  // The logs go into the user's temporary folder; where there is none, the products are patched
+  // without a log rather than with one in the current folder.
+  std::wstring workFolder = ChooseUserTempFolder(system_).folder;
+  while (!workFolder.empty() && (workFolder.back() == L'\\' || workFolder.back() == L'/')) {
+    workFolder.pop_back();
+  }
   size_t upToDate = 0;
   run.outcome = PayloadOutcome::Failed;
   for (ProductRun& turn : run.products) {

@@ -44,9 +44,12 @@ bool IsAbsoluteFolder(const std::wstring& folder) {
 }
 
 // The one place the log file is created.
+// A fresh name is created exclusively, so nothing standing there (a link included) is opened; a
+// given name is replaced only when it is a regular file reached without any link.
 Outcome<std::unique_ptr<WritableFile>> CreateLogFile(System& system, const std::wstring& path,
                                                      bool exclusive) {
-  return system.CreateFileForWriting(path, exclusive);
+  if (exclusive) return system.CreateFileForWriting(path, true);
+  return system.CreateRegularFileForWriting(path);
 }
 
 }  // namespace

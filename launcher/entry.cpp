@@ -10,21 +10,12 @@
 #include "launcher/settings.h"
 #include "messages/catalogue.h"
 #include "payload/payload_kinds.h"
+#include "payload/private_folder.h"
+#include "payload/temp_folder.h"
 #include "platform/path_limits.h"
 
 namespace updater {
 namespace {
-
-// The temporary folder as the platform names it, without its trailing backslash; empty when it
-// cannot be had. Only read: the log never creates a folder.
-std::wstring TemporaryFolder(System& system) {
-  wchar_t buffer[kMaxPathCapacity] = {};
-  const Outcome<uint32_t> length = system.TempPath(kMaxPathCapacity, buffer);
-  if (!length || *length == 0 || *length >= kMaxPathCapacity) return {};
-  std::wstring folder(buffer, *length);
-  if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-  return folder;
-}
 
 // The operating-system line of the information report.
 std::wstring OsLine(System& system) {
@@ -45,6 +36,36 @@ std::wstring DescribeSequence(const SequenceResult& result) {
 
 }  // namespace
 
+namespace {
+
+// Gives the store the run's private folder for its temporary copies, after removing the folders
+// of earlier runs that were killed; or, where no such folder can be had, the reason, which every
+// later copy then fails with. With checkUserTemp, an unusable user's temporary folder (the place
+// of the installer logs) is such a reason too.
+std::unique_ptr<PrivateFolder> PrepareGround(System& system, PayloadStore& store,
+                                             bool checkUserTemp) {
+  const FolderChoice userTemp = ChooseUserTempFolder(system);
+  const bool elevated = system.IsElevated();
+  const FolderChoice root = ChoosePrivateRoot(system, elevated, userTemp);
+  uint32_t error = checkUserTemp ? userTemp.error : 0;
+  if (error == 0) error = root.error;
+  if (error != 0) {
+    store.RefuseCopies(error);
+    return nullptr;
+  }
+  Outcome<std::unique_ptr<PrivateFolder>> folder =
+      PrivateFolder::Create(system, root.folder, elevated);
+  if (!folder) {
+    store.RefuseCopies(folder.error());
+    return nullptr;
+  }
+  SweepStaleFolders(system, root.folder, (*folder)->path());
+  store.UseCopyFolder((*folder)->path());
+  return std::move(*folder);
+}
+
+}  // namespace
+
 int RunUpdater(System& system, Installer& installer) {
   Settings settings;
   ParseCommandLine(system, settings);
@@ -55,7 +76,8 @@ int RunUpdater(System& system, Installer& installer) {
   // The run log goes where "/log" says, else to the temporary folder under the update's name and
   // the time. Whether it can be written changes nothing else.
   RunLog log(system);
-  const std::wstring temporaryFolder = TemporaryFolder(system);
+  // The checked folder the installer logs go to as well: never the starting folder.
+  const std::wstring temporaryFolder = ChooseUserTempFolder(system).folder;
   if (!settings.logPath.empty()) {
     log.OpenAt(settings.logPath);
   } else {
@@ -63,12 +85,15 @@ int RunUpdater(System& system, Installer& installer) {
   }
   RunJournal journal(system, log);
   journal.Header(system.CommandLineArguments().value_or(std::vector<std::wstring>{}),
-                 OsLine(system), std::nullopt, temporaryFolder);
+                 OsLine(system), system.IsElevated(), temporaryFolder);
 
   PayloadStore store(system);
+  // Removed with everything in it when the run ends, after every copy in it is closed.
+  std::unique_ptr<PrivateFolder> ground;
   RunFindings findings;
   std::wstring outcome;
   if (settings.apply) {
+    ground = PrepareGround(system, store, true);
     MessageBoxes messages(system, settings.quiet, &journal);
     PayloadApplier applier(system, installer, store, messages, journal);
     const SequenceResult result =
@@ -91,7 +116,9 @@ int RunUpdater(System& system, Installer& installer) {
       }
       outcome = findings.extractFailed ? L"extraction incomplete" : L"extracted";
     }
+    // "/e" without a path writes into the user's temporary folder: its files are the user's.
     if (settings.info) {
+      ground = PrepareGround(system, store, false);
       const std::wstring report = BuildInformationReport(system, installer, store);
       journal.ReportShown(report);
       system.ShowMessageBox(report, L"Info", kInfoBoxFlags);

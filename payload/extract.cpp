@@ -84,7 +84,11 @@ WriteResult PayloadStore::WritePayload(std::wstring& target, const std::wstring&
 CopyResult PayloadStore::HoldPayloadCopy(const std::wstring& resourceName) {
   std::wstring path;
   std::unique_ptr<WritableFile> held;
+  // The one place a copy's folder is chosen: the run's private folder once there is one.
+  tempNames_.UseDirectory(copyFolder_);
+  if (copyRefusal_ != 0) tempNames_.Refuse(copyRefusal_);
   const WriteResult written = WritePayload(path, resourceName, L"", &held);
+  tempNames_.UseDirectory({});
   if (written.status != ExtractStatus::kWritten) return {written.status, written.error, {}};
   // The installer service is handed the copy by its full name, wherever the process stands.
   const Outcome<std::wstring> fullPath = GetFullPath(system_, path);

@@ -68,6 +68,16 @@ class PayloadStore {
                            const std::wstring& suffix,
                            std::unique_ptr<WritableFile>* held = nullptr);
 
+  // HoldPayloadCopy puts its copies into this folder from now on (the run's private folder);
+  // until then into the user's temporary folder.
+  void UseCopyFolder(std::wstring folder) {
+    copyFolder_ = std::move(folder);
+    copyRefusal_ = 0;
+  }
+  // HoldPayloadCopy fails with this error from now on for a payload that is carried (no folder for
+  // the copies could be had).
+  void RefuseCopies(uint32_t error) { copyRefusal_ = error; }
+
   // WritePayload reduced to whether the file was written.
   bool ExtractPayload(std::wstring& target, const std::wstring& resourceName,
                       const std::wstring& suffix) {
@@ -82,6 +92,8 @@ class PayloadStore {
  private:
   System& system_;
   TempNameGenerator tempNames_;
+  std::wstring copyFolder_;
+  uint32_t copyRefusal_ = 0;
 };
 
 }  // namespace updater

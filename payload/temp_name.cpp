@@ -1,38 +1,20 @@
 #include "payload/temp_name.h"
 
-#include <vector>
-
+#include "payload/temp_folder.h"
 #include "platform/decimal_text.h"
 
 namespace updater {
-namespace {
-
-constexpr uint64_t kMaxAdvance = 2147483647;
-
-bool IsDirectory(System& system, const std::wstring& path) {
-  return system.QueryPath(path) == PathState::kDirectory;
-}
-
-}  // namespace
 
 Outcome<std::wstring> TempNameGenerator::ChooseName(System& system) {
-  // Without a temporary folder the reason shown is always "path not found", not what the query
-  // left: the user is told that the folder is missing.
-  const Failure noFolder{kErrorPathNotFound};
-  std::vector<wchar_t> buffer(kTempFolderCapacity, L'\0');
-  const Outcome<uint32_t> length = system.TempPath(kTempFolderCapacity, buffer.data());
-  if (!length || *length >= kTempFolderCapacity) return noFolder;
-  const std::wstring tempFolder(buffer.data(), *length);
-
-  // Only a real temporary folder will do: the copy is handed to the installer service, and a
-  // drive root or the current folder (often a downloads folder) is no place for it.
-  const std::optional<std::wstring> tmp = system.EnvironmentVariable(L"TMP");
-  if (tmp && !tmp->empty() && IsDirectory(system, *tmp)) {
-    directory_ = *tmp;
-  } else if (IsDirectory(system, tempFolder)) {
-    directory_ = tempFolder;
+  // Only a real temporary folder will do: the copy is handed to the installer service, and the
+  // current folder (often a downloads folder) is no place for it.
+  if (refusal_ != 0) return Failure{refusal_};
+  if (fixedDirectory_.empty()) {
+    const FolderChoice folder = ChooseUserTempFolder(system);
+    if (folder.error != 0) return Failure{folder.error};
+    directory_ = folder.folder;
   } else {
-    return noFolder;
+    directory_ = fixedDirectory_;
   }
   if (directory_.back() != L'\\' && directory_.back() != L'/') directory_ += L'\\';
 
@@ -44,12 +26,15 @@ Outcome<std::wstring> TempNameGenerator::ChooseName(System& system) {
 }
 
 Outcome<std::wstring> TempNameGenerator::ChooseNextName(System& system) {
-  while (advancedInRequest_ < kMaxAdvance) {
+  while (advancedInRequest_ < kMaxNamesPerRequest) {
     ++advancedInRequest_;
     ++counter_;
     std::wstring candidate = directory_ + kTempNamePrefix + DecimalText(counter_);
-    // A name whose existence cannot be tested (access refused) is as good as taken.
-    if (system.QueryPath(candidate) == PathState::kMissing) return candidate;
+    // A name whose existence cannot be tested for lack of access is as good as taken; any other
+    // failure of the test says nothing about the name and would recur for every number.
+    const Outcome<PathState> state = system.ProbePath(candidate);
+    if (!state) return state.failure();
+    if (*state == PathState::kMissing) return candidate;
   }
   return Failure{kErrorFileExists};
 }

@@ -28,11 +28,24 @@ inline constexpr uint32_t kErrorAlreadyExists = 183;
 inline constexpr uint32_t kErrorFilenameExcedRange = 206;
 inline constexpr uint32_t kErrorMoreData = 234;
 inline constexpr uint32_t kErrorResourceNameNotFound = 1814;
+inline constexpr uint32_t kErrorSharingViolation = 32;
+inline constexpr uint32_t kErrorBadPathname = 161;
+inline constexpr uint32_t kErrorBadFileType = 222;
+inline constexpr uint32_t kErrorCantResolveFilename = 1921;
 
 inline constexpr uint32_t kLocaleUserDefault = 1024;
+inline constexpr uint32_t kFileAttributeDirectory = 0x10;
+inline constexpr uint32_t kFileAttributeReparsePoint = 0x400;
 
-// What the existence test of a path found.
-enum class PathState { kMissing, kFile, kDirectory, kAccessDenied };
+// What the existence test of a path found. kUnknown: the test failed for a reason that says
+// nothing about the name (a path too long, a device not ready); ProbePath's failure tells which.
+enum class PathState { kMissing, kFile, kDirectory, kAccessDenied, kUnknown };
+
+// One entry of a folder listing.
+struct FolderEntry {
+  std::wstring name;
+  uint32_t attributes = 0;
+};
 
 // A file opened for writing. Closing is explicit so that a failed close can be reported; the
 // destructor closes a file that is still open.
@@ -48,6 +61,11 @@ class WritableFile {
   // deleted or renamed in between. Fails when another process holds it open for writing.
   virtual Status KeepReadOnly() = 0;
   virtual Status Close() = 0;
+  // Trades the exclusive write access for a hold that shares writing, so that another writer (the
+  // installer service writing its log) can open the file, while nobody can delete, rename or
+  // replace it as long as the hold lasts. Fails, the file closed, where the platform cannot
+  // reopen a handle.
+  virtual Status KeepForAnotherWriter() = 0;
 };
 
 // The values of OSVERSIONINFOEXW that the operating-system description uses.
@@ -106,8 +124,14 @@ class System {
 
   virtual std::optional<std::wstring> EnvironmentVariable(const std::wstring& name) = 0;
 
-  // Whether a file or directory of this name exists, and which (GetFileAttributesW).
-  virtual PathState QueryPath(const std::wstring& path) = 0;
+  // Whether a file or directory of this name exists, and which (GetFileAttributesW). A test that
+  // fails for a reason that says nothing about the name (kUnknown) fails with that reason.
+  virtual Outcome<PathState> ProbePath(const std::wstring& path) = 0;
+  // ProbePath with such a failure reduced to kUnknown.
+  PathState QueryPath(const std::wstring& path) {
+    const Outcome<PathState> state = ProbePath(path);
+    return state ? *state : PathState::kUnknown;
+  }
 
   virtual Status MakeDirectory(const std::wstring& path) = 0;
 
@@ -150,6 +174,49 @@ class System {
   // The size in bytes of the file at path (GetFileAttributesExW); nothing for a folder or when
   // it cannot be read.
   virtual std::optional<uint64_t> FileSize(const std::wstring& path) = 0;
+
+  // --- the run's own ground -------------------------------------------------------------------
+
+  // Whether the process token is elevated (TokenElevation); false where the system cannot tell.
+  virtual bool IsElevated() = 0;
+
+  // The shared Windows folder (GetSystemWindowsDirectoryW), which no user setting redirects.
+  virtual std::optional<std::wstring> WindowsFolder() = 0;
+
+  // The string form (S-1-...) of the user the process runs as.
+  virtual std::optional<std::wstring> CurrentUserSid() = 0;
+
+  // Creates a folder with exactly the access list given in the security descriptor language, in
+  // one step, so that it never exists with any other access list. Fails when anything already
+  // stands at the name, a link included.
+  virtual Status CreateFolderWithAccess(const std::wstring& path, const std::wstring& sddl) = 0;
+
+  // Fills bytes from the system's cryptographic generator.
+  virtual Status RandomBytes(std::span<std::byte> bytes) = 0;
+
+  // Success when the full path names an existing file or folder that is reached without any link
+  // or junction, on the way or at its end: the object opened has the very path asked for. Else the
+  // opening's error, or kErrorCantResolveFilename for a link.
+  virtual Status CheckReachedWithoutLinks(const std::wstring& path) = 0;
+
+  // Creates, or opens and empties, the regular file at the full path for writing, never through a
+  // link or junction (on the way or at the name) and never over anything but a regular file of
+  // one name. A link at the name, or a second name of another file, refuses the file with
+  // kErrorCantResolveFilename and stays as it is (what it points to untouched); a folder or device
+  // at the name refuses it with kErrorBadFileType. Shared for reading only, not for deleting,
+  // while open. Otherwise the opening's error.
+  virtual Outcome<std::unique_ptr<WritableFile>> CreateRegularFileForWriting(
+      const std::wstring& path) = 0;
+
+  // The owner (S-1-...) of a file or folder (GetNamedSecurityInfoW).
+  virtual std::optional<std::wstring> OwnerOf(const std::wstring& path) = 0;
+
+  // The entries of a folder, "." and ".." left out (FindFirstFileW on folder\*).
+  virtual Outcome<std::vector<FolderEntry>> ListFolder(const std::wstring& folder) = 0;
+
+  // Removes a file (DeleteFileW) or an empty folder (RemoveDirectoryW).
+  virtual Status DeleteFileNamed(const std::wstring& path) = 0;
+  virtual Status RemoveEmptyFolder(const std::wstring& path) = 0;
 };
 
 }  // namespace updater

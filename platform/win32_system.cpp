@@ -47,6 +47,34 @@ class Win32File final : public WritableFile {
     return {};
   }
 
+  Status KeepForAnotherWriter() override {
+    // Reopened from the handle itself, never by name, so that the hold is on this very file. A
+    // hold without data access would count for nothing in the sharing checks, so it keeps write
+    // access and shares writing; getting there from a writer that shares reading only takes a
+    // reader in between, and a handle is open at every moment.
+    using ReOpenFileFunction = HANDLE(WINAPI*)(HANDLE, DWORD, DWORD, DWORD);
+    HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+    const auto reopen = kernel32 == nullptr
+                            ? nullptr
+                            : reinterpret_cast<ReOpenFileFunction>(reinterpret_cast<void*>(
+                                  ::GetProcAddress(kernel32, "ReOpenFile")));
+    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE bridge =
+        reopen == nullptr ? INVALID_HANDLE_VALUE : reopen(handle_, GENERIC_READ, kShare, 0);
+    const DWORD bridgeError =
+        bridge == INVALID_HANDLE_VALUE
+            ? (reopen == nullptr ? ERROR_CALL_NOT_IMPLEMENTED : ::GetLastError())
+            : ERROR_SUCCESS;
+    ::CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    if (bridge == INVALID_HANDLE_VALUE) return Failure{bridgeError};
+    handle_ = reopen(bridge, GENERIC_WRITE, kShare, 0);
+    const DWORD writerError = handle_ == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+    ::CloseHandle(bridge);
+    if (handle_ == INVALID_HANDLE_VALUE) return Failure{writerError};
+    return {};
+  }
+
   Status Close() override {
     if (handle_ == INVALID_HANDLE_VALUE) return {};
     const BOOL closed = ::CloseHandle(handle_);
@@ -62,6 +90,10 @@ class Win32File final : public WritableFile {
 };
 
 }  // namespace
+
+std::unique_ptr<WritableFile> WrapWin32File(HANDLE handle, std::wstring path) {
+  return std::make_unique<Win32File>(handle, std::move(path));
+}
 
 std::optional<std::vector<std::wstring>> Win32System::CommandLineArguments() {
   int count = 0;
@@ -124,7 +156,7 @@ std::optional<std::wstring> Win32System::EnvironmentVariable(const std::wstring&
   return value;
 }
 
-PathState Win32System::QueryPath(const std::wstring& path) {
+Outcome<PathState> Win32System::ProbePath(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathState::kDirectory : PathState::kFile;
@@ -134,7 +166,8 @@ PathState Win32System::QueryPath(const std::wstring& path) {
       error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH || error == ERROR_INVALID_DRIVE) {
     return PathState::kMissing;
   }
-  return error == ERROR_ACCESS_DENIED ? PathState::kAccessDenied : PathState::kFile;
+  if (error == ERROR_ACCESS_DENIED) return PathState::kAccessDenied;
+  return Failure{error};
 }
 
 Status Win32System::MakeDirectory(const std::wstring& path) {

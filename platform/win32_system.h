@@ -7,6 +7,9 @@
 
 namespace updater {
 
+// A WritableFile over an open handle to path; it closes the handle.
+std::unique_ptr<WritableFile> WrapWin32File(HANDLE handle, std::wstring path);
+
 class Win32System final : public System {
  public:
   explicit Win32System(HINSTANCE instance) : instance_(instance) {}
@@ -21,7 +24,7 @@ class Win32System final : public System {
   Outcome<uint32_t> FullPathName(const std::wstring& path, uint32_t bufferLength,
                                  wchar_t* buffer) override;
   std::optional<std::wstring> EnvironmentVariable(const std::wstring& name) override;
-  PathState QueryPath(const std::wstring& path) override;
+  Outcome<PathState> ProbePath(const std::wstring& path) override;
   Status MakeDirectory(const std::wstring& path) override;
   Outcome<std::unique_ptr<WritableFile>> CreateFileForWriting(const std::wstring& path,
                                                               bool exclusive) override;
@@ -34,6 +37,18 @@ class Win32System final : public System {
   uint32_t TickCount() override;
   std::optional<std::wstring> ModulePath() override;
   std::optional<uint64_t> FileSize(const std::wstring& path) override;
+  bool IsElevated() override;
+  std::optional<std::wstring> WindowsFolder() override;
+  std::optional<std::wstring> CurrentUserSid() override;
+  Status CreateFolderWithAccess(const std::wstring& path, const std::wstring& sddl) override;
+  Status RandomBytes(std::span<std::byte> bytes) override;
+  Status CheckReachedWithoutLinks(const std::wstring& path) override;
+  Outcome<std::unique_ptr<WritableFile>> CreateRegularFileForWriting(
+      const std::wstring& path) override;
+  std::optional<std::wstring> OwnerOf(const std::wstring& path) override;
+  Outcome<std::vector<FolderEntry>> ListFolder(const std::wstring& folder) override;
+  Status DeleteFileNamed(const std::wstring& path) override;
+  Status RemoveEmptyFolder(const std::wstring& path) override;
 
  private:
   std::optional<std::span<const std::byte>> LoadResourceBytes(HRSRC resource);

@@ -36,6 +36,7 @@ from updates import build_update, windows_runner, without_run_logs, work_folder
 UPGRADE, INSTALLED = "2.0.0.0", "1.0.0.0"
 VERSIONS = f"{UPGRADE};{INSTALLED}"
 LOG_SUFFIX = " SP1.log"
+PRIVATE_PREFIX = "QuorvexUpdate-"
 MAX_PATH_CHARACTERS = 259  # MAX_PATH without the terminator
 
 # ------------------------------------------------------------------------ watching for writes
@@ -109,8 +110,9 @@ class Product:
 
 
 class Outcome:
-    def __init__(self, result, watch, tmp):
+    def __init__(self, result, watch, tmp, windows_temp):
         self.result, self.watch, self.tmp = result, watch, tmp
+        self.windows_temp = windows_temp
 
     @property
     def boxes(self):
@@ -124,6 +126,10 @@ class Outcome:
         """The payload copies made in the temporary folder, in order; the installer makes
         temporary files of its own there too (STO*.tmp)."""
         return [name for name in self.touched_in_tmp() if name.startswith("MSP")]
+
+    def private_folders(self):
+        """The private folders the run made in the Windows folder's Temp for its copies."""
+        return [n for n in self.watch.touched(self.windows_temp) if n.startswith(PRIVATE_PREFIX)]
 
 
 def mounted_tmpfs(folder, options):
@@ -176,26 +182,35 @@ class HostileCase(unittest.TestCase):
         os.mkdir(tmp)
         return tmp
 
-    def execute(self, exe, tmp, watched=()):
+    def windows_temp(self):
+        """The Windows folder's Temp, where an elevated run (every run under Wine) keeps the
+        private folder of its payload copies."""
+        return self.env.from_windows_path("C:\\windows\\temp")
+
+    def execute(self, exe, tmp, watched=(), args=()):
         """Runs the update with TMP naming tmp while watching tmp, the folder around it, the
-        current folder, the roots of Z: and C:, Wine's own temporary folder, the folder holding
-        the updates and patches, and watched."""
+        current folder, the roots of Z: and C:, Wine's own temporary folder, the Windows folder's
+        Temp, the folder holding the updates and patches, and watched."""
         folders = ["/", self.env.drive_c, self.env.temp_dir, self.cwd, self.folder,
-                   os.path.dirname(tmp), *watched]
+                   self.windows_temp(), os.path.dirname(tmp), *watched]
         if os.path.isdir(tmp):
             folders.append(tmp)
         watch = WriteWatch(folders)
         try:
-            result = self.env.run(exe, [], extra_env={"TMP": self.env.to_windows_path(tmp)},
-                                  cwd=self.cwd)
+            result = self.env.run(exe, list(args),
+                                  extra_env={"TMP": self.env.to_windows_path(tmp)}, cwd=self.cwd)
         finally:
             watch.close()
-        return Outcome(result, watch, tmp)
+        return Outcome(result, watch, tmp, self.windows_temp())
 
     def assert_contained(self, outcome, allowed=None):
-        """Exit code 0, no payload copy left, and nothing touched in any watched folder but
-        allowed (default: the temporary folder)."""
-        allowed = {os.path.realpath(f) for f in ([outcome.tmp] if allowed is None else allowed)}
+        """Exit code 0, no payload copy or private folder left, and nothing touched in any
+        watched folder but allowed (default: the temporary folder and the Windows folder's Temp,
+        which holds the run's private folder)."""
+        allowed = [outcome.tmp, outcome.windows_temp] if allowed is None else allowed
+        allowed = {os.path.realpath(f) for f in allowed}
+        self.assertEqual([n for n in os.listdir(outcome.windows_temp)
+                          if n.startswith(PRIVATE_PREFIX)], [], "a private folder was left")
         self.assertEqual(outcome.result.exit_code, 0, outcome.result)
         outside = {folder: names for folder, names in outcome.watch.names.items()
                    if names and folder not in allowed}
@@ -303,8 +318,10 @@ class HostilePayloads(HostileCase):
                 outcome = self.execute(self.update(payload), self.fresh_tmp())
                 self.assertEqual(outcome.boxes, boxes)
                 self.assert_contained(outcome)
-                # The payload copy was the only thing written: no installer call, so no log.
-                self.assertEqual(outcome.touched_in_tmp(), ["MSP2"])
+                # The payload copy went into a private folder of the run, and nothing into TMP:
+                # no installer call, so no log.
+                self.assertEqual(outcome.touched_in_tmp(), [])
+                self.assertEqual(len(outcome.private_folders()), 1)
                 self.assert_product(product, INSTALLED, patched=False)
 
     def test_long_and_odd_target_lists_reach_the_installed_product(self):
@@ -390,15 +407,17 @@ class HostileTempFolder(HostileCase):
 
     def read_only_outcome(self):
         if "read-only" not in self._outcomes:
+            # The place of the copies is the Windows folder's Temp; made read-only there, the
+            # run cannot make its private folder.
             product, exe = self.working_update("Hostile Read Only")
-            tmp = os.path.join(self.case_folder(), "ro")
-            os.mkdir(tmp)
-            mounted_tmpfs(tmp, "ro,size=1m")  # root ignores permission bits, not a ro mount
+            tmp = self.fresh_tmp()
+            place = self.windows_temp()
+            mounted_tmpfs(place, "ro,size=1m")  # root ignores permission bits, not a ro mount
             try:
                 outcome = self.execute(exe, tmp)
-                listing = without_run_logs(os.listdir(tmp))
+                listing = without_run_logs(os.listdir(place))
             finally:
-                unmount(tmp)
+                unmount(place)
             self._outcomes["read-only"] = (product, outcome, listing)
         return self._outcomes["read-only"]
 
@@ -410,6 +429,7 @@ class HostileTempFolder(HostileCase):
         self.assertEqual(outcome.boxes, failure(int(code.group(1))))
         self.assert_contained(outcome)
         self.assertEqual(listing, [])
+        self.assertEqual(outcome.touched_in_tmp(), [])
         self.assert_product(product, INSTALLED, patched=False)
 
     def test_read_only_tmp_folder_reports_the_creation_error(self):
@@ -434,7 +454,7 @@ class HostileTempFolder(HostileCase):
         outcome = self.execute(exe, tmp, watched=[outside, os.path.join(tmp, "MSP3")])
         self.assertEqual(outcome.boxes, [expected_box(1033, 301, product.name)])
         self.assert_contained(outcome)
-        self.assertEqual(outcome.payload_copies(), ["MSP6"])
+        self.assertEqual(outcome.payload_copies(), [])  # the copy went to the private folder
         self.assertEqual(sorted(without_run_logs(os.listdir(tmp))),
                          sorted(["MSP2", "MSP3", "MSP4", "MSP5", self.log_name(product)]))
         with open(os.path.join(tmp, "MSP2")) as f:
@@ -469,12 +489,18 @@ class HostileTempFolder(HostileCase):
         self.assertEqual(os.readlink(os.path.join(outcome.tmp, "MSP2")), target)
 
     def test_dangling_link_at_a_name_moves_on_to_the_next(self):
-        # The exclusive creation refuses the link's name (ERROR_FILE_EXISTS) although the
-        # existence test, which follows the link, finds it free: the next number is used.
-        product, outcome, _ = self.dangling_outcome()
+        # The run's own copy goes to its private folder; "/e" without a path still writes into
+        # TMP. There the exclusive creation refuses the link's name (ERROR_FILE_EXISTS) although
+        # the existence test, which follows the link, finds it free: the next number is used.
+        product, outcome, target = self.dangling_outcome()
         self.assertEqual(outcome.boxes, [expected_box(1033, 301, product.name)])
-        self.assertEqual(outcome.payload_copies(), ["MSP3"])
+        self.assertEqual(outcome.payload_copies(), [])
         self.assert_product(product, UPGRADE, patched=True)
+        extracted = self.execute(self.update(self.patch(targets=[product])), outcome.tmp,
+                                 args=["/e"])
+        self.assertEqual(extracted.boxes, [])
+        self.assertEqual(extracted.payload_copies(), ["MSP3"])
+        self.assertFalse(os.path.lexists(target))
 
 
 # -------------------------------------------------------------------------------- disk full
@@ -490,18 +516,20 @@ class HostileDiskFull(HostileCase):
             f.write(source.read() + os.urandom(2 << 20))  # trailing bytes after the compound file
         exe = self.update(padded)
 
-        tmp = os.path.join(self.case_folder(), "small")
-        os.mkdir(tmp)
-        mounted_tmpfs(tmp, "size=1m")
+        # The copies go to the Windows folder's Temp: that is where the disk is full.
+        tmp = self.fresh_tmp()
+        place = self.windows_temp()
+        mounted_tmpfs(place, "size=1m")
         try:
             outcome = self.execute(exe, tmp)
-            left = without_run_logs(os.listdir(tmp))
+            left = without_run_logs(os.listdir(place))
         finally:
-            unmount(tmp)
+            unmount(place)
         self.assertEqual(outcome.boxes, failure(112))  # ERROR_DISK_FULL from WriteFile
         self.assert_contained(outcome)
-        self.assertEqual(outcome.touched_in_tmp(), ["MSP2"])
-        self.assertEqual(left, [], "the partial payload copy was left")
+        self.assertEqual(outcome.touched_in_tmp(), [])
+        self.assertEqual(len(outcome.private_folders()), 1)
+        self.assertEqual(left, [], "the partial payload copy or its folder was left")
         self.assert_product(product, INSTALLED, patched=False)
 
         # With room enough the same update patches the product: the payload was a working one.

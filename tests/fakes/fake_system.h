@@ -28,6 +28,8 @@ class FakeSystem : public System {
   FakeSystem() {
     AddDirectory(L"C:\\");
     AddDirectory(L"C:\\Temp");
+    AddDirectory(L"C:\\Windows");
+    AddDirectory(L"C:\\Windows\\Temp");
   }
 
   // --- set-up ---------------------------------------------------------------------------------
@@ -83,6 +85,19 @@ class FakeSystem : public System {
   // A folder on a read-only volume: it can be listed but nothing can be created in it.
   void MakeReadOnly(const std::wstring& folder) { readOnlyFolders_.insert(folder); }
   void RemoveEntry(const std::wstring& path) { entries_.erase(path); }
+  // A link or junction at path (to anything): paths through it are not reached without links.
+  void AddLink(const std::wstring& path) { links_.insert(path); }
+  // A file that another process holds open without sharing deletion.
+  void HoldElsewhere(const std::wstring& path) { heldElsewhere_.insert(path); }
+  void SetElevated(bool elevated) { elevated_ = elevated; }
+  void SetWindowsFolder(std::optional<std::wstring> folder) { windowsFolder_ = std::move(folder); }
+  void SetUserSid(std::optional<std::wstring> sid) { userSid_ = std::move(sid); }
+  // The next bytes RandomBytes hands out, in order; then zeros.
+  void QueueRandom(std::vector<std::byte> bytes) {
+    random_.insert(random_.end(), bytes.begin(), bytes.end());
+  }
+  // An existence test of path fails with this error (a path too long, a device not ready).
+  void FailQuery(const std::wstring& path, uint32_t error) { failedQueries_[path] = error; }
 
   void SetTempPath(std::wstring path) { tempPath_ = std::move(path); }
   void SetTempPathResult(uint32_t result) { tempPathResult_ = result; }
@@ -147,6 +162,28 @@ class FakeSystem : public System {
     }
     return files;
   }
+  // The access list a folder was created with (CreateFolderWithAccess), if any.
+  std::optional<std::wstring> AccessOf(const std::wstring& path) const {
+    auto it = access_.find(path);
+    if (it == access_.end()) return std::nullopt;
+    return it->second;
+  }
+  std::vector<std::wstring> DirectoriesUnder(const std::wstring& folder) const {
+    std::vector<std::wstring> found;
+    for (const auto& [path, entry] : entries_) {
+      if (entry.directory && path.rfind(folder + L"\\", 0) == 0) found.push_back(path);
+    }
+    return found;
+  }
+  // Every file anywhere whose name starts with "MSP": the temporary payload copies.
+  std::vector<std::wstring> PayloadCopies() const {
+    std::vector<std::wstring> copies;
+    for (const auto& [path, entry] : entries_) {
+      const size_t separator = path.find_last_of(L'\\');
+      if (!entry.directory && path.compare(separator + 1, 3, L"MSP") == 0) copies.push_back(path);
+    }
+    return copies;
+  }
   const std::vector<ShownBox>& boxes() const { return boxes_; }
   const std::vector<std::wstring>& removed() const { return removed_; }
   const std::vector<std::pair<std::wstring, bool>>& creations() const { return creations_; }
@@ -154,6 +191,8 @@ class FakeSystem : public System {
   int openFiles() const { return openFiles_; }
   // Whether the file is held read-only, so that nobody can change or delete it.
   bool IsHeld(const std::wstring& path) const { return held_.count(path) != 0; }
+  // Whether the file is held for another writer (KeepForAnotherWriter).
+  bool IsHeldForWriter(const std::wstring& path) const { return heldForWriter_.count(path) != 0; }
   bool failKeepReadOnly = false;
 
   // --- System ---------------------------------------------------------------------------------
@@ -202,8 +241,11 @@ class FakeSystem : public System {
     return it == environment_.end() ? std::nullopt : it->second;
   }
 
-  PathState QueryPath(const std::wstring& path) override {
+  Outcome<PathState> ProbePath(const std::wstring& path) override {
     if (denied_.count(path)) return PathState::kAccessDenied;
+    if (auto failed = failedQueries_.find(path); failed != failedQueries_.end()) {
+      return Failure{failed->second};
+    }
     for (const std::wstring& name : {path, TrimSeparator(path)}) {
       if (Exists(name)) return IsDirectory(name) ? PathState::kDirectory : PathState::kFile;
     }
@@ -269,6 +311,115 @@ class FakeSystem : public System {
     return entries_.at(path).content.size();
   }
 
+  bool IsElevated() override { return elevated_; }
+  std::optional<std::wstring> WindowsFolder() override { return windowsFolder_; }
+  std::optional<std::wstring> CurrentUserSid() override { return userSid_; }
+
+  Status CreateFolderWithAccess(const std::wstring& path, const std::wstring& sddl) override {
+    if (Exists(path) || links_.count(path) || danglingLinks_.count(path)) {
+      return Failure{kErrorAlreadyExists};
+    }
+    if (!IsDirectory(Parent(path))) return Failure{kErrorPathNotFound};
+    if (readOnlyFolders_.count(Parent(path)) || failMakeDirectory) {
+      return Failure{kErrorAccessDenied};
+    }
+    AddDirectory(path);
+    access_[path] = sddl;
+    return {};
+  }
+
+  Status RandomBytes(std::span<std::byte> bytes) override {
+    for (std::byte& b : bytes) {
+      b = random_.empty() ? std::byte{0} : random_.front();
+      if (!random_.empty()) random_.erase(random_.begin());
+    }
+    return {};
+  }
+
+  Status CheckReachedWithoutLinks(const std::wstring& path) override {
+    for (size_t end = path.find(L'\\');; end = path.find(L'\\', end + 1)) {
+      const std::wstring prefix = path.substr(0, end);
+      if (links_.count(prefix) || links_.count(prefix + L"\\")) {
+        return Failure{kErrorCantResolveFilename};
+      }
+      if (end == std::wstring::npos) break;
+    }
+    if (Exists(path) || Exists(TrimSeparator(path))) return {};
+    return Failure{kErrorFileNotFound};
+  }
+
+  Outcome<std::unique_ptr<WritableFile>> CreateRegularFileForWriting(
+      const std::wstring& path) override {
+    creations_.emplace_back(path, false);
+    uint32_t error = 0;
+    if (!CheckReachedWithoutLinks(Parent(path)) || links_.count(path) ||
+        danglingLinks_.count(path)) {
+      error = kErrorCantResolveFilename;
+    } else if (IsDirectory(path) || devices_.count(path)) {
+      error = kErrorBadFileType;
+    } else if (!IsDirectory(Parent(path))) {
+      error = kErrorPathNotFound;
+    } else if (denied_.count(path) || readOnlyFolders_.count(Parent(path))) {
+      error = kErrorAccessDenied;
+    }
+    if (error != 0) return Failure{error};
+    entries_[path] = Entry{};
+    return std::unique_ptr<WritableFile>(std::make_unique<File>(*this, path));
+  }
+  void AddDevice(const std::wstring& path) { devices_.insert(path); }
+
+  // Folders made with CreateFolderWithAccess belong to the default owner; others to their
+  // SetOwner, else to the user.
+  std::optional<std::wstring> OwnerOf(const std::wstring& path) override {
+    if (auto it = owners_.find(path); it != owners_.end()) return it->second;
+    if (access_.count(path)) return defaultOwner_;
+    if (!Exists(path)) return std::nullopt;
+    return userSid_;
+  }
+  void SetOwner(const std::wstring& path, std::wstring owner) { owners_[path] = std::move(owner); }
+
+  Outcome<std::vector<FolderEntry>> ListFolder(const std::wstring& folder) override {
+    std::vector<FolderEntry> entries;
+    if (!IsDirectory(folder)) return Failure{kErrorPathNotFound};
+    const std::wstring prefix = folder + L"\\";
+    for (const auto& [path, entry] : entries_) {
+      if (path.rfind(prefix, 0) == 0 && path.find(L'\\', prefix.size()) == std::wstring::npos &&
+          path.size() > prefix.size()) {
+        entries.push_back(
+            {path.substr(prefix.size()), entry.directory ? kFileAttributeDirectory : 0x80u});
+      }
+    }
+    for (const std::wstring& link : links_) {
+      if (link.rfind(prefix, 0) == 0 && link.find(L'\\', prefix.size()) == std::wstring::npos) {
+        entries.push_back(
+            {link.substr(prefix.size()), kFileAttributeDirectory | kFileAttributeReparsePoint});
+      }
+    }
+    return entries;
+  }
+
+  Status DeleteFileNamed(const std::wstring& path) override {
+    removed_.push_back(path);
+    if (held_.count(path) || heldElsewhere_.count(path)) return Failure{kErrorSharingViolation};
+    if (links_.erase(path)) return {};
+    if (!Exists(path)) return Failure{kErrorFileNotFound};
+    if (IsDirectory(path)) return Failure{kErrorAccessDenied};
+    entries_.erase(path);
+    return {};
+  }
+
+  Status RemoveEmptyFolder(const std::wstring& path) override {
+    removed_.push_back(path);
+    if (links_.erase(path)) return {};
+    if (!IsDirectory(path)) return Failure{kErrorPathNotFound};
+    for (const auto& [other, entry] : entries_) {
+      if (other.rfind(path + L"\\", 0) == 0) return Failure{145};  // ERROR_DIR_NOT_EMPTY
+    }
+    entries_.erase(path);
+    access_.erase(path);
+    return {};
+  }
+
  private:
   class File : public WritableFile {
    public:
@@ -292,8 +443,13 @@ class FakeSystem : public System {
       system_.held_.insert(path_);
       return {};
     }
+    Status KeepForAnotherWriter() override {
+      system_.heldForWriter_.insert(path_);
+      return {};
+    }
     Status Close() override {
       if (open_) --system_.openFiles_;
+      system_.heldForWriter_.erase(path_);
       open_ = false;
       system_.held_.erase(path_);
       return {};
@@ -332,6 +488,18 @@ class FakeSystem : public System {
   std::set<std::wstring> held_;
   std::set<std::wstring> danglingLinks_;
   std::set<std::wstring> readOnlyFolders_;
+  std::set<std::wstring> links_;
+  std::set<std::wstring> heldElsewhere_;
+  std::set<std::wstring> heldForWriter_;
+  std::set<std::wstring> devices_;
+  std::map<std::wstring, std::wstring> access_;
+  std::map<std::wstring, uint32_t> failedQueries_;
+  std::map<std::wstring, std::wstring> owners_;
+  std::wstring defaultOwner_ = L"S-1-5-32-544";
+  std::vector<std::byte> random_;
+  bool elevated_ = true;
+  std::optional<std::wstring> windowsFolder_ = L"C:\\Windows";
+  std::optional<std::wstring> userSid_ = L"S-1-5-21-1-2-3-1001";
   std::map<std::wstring, std::optional<std::wstring>> environment_;
   std::wstring tempPath_ = L"C:\\Temp\\";
   std::optional<uint32_t> tempPathResult_;

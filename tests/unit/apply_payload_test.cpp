@@ -36,7 +36,7 @@ class ApplyPayloadTest : public ::testing::Test, public testing::FakePlatform {
   std::wstring Text(uint32_t id, const std::wstring& insert = L"") {
     return MessageText(id, insert);
   }
-  void ExpectNoPayloadCopyLeft() { EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\").empty()); }
+  void ExpectNoPayloadCopyLeft() { EXPECT_TRUE(system.PayloadCopies().empty()); }
 
   MessageContext context{1033, L"", 0};
   PayloadStore store{system};
@@ -416,20 +416,50 @@ TEST_F(ApplyPayloadTest, LanguageThatNamesNoLocaleFallsBackToTheUsersLanguage) {
   EXPECT_EQ(system.boxes()[1].text, Text(308, L"Beta"));  // not in Alpha's German
 }
 
-TEST_F(ApplyPayloadTest, InstallerIsGivenTheFullPathOfTheCopy) {
-  system.AddDirectory(L"rel");
-  system.SetEnvironment(L"TMP", L"rel");  // a relative temporary folder
-  installer.readFile = [this](const std::wstring& path) {
-    const std::wstring prefix = L"C:\\Work\\";
-    return path.rfind(prefix, 0) == 0 ? system.ReadFile(path.substr(prefix.size())) : std::nullopt;
+TEST(ApplyPayloadTmp, RelativeTmpIsRefusedAndNothingLandsInTheStartingFolder) {
+  // GetTempPathW would make a folder of the current one from any of these.
+  for (const wchar_t* tmp : {L".", L"rel", L"C:rel", L"\\rel", L".\\"}) {
+    testing::FakePlatform fresh;
+    fresh.system.AddDirectory(L"rel");
+    fresh.system.AddDirectory(L".");
+    fresh.system.AddDirectory(L"C:\\Work");
+    fresh.system.SetEnvironment(L"TMP", tmp);
+    fresh.CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
+    fresh.installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
+    PayloadStore store{fresh.system};
+    MessageBoxes messages{fresh.system, false};
+    PayloadApplier applier{fresh.system, fresh.installer, store, messages};
+    const PayloadRun run = applier.ApplyPayload(kGlobal, kMsgFailure, {1033, L"", 0});
+    EXPECT_EQ(run.outcome, PayloadOutcome::Failed) << tmp;
+    EXPECT_EQ(run.error, kErrorBadPathname) << tmp;
+    ASSERT_EQ(fresh.system.boxes().size(), 1u) << tmp;
+    EXPECT_EQ(fresh.system.boxes()[0].text,
+              fresh.MessageText(kMsgFailure, std::to_wstring(kErrorBadPathname)))
+        << tmp;
+    EXPECT_TRUE(fresh.system.creations().empty()) << tmp;
+    EXPECT_TRUE(fresh.installer.configurations().empty()) << tmp;
+  }
+}
+
+TEST(BuildLogPath, DeviceStemsAreEscapedIntoFileNames) {
+  struct Case {
+    std::wstring product;
+    std::wstring expected;
   };
-  CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
-  installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
-  EXPECT_EQ(Outcome(), PayloadOutcome::Applied);
-  ASSERT_EQ(installer.configurations().size(), 1u);
-  const std::wstring expected = L"PATCH=\"C:\\Work\\rel\\MSP2\" ";
-  EXPECT_EQ(installer.configurations()[0].commandLine.substr(0, expected.size()), expected);
-  EXPECT_FALSE(system.Exists(L"rel\\MSP2"));
+  const Case cases[] = {
+      {L"NUL.x", L"C:\\Temp\\_NUL.x SP1.log"},
+      {L"COM1 .x", L"C:\\Temp\\_COM1 .x SP1.log"},
+      {L"CONIN$.x", L"C:\\Temp\\_CONIN$.x SP1.log"},
+      {L"nul", L"C:\\Temp\\nul SP1.log"},  // the stem is "nul SP1": a file
+      {L"aux.", L"C:\\Temp\\_aux. SP1.log"},
+      {L"LPT\u00B9.x", L"C:\\Temp\\_LPT\u00B9.x SP1.log"},
+      {L"Null Suite", L"C:\\Temp\\Null Suite SP1.log"},
+      {L"COM10.x", L"C:\\Temp\\COM10.x SP1.log"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(BuildLogPath(L"C:\\Temp", c.product), c.expected);
+  // A name cut to fit never ends up a device either: the escape takes one more character off.
+  const std::wstring folder(259 - 1 - 8 - 5, L'w');
+  EXPECT_EQ(BuildLogPath(folder, L"AUX.x long name"), folder + L"\\_AUX. SP1.log");
 }
 
 TEST(BuildLogPath, Cases) {

@@ -56,7 +56,7 @@ TEST_P(RunSequence, ClosingMessage) {
   const char kinds[] = {c.global, c.languagePack, c.productSpecific};
   for (int i = 0; i < c.runsMade; ++i) carriedRuns += kinds[i] != 'N';
   EXPECT_EQ(opened, static_cast<size_t>(carriedRuns));
-  EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\").empty());
+  EXPECT_TRUE(system.PayloadCopies().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,0 +1,73 @@
+// The run's private folder: the place of its own payload copies. It is created fresh for each
+// run under a name nobody can predict, in one step with an access list of its own that nothing
+// above it hands down, and is never reached through a link or junction. An elevated run keeps it
+// under the Windows folder's Temp, whose path no user setting can redirect; another run under
+// the user's temporary folder. Everything in it is removed when the run ends, and folders left by
+// runs that were killed are removed by the next run.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "payload/temp_folder.h"
+#include "platform/system.h"
+
+namespace updater {
+
+inline constexpr wchar_t kPrivateFolderPrefix[] = L"QuorvexUpdate-";
+// Held open by the run that owns the folder, without sharing deletion: while it cannot be
+// deleted, the folder belongs to a live run.
+inline constexpr wchar_t kRunLockName[] = L"run.lock";
+inline constexpr size_t kPrivateNameRandomBytes = 16;
+// Fresh names tried before giving up; each is 128 random bits, so a second try only happens when
+// something was planted at the name or another sweep took the folder away in between.
+inline constexpr int kPrivateFolderAttempts = 8;
+
+// The access list, in the security descriptor language, of the private folder: protected from
+// inheritance; full control for SYSTEM (the installer service reads the copies) and, when
+// elevated, Administrators, else the user the run belongs to. Children inherit it.
+std::wstring PrivateFolderAccess(bool elevated, const std::wstring& userSid);
+
+// kPrivateFolderPrefix and the bytes in hexadecimal.
+std::wstring PrivateFolderName(std::span<const std::byte> random);
+
+// Where the private folders of this run's kind live: the Windows folder's Temp when elevated,
+// else the user's temporary folder (userTemp, as ChooseUserTempFolder gave it). The place must
+// exist, be reached without links or junctions and hold no ";" (the installer's PATCH property
+// is a ";"-separated list).
+FolderChoice ChoosePrivateRoot(System& system, bool elevated, const FolderChoice& userTemp);
+
+// Removes folder and everything in it. A link or junction inside is removed itself, never
+// followed. Fails with the first error met.
+Status RemoveTree(System& system, const std::wstring& folder);
+
+// Removes the private folders under root whose run is over (their lock can be deleted, or they
+// have none). The run's own folder stays, and so does a folder whose lock another run still
+// holds, and one whose owner is not that of the run's own folder (someone else made it). Errors
+// are passed over.
+void SweepStaleFolders(System& system, const std::wstring& root, const std::wstring& ownFolder);
+
+class PrivateFolder {
+ public:
+  // Creates a private folder under root (ChoosePrivateRoot) and takes its lock.
+  static Outcome<std::unique_ptr<PrivateFolder>> Create(System& system, const std::wstring& root,
+                                                        bool elevated);
+  // Releases the lock and removes the folder with everything in it.
+  ~PrivateFolder();
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+  const std::wstring& path() const { return path_; }
+
+ private:
+  PrivateFolder(System& system, std::wstring path, std::unique_ptr<WritableFile> lock)
+      : system_(system), path_(std::move(path)), lock_(std::move(lock)) {}
+
+  System& system_;
+  std::wstring path_;
+  std::unique_ptr<WritableFile> lock_;
+};
+
+}  // namespace updater

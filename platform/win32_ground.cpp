@@ -1,0 +1,272 @@
+// The Win32 binding of the calls that give a run its own ground: the token, the Windows folder,
+// folders with an access list of their own, randomness, link-free paths and safe file creation.
+#include <windows.h>
+// After windows.h:
+#include <aclapi.h>
+#include <ntsecapi.h>
+#include <sddl.h>
+
+#include <vector>
+
+#include "platform/win32_system.h"
+
+namespace updater {
+namespace {
+
+// The calling thread's error, read right after the call that failed; fallback where it set none.
+DWORD ErrorOr(DWORD fallback) {
+  const DWORD error = ::GetLastError();
+  return error != 0 ? error : fallback;
+}
+
+Status AsStatus(DWORD error) {
+  if (error != 0) return Failure{error};
+  return {};
+}
+
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() {
+    if (valid()) ::CloseHandle(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+  HANDLE get() const { return handle_; }
+  void reset(HANDLE handle) {
+    if (valid()) ::CloseHandle(handle_);
+    handle_ = handle;
+  }
+  HANDLE release() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// The path an open handle really has (GetFinalPathNameByHandleW, which resolves every link and
+// junction on the way), with the "\\?\" prefix taken off. Nothing where the system lacks the call.
+std::optional<std::wstring> FinalPath(HANDLE handle) {
+  using Function = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+  HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+  const auto finalPath = kernel32 == nullptr
+                             ? nullptr
+                             : reinterpret_cast<Function>(reinterpret_cast<void*>(
+                                   ::GetProcAddress(kernel32, "GetFinalPathNameByHandleW")));
+  if (finalPath == nullptr) return std::nullopt;
+  std::vector<wchar_t> buffer(MAX_PATH + 8);
+  DWORD length = finalPath(handle, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  if (length >= buffer.size()) {
+    buffer.resize(length + 1);
+    length = finalPath(handle, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  }
+  if (length == 0 || length >= buffer.size()) return std::wstring();
+  std::wstring path(buffer.data(), length);
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
+  return path;
+}
+
+// The long form of a full path (8.3 components spelled out), as the final path has it.
+std::wstring LongForm(const std::wstring& path) {
+  const DWORD needed = ::GetLongPathNameW(path.c_str(), nullptr, 0);
+  if (needed == 0) return path;
+  std::wstring result(needed, L'\0');
+  const DWORD length = ::GetLongPathNameW(path.c_str(), result.data(), needed);
+  if (length == 0 || length >= needed) return path;
+  result.resize(length);
+  return result;
+}
+
+bool SamePath(std::wstring a, std::wstring b) {
+  while (a.size() > 3 && a.back() == L'\\') a.pop_back();
+  while (b.size() > 3 && b.back() == L'\\') b.pop_back();
+  return a.size() == b.size() &&
+         ::CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
+                          b.c_str(), static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+// Whether the object open in handle is the one at path itself: no link or junction at its name
+// (its attributes) nor on the way (its final path differs from the path asked for).
+DWORD CheckOpened(HANDLE handle, const std::wstring& path) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!::GetFileInformationByHandle(handle, &information)) return ErrorOr(ERROR_ACCESS_DENIED);
+  if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return ERROR_CANT_RESOLVE_FILENAME;
+  }
+  const std::optional<std::wstring> final = FinalPath(handle);
+  if (final && !SamePath(*final, LongForm(path))) return ERROR_CANT_RESOLVE_FILENAME;
+  return 0;
+}
+
+std::optional<std::wstring> SidText(PSID sid) {
+  LPWSTR text = nullptr;
+  if (sid == nullptr || !::ConvertSidToStringSidW(sid, &text)) return std::nullopt;
+  std::wstring result(text);
+  ::LocalFree(text);
+  return result;
+}
+
+// One class of token information, in a buffer of its own.
+std::vector<std::byte> TokenInformation(TOKEN_INFORMATION_CLASS what) {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  const Handle owned(token);
+  DWORD length = 0;
+  ::GetTokenInformation(token, what, nullptr, 0, &length);
+  std::vector<std::byte> buffer(length);
+  if (length == 0 || !::GetTokenInformation(token, what, buffer.data(), length, &length)) return {};
+  return buffer;
+}
+
+}  // namespace
+
+std::optional<std::wstring> Win32System::OwnerOf(const std::wstring& path) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                              nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  std::optional<std::wstring> text = SidText(owner);
+  ::LocalFree(descriptor);
+  return text;
+}
+
+bool Win32System::IsElevated() {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  const Handle owned(token);
+  TOKEN_ELEVATION elevation = {};
+  DWORD length = 0;
+  return ::GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &length) &&
+         elevation.TokenIsElevated != 0;
+}
+
+std::optional<std::wstring> Win32System::WindowsFolder() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  UINT length = ::GetSystemWindowsDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
+  if (length >= buffer.size()) {
+    buffer.resize(length + 1);
+    length = ::GetSystemWindowsDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
+  }
+  if (length == 0 || length >= buffer.size()) return std::nullopt;
+  return std::wstring(buffer.data(), length);
+}
+
+std::optional<std::wstring> Win32System::CurrentUserSid() {
+  const std::vector<std::byte> buffer = TokenInformation(TokenUser);
+  if (buffer.empty()) return std::nullopt;
+  return SidText(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid);
+}
+
+Status Win32System::CreateFolderWithAccess(const std::wstring& path, const std::wstring& sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+    return Failure{ErrorOr(ERROR_INVALID_PARAMETER)};
+  }
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+  const BOOL created = ::CreateDirectoryW(path.c_str(), &attributes);
+  const DWORD error = created ? 0 : ErrorOr(ERROR_ACCESS_DENIED);
+  ::LocalFree(descriptor);
+  return AsStatus(error);
+}
+
+Status Win32System::RandomBytes(std::span<std::byte> bytes) {
+  if (!RtlGenRandom(bytes.data(), static_cast<ULONG>(bytes.size()))) {
+    return Failure{ERROR_GEN_FAILURE};
+  }
+  return {};
+}
+
+Status Win32System::CheckReachedWithoutLinks(const std::wstring& path) {
+  const Handle handle(::CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle.valid()) return Failure{ErrorOr(ERROR_FILE_NOT_FOUND)};
+  return AsStatus(CheckOpened(handle.get(), path));
+}
+
+Outcome<std::unique_ptr<WritableFile>> Win32System::CreateRegularFileForWriting(
+    const std::wstring& path) {
+  constexpr DWORD kAccess = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+  // The folder first: a link or junction on the way would take the file elsewhere.
+  const size_t separator = path.find_last_of(L'\\');
+  if (separator == std::wstring::npos) return Failure{ERROR_BAD_PATHNAME};
+  const std::wstring folder = separator == 2 ? path.substr(0, 3) : path.substr(0, separator);
+  if (const Status reached = CheckReachedWithoutLinks(folder); !reached) {
+    return Failure{reached.error()};
+  }
+  DWORD error = 0;
+
+  // Creating anew never follows a link standing at the name.
+  Handle handle(::CreateFileW(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  bool existed = false;
+  if (!handle.valid()) {
+    error = ErrorOr(ERROR_ACCESS_DENIED);
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return Failure{error};
+    // Something stands there: opened as it is, without emptying it, and looked at first.
+    existed = true;
+    handle.reset(::CreateFileW(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.valid()) {
+      error = ErrorOr(ERROR_ACCESS_DENIED);
+      // Standing, but gone when opened: a link whose far end is missing.
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        error = ERROR_CANT_RESOLVE_FILENAME;
+      }
+      return Failure{error};
+    }
+  }
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (::GetFileType(handle.get()) != FILE_TYPE_DISK ||
+      !::GetFileInformationByHandle(handle.get(), &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return Failure{ERROR_BAD_FILE_TYPE};  // a device or a folder
+  }
+  // A link at the name stays as it is: some platforms (Wine) delete or move a link's target
+  // when asked to delete or move the link, so nothing here ever removes one.
+  error = CheckOpened(handle.get(), path);
+  if (error == 0 && information.nNumberOfLinks > 1) error = ERROR_CANT_RESOLVE_FILENAME;
+  if (error != 0) return Failure{error};
+  if (existed && !::SetEndOfFile(handle.get())) return Failure{ErrorOr(ERROR_ACCESS_DENIED)};
+  return WrapWin32File(handle.release(), path);
+}
+
+Outcome<std::vector<FolderEntry>> Win32System::ListFolder(const std::wstring& folder) {
+  std::vector<FolderEntry> entries;
+  WIN32_FIND_DATAW data;
+  const std::wstring pattern = folder + L"\\*";
+  HANDLE search = ::FindFirstFileW(pattern.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = ErrorOr(ERROR_PATH_NOT_FOUND);
+    if (error == ERROR_FILE_NOT_FOUND) return entries;
+    return Failure{error};
+  }
+  do {
+    const std::wstring name = data.cFileName;
+    if (name != L"." && name != L"..") entries.push_back({name, data.dwFileAttributes});
+  } while (::FindNextFileW(search, &data));
+  const DWORD error = ::GetLastError();
+  ::FindClose(search);
+  if (error != ERROR_NO_MORE_FILES) return Failure{error};
+  return entries;
+}
+
+Status Win32System::DeleteFileNamed(const std::wstring& path) {
+  if (!::DeleteFileW(path.c_str())) return Failure{ErrorOr(ERROR_ACCESS_DENIED)};
+  return {};
+}
+
+Status Win32System::RemoveEmptyFolder(const std::wstring& path) {
+  if (!::RemoveDirectoryW(path.c_str())) return Failure{ErrorOr(ERROR_ACCESS_DENIED)};
+  return {};
+}
+
+}  // namespace updater

@@ -1,0 +1,427 @@
+// The run's own ground against the fakes: the private folder, the user's temporary folder, the
+// temporary-name loop, the safe log and the device names.
+#include <gtest/gtest.h>
+
+#include "apply/apply_payload.h"
+#include "apply/log_name.h"
+#include "launcher/entry.h"
+#include "messages/catalogue.h"
+#include "payload/extract.h"
+#include "payload/private_folder.h"
+#include "payload/temp_folder.h"
+#include "tests/fakes/fake_installer.h"
+#include "tests/fakes/fake_system.h"
+#include "tests/fakes/string_tables.h"
+
+namespace updater {
+namespace {
+
+using testing::FakeInstaller;
+using testing::FakeSystem;
+
+std::vector<std::byte> Bytes(std::initializer_list<int> values) {
+  std::vector<std::byte> bytes;
+  for (int v : values) bytes.push_back(static_cast<std::byte>(v));
+  return bytes;
+}
+
+constexpr wchar_t kFirstPrivate[] =
+    L"C:\\Windows\\Temp\\QuorvexUpdate-00000000000000000000000000000000";
+
+// ------------------------------------------------------------------------------ device names
+
+TEST(DeviceNames, Table) {
+  struct Case {
+    const wchar_t* name;
+    bool device;
+  };
+  const Case cases[] = {
+      {L"NUL.x SP1.log", true},
+      {L"COM1 .x SP1.log", true},
+      {L"CONIN$.x SP1.log", true},
+      {L"conout$", true},
+      {L"con", true},
+      {L"Prn.txt", true},
+      {L"aux. .txt", true},
+      {L"LPT9.log", true},
+      {L"COM0", true},
+      {L"COM\u00B2.a", true},
+      {L"NUL   ", true},
+      {L"lpt1.", true},
+      {L"NUL SP1.log", false},
+      {L"COM10.x", false},
+      {L"CONIN.x", false},
+      {L"_NUL.x SP1.log", false},
+      {L"NULL.x", false},
+      {L"COMA.x", false},
+      {L"Sample Suite SP1.log", false},
+      {L"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsDeviceName(c.name), c.device) << c.name;
+}
+
+// ------------------------------------------------------------------------ user's temp folder
+
+TEST(UserTempFolder, Table) {
+  struct Case {
+    const char* what;
+    std::optional<std::wstring> tmp;
+    std::wstring tempPath;
+    std::wstring folder;  // empty: none, error below
+    uint32_t error;
+  };
+  const Case cases[] = {
+      {"TMP an existing folder", L"D:\\Scratch", L"C:\\Temp\\", L"D:\\Scratch", 0},
+      {"TMP unset", std::nullopt, L"C:\\Temp\\", L"C:\\Temp", 0},
+      {"TMP empty", L"", L"C:\\Temp\\", L"C:\\Temp", 0},
+      {"TMP missing, temp folder there", L"D:\\Gone", L"C:\\Temp\\", L"C:\\Temp", 0},
+      {"TMP a file", L"D:\\file.txt", L"C:\\Temp\\", L"C:\\Temp", 0},
+      {"TMP '.'", L".", L"C:\\Work\\", L"", kErrorBadPathname},
+      {"TMP relative", L"rel", L"C:\\Work\\rel\\", L"", kErrorBadPathname},
+      {"TMP drive-relative", L"C:rel", L"C:\\Work\\rel\\", L"", kErrorBadPathname},
+      {"TMP rooted", L"\\rel", L"C:\\rel\\", L"", kErrorBadPathname},
+      {"temp path relative", std::nullopt, L".\\", L"", kErrorBadPathname},
+      {"temp folder missing", std::nullopt, L"C:\\Gone\\", L"", kErrorPathNotFound},
+      {"temp folder a file", std::nullopt, L"D:\\file.txt\\", L"", kErrorPathNotFound},
+      {"drive root", std::nullopt, L"D:\\", L"D:\\", 0},
+      {"UNC", std::nullopt, L"\\\\server\\share\\t\\", L"\\\\server\\share\\t", 0},
+  };
+  for (const Case& c : cases) {
+    FakeSystem system;
+    system.AddDirectory(L"D:\\");
+    system.AddDirectory(L"D:\\Scratch");
+    system.AddDirectory(L"\\\\server\\share\\t");
+    system.AddFile(L"D:\\file.txt");
+    system.AddDirectory(L".");
+    system.AddDirectory(L"rel");
+    system.AddDirectory(L"C:\\Work");
+    system.AddDirectory(L"C:\\Work\\rel");
+    if (c.tmp) system.SetEnvironment(L"TMP", c.tmp);
+    system.SetTempPath(c.tempPath);
+    const FolderChoice choice = ChooseUserTempFolder(system);
+    EXPECT_EQ(choice.folder, c.folder) << c.what;
+    EXPECT_EQ(choice.error, c.error) << c.what;
+  }
+}
+
+TEST(UserTempFolder, GetTempPathFailingGivesPathNotFound) {
+  for (uint32_t result : {0u, 1024u, 5000u}) {
+    FakeSystem system;
+    system.SetTempPathResult(result);
+    EXPECT_EQ(ChooseUserTempFolder(system).error, kErrorPathNotFound) << result;
+  }
+}
+
+// ----------------------------------------------------------------------- temporary-name loop
+
+TEST(TempNameLoop, EndsOnAnErrorThatDoesNotMeanTaken) {
+  FakeSystem system;
+  system.AddFile(L"C:\\Temp\\MSP2");
+  system.FailQuery(L"C:\\Temp\\MSP3", kErrorFilenameExcedRange);
+  TempNameGenerator generator;
+  const Outcome<std::wstring> name = generator.ChooseName(system);
+  EXPECT_FALSE(name);
+  EXPECT_EQ(name.error(), kErrorFilenameExcedRange);
+}
+
+TEST(TempNameLoop, GivesUpAfterItsBoundOfTakenNames) {
+  FakeSystem system;
+  TempNameGenerator generator;
+  // Every name is refused for lack of access: each counts as taken, and the request ends after
+  // kMaxNamesPerRequest of them, with "file exists".
+  for (uint64_t n = 2; n <= kMaxNamesPerRequest + 2; ++n) {
+    system.DenyAccess(L"C:\\Temp\\MSP" + std::to_wstring(n));
+  }
+  const Outcome<std::wstring> name = generator.ChooseName(system);
+  EXPECT_FALSE(name);
+  EXPECT_EQ(name.error(), kErrorFileExists);
+}
+
+// ---------------------------------------------------------------------------- private folder
+
+TEST(PrivateFolderAccessList, AsBuilt) {
+  EXPECT_EQ(PrivateFolderAccess(true, L"S-1-5-21-1-2-3-1001"),
+            L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+  EXPECT_EQ(PrivateFolderAccess(false, L"S-1-5-21-1-2-3-1001"),
+            L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-1-2-3-1001)");
+}
+
+TEST(PrivateFolderRoot, Table) {
+  struct Case {
+    const char* what;
+    bool elevated;
+    std::optional<std::wstring> windows;
+    FolderChoice userTemp;
+    std::wstring link;  // a link at this path
+    FolderChoice expected;
+  };
+  const Case cases[] = {
+      {"elevated", true, L"C:\\Windows", {L"C:\\Temp", 0}, L"", {L"C:\\Windows\\Temp", 0}},
+      {"elevated, user temp unusable",
+       true,
+       L"C:\\Windows",
+       {L"", kErrorBadPathname},
+       L"",
+       {L"C:\\Windows\\Temp", 0}},
+      {"elevated, no Windows folder",
+       true,
+       std::nullopt,
+       {L"C:\\Temp", 0},
+       L"",
+       {L"", kErrorPathNotFound}},
+      {"elevated, Windows temp a junction",
+       true,
+       L"C:\\Windows",
+       {L"C:\\Temp", 0},
+       L"C:\\Windows\\Temp",
+       {L"", kErrorCantResolveFilename}},
+      {"not elevated", false, L"C:\\Windows", {L"C:\\Temp", 0}, L"", {L"C:\\Temp", 0}},
+      {"not elevated, user temp unusable",
+       false,
+       L"C:\\Windows",
+       {L"", kErrorBadPathname},
+       L"",
+       {L"", kErrorBadPathname}},
+      {"not elevated, ';' in the user temp",
+       false,
+       L"C:\\Windows",
+       {L"C:\\a;b", 0},
+       L"",
+       {L"", kErrorBadPathname}},
+      {"not elevated, user temp through a link",
+       false,
+       L"C:\\Windows",
+       {L"C:\\L\\t", 0},
+       L"C:\\L",
+       {L"", kErrorCantResolveFilename}},
+  };
+  for (const Case& c : cases) {
+    FakeSystem system;
+    system.SetWindowsFolder(c.windows);
+    system.AddDirectory(L"C:\\a;b");
+    system.AddDirectory(L"C:\\L");
+    system.AddDirectory(L"C:\\L\\t");
+    if (!c.link.empty()) system.AddLink(c.link);
+    const FolderChoice root = ChoosePrivateRoot(system, c.elevated, c.userTemp);
+    EXPECT_EQ(root.folder, c.expected.folder) << c.what;
+    EXPECT_EQ(root.error, c.expected.error) << c.what;
+  }
+}
+
+TEST(PrivateFolderLife, CreatedWithItsAccessListLockedAndRemovedWithEverythingInIt) {
+  FakeSystem system;
+  system.QueueRandom(Bytes({0xde, 0xad, 0xbe, 0xef}));
+  Outcome<std::unique_ptr<PrivateFolder>> created =
+      PrivateFolder::Create(system, L"C:\\Windows\\Temp", true);
+  ASSERT_TRUE(created) << created.error();
+  std::unique_ptr<PrivateFolder> folder = std::move(*created);
+  const std::wstring path = folder->path();
+  EXPECT_EQ(path, L"C:\\Windows\\Temp\\QuorvexUpdate-deadbeef000000000000000000000000");
+  EXPECT_EQ(system.AccessOf(path), L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+  EXPECT_TRUE(system.Exists(path + L"\\run.lock"));
+  system.AddFile(path + L"\\MSP2");
+  system.AddDirectory(path + L"\\sub");
+  system.AddFile(path + L"\\sub\\x");
+  system.AddDirectory(L"C:\\Outside");
+  system.AddFile(L"C:\\Outside\\victim");
+  system.AddLink(path + L"\\link");  // to C:\Outside: removed itself, never followed
+  folder.reset();
+  EXPECT_FALSE(system.Exists(path));
+  EXPECT_TRUE(system.FilesUnder(path).empty());
+  EXPECT_TRUE(system.Exists(L"C:\\Outside\\victim"));
+}
+
+TEST(PrivateFolderLife, ANameAlreadyTakenMovesOnToAnotherRandomName) {
+  FakeSystem system;
+  system.AddLink(kFirstPrivate);  // planted where the first name would go
+  system.QueueRandom(std::vector<std::byte>(16, std::byte{0}));
+  system.QueueRandom(std::vector<std::byte>(16, std::byte{0x11}));
+  Outcome<std::unique_ptr<PrivateFolder>> created =
+      PrivateFolder::Create(system, L"C:\\Windows\\Temp", true);
+  ASSERT_TRUE(created) << created.error();
+  std::unique_ptr<PrivateFolder> folder = std::move(*created);
+  EXPECT_EQ(folder->path(), L"C:\\Windows\\Temp\\QuorvexUpdate-11111111111111111111111111111111");
+}
+
+TEST(PrivateFolderLife, NotElevatedTheUserHoldsIt) {
+  FakeSystem system;
+  system.SetUserSid(L"S-1-5-21-9-9-9-1004");
+  Outcome<std::unique_ptr<PrivateFolder>> created =
+      PrivateFolder::Create(system, L"C:\\Temp", false);
+  ASSERT_TRUE(created) << created.error();
+  std::unique_ptr<PrivateFolder> folder = std::move(*created);
+  EXPECT_EQ(system.AccessOf(folder->path()),
+            L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-9-9-9-1004)");
+}
+
+TEST(PrivateFolderLife, CreationErrorsComeBackAsValues) {
+  FakeSystem system;
+  system.failMakeDirectory = true;
+  const Outcome<std::unique_ptr<PrivateFolder>> created =
+      PrivateFolder::Create(system, L"C:\\Windows\\Temp", true);
+  EXPECT_FALSE(created);
+  EXPECT_EQ(created.error(), kErrorAccessDenied);
+  EXPECT_TRUE(system.DirectoriesUnder(L"C:\\Windows\\Temp").empty());
+}
+
+TEST(StaleFolders, KilledRunsGoLiveRunsAndOthersStay) {
+  FakeSystem system;
+  const std::wstring root = L"C:\\Windows\\Temp";
+  const std::wstring killed = root + L"\\QuorvexUpdate-0123";
+  const std::wstring lockless = root + L"\\quorvexupdate-4567";
+  const std::wstring live = root + L"\\QuorvexUpdate-89ab";
+  const std::wstring planted = root + L"\\QuorvexUpdate-cdef";  // a user's, not ours
+  for (const std::wstring& folder : {killed, lockless, live, planted}) {
+    system.AddDirectory(folder);
+    system.AddFile(folder + L"\\MSP2");
+    if (folder != planted) system.SetOwner(folder, L"S-1-5-32-544");
+  }
+  system.AddFile(killed + L"\\run.lock");
+  system.AddFile(live + L"\\run.lock");
+  system.HoldElsewhere(live + L"\\run.lock");
+  system.AddDirectory(root + L"\\Other");
+  system.AddFile(root + L"\\QuorvexUpdate-file");
+  system.AddLink(root + L"\\QuorvexUpdate-link");
+  const std::wstring own = root + L"\\QuorvexUpdate-own";
+  system.AddDirectory(own);
+  system.SetOwner(own, L"S-1-5-32-544");
+  SweepStaleFolders(system, root, own);
+  EXPECT_TRUE(system.Exists(own));
+  EXPECT_FALSE(system.Exists(killed));
+  EXPECT_FALSE(system.Exists(lockless));
+  EXPECT_TRUE(system.Exists(live + L"\\MSP2"));
+  EXPECT_TRUE(system.Exists(planted + L"\\MSP2"));
+  EXPECT_TRUE(system.Exists(root + L"\\Other"));
+  EXPECT_TRUE(system.Exists(root + L"\\QuorvexUpdate-file"));
+  for (const std::wstring& removed : system.removed()) {
+    EXPECT_NE(removed, root + L"\\QuorvexUpdate-link");
+  }
+}
+
+// --------------------------------------------------------------------------- the whole run
+
+class Ground : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::LoadStringTable(system, 1033);
+    system.AddPayload(kPayloadGlobal, std::string("global patch"));
+    installer.AddPackageContent("global patch", L"{G}", L"2.0;1.0");
+    installer.readFile = [this](const std::wstring& path) {
+      patchPaths.push_back(path);
+      return system.ReadFile(path);
+    };
+    installer.AddProduct(L"{G}", L"Suite", L"1033", L"1.0");
+  }
+  int Run(std::vector<std::wstring> arguments) {
+    arguments.insert(arguments.begin(), L"update.exe");
+    system.SetArguments(arguments);
+    return RunUpdater(system, installer);
+  }
+  FakeSystem system;
+  FakeInstaller installer;
+  std::vector<std::wstring> patchPaths;
+};
+
+TEST_F(Ground, ElevatedCopiesGoIntoThePrivateFolderWhichIsGoneAfterwards) {
+  system.AddDirectory(L"C:\\Windows\\Temp\\QuorvexUpdate-dead");  // a killed run's
+  system.SetOwner(L"C:\\Windows\\Temp\\QuorvexUpdate-dead", L"S-1-5-32-544");
+  EXPECT_EQ(Run({}), 0);
+  ASSERT_EQ(installer.configurations().size(), 1u);
+  const std::wstring expected = L"PATCH=\"" + std::wstring(kFirstPrivate) + L"\\MSP2\" ";
+  EXPECT_EQ(installer.configurations()[0].commandLine.substr(0, expected.size()), expected);
+  EXPECT_TRUE(system.DirectoriesUnder(L"C:\\Windows\\Temp").empty());
+  EXPECT_TRUE(system.PayloadCopies().empty());
+  // The log stays in the user's temporary folder, made safely and held for the installer.
+  EXPECT_TRUE(system.Exists(L"C:\\Temp\\Suite SP1.log"));
+  EXPECT_EQ(installer.configurations()[0].logFile, L"C:\\Temp\\Suite SP1.log");
+  EXPECT_EQ(installer.configurations()[0].logMode, kInstallLogModeVerbose);
+}
+
+TEST_F(Ground, NotElevatedCopiesGoIntoAPrivateFolderOfTheUsersTemp) {
+  system.SetElevated(false);
+  EXPECT_EQ(Run({}), 0);
+  ASSERT_EQ(installer.configurations().size(), 1u);
+  const std::wstring expected = L"PATCH=\"C:\\Temp\\QuorvexUpdate-";
+  EXPECT_EQ(installer.configurations()[0].commandLine.substr(0, expected.size()), expected);
+  EXPECT_TRUE(system.DirectoriesUnder(L"C:\\Temp").empty());
+}
+
+TEST_F(Ground, ReportCopiesGoIntoThePrivateFolderAndExtractionWithoutPathIntoTheUsersTemp) {
+  EXPECT_EQ(Run({L"/e", L"", L"/i"}), 0);
+  EXPECT_EQ(system.ContentOf(L"C:\\Temp\\MSP2"), "global patch");  // the user's output stays
+  ASSERT_FALSE(patchPaths.empty());
+  for (const std::wstring& path : patchPaths) {
+    EXPECT_EQ(path.rfind(L"C:\\Windows\\Temp\\QuorvexUpdate-", 0), 0u) << path;
+  }
+  EXPECT_TRUE(system.DirectoriesUnder(L"C:\\Windows\\Temp").empty());
+}
+
+TEST_F(Ground, UnusableUserTempFailsWith300AndTheError) {
+  struct Case {
+    std::wstring tmp;
+    uint32_t error;
+  };
+  for (const Case& c : {Case{L".", kErrorBadPathname}, Case{L"D:\\Gone", kErrorPathNotFound}}) {
+    FakeSystem fresh;
+    testing::LoadStringTable(fresh, 1033);
+    fresh.AddPayload(kPayloadGlobal, std::string("global patch"));
+    fresh.SetEnvironment(L"TMP", c.tmp);
+    fresh.SetTempPath(c.tmp == L"." ? L"C:\\Work\\" : c.tmp + L"\\");
+    fresh.AddDirectory(L"C:\\Work");
+    fresh.SetArguments({L"update.exe"});
+    RunUpdater(fresh, installer);
+    ASSERT_EQ(fresh.boxes().size(), 1u) << c.tmp;
+    EXPECT_NE(fresh.boxes()[0].text.find(L": " + std::to_wstring(c.error)), std::wstring::npos)
+        << c.tmp;
+    EXPECT_TRUE(fresh.creations().empty()) << c.tmp;
+    EXPECT_TRUE(fresh.DirectoriesUnder(L"C:\\Windows\\Temp").empty()) << c.tmp;
+  }
+  EXPECT_TRUE(installer.configurations().empty());
+}
+
+TEST_F(Ground, LinkAtTheLogNameStaysAndTheLogTakesTheNextName) {
+  system.AddLink(L"C:\\Temp\\Suite SP1.log");
+  EXPECT_EQ(Run({}), 0);
+  ASSERT_EQ(installer.configurations().size(), 1u);
+  EXPECT_EQ(installer.configurations()[0].logFile, L"C:\\Temp\\Suite (2) SP1.log");
+  EXPECT_TRUE(system.Exists(L"C:\\Temp\\Suite (2) SP1.log"));
+  EXPECT_FALSE(system.Exists(L"C:\\Temp\\Suite SP1.log"));  // still only the link
+}
+
+TEST_F(Ground, LinksAtEveryLogNameMeanNoLog) {
+  for (const wchar_t* name : {L"Suite", L"Suite (2)", L"Suite (3)"}) {
+    system.AddLink(std::wstring(L"C:\\Temp\\") + name + L" SP1.log");
+  }
+  EXPECT_EQ(Run({}), 0);
+  ASSERT_EQ(installer.configurations().size(), 1u);  // patched all the same
+  EXPECT_EQ(installer.configurations()[0].logMode, 0u);
+  EXPECT_EQ(installer.configurations()[0].logFile, L"");
+}
+
+TEST_F(Ground, LogFolderReachedThroughALinkOrALogNameThatIsAFolderMeansNoLog) {
+  for (bool folderAtName : {false, true}) {
+    FakeSystem fresh;
+    testing::LoadStringTable(fresh, 1033);
+    fresh.AddPayload(kPayloadGlobal, std::string("global patch"));
+    fresh.AddDirectory(L"C:\\Users");
+    fresh.AddDirectory(L"C:\\Users\\t");
+    fresh.SetEnvironment(L"TMP", L"C:\\Users\\t");
+    if (folderAtName) {
+      fresh.AddDirectory(L"C:\\Users\\t\\Suite SP1.log");
+    } else {
+      fresh.AddLink(L"C:\\Users");
+    }
+    FakeInstaller freshInstaller;
+    freshInstaller.AddPackageContent("global patch", L"{G}", L"2.0;1.0");
+    freshInstaller.readFile = [&fresh](const std::wstring& path) { return fresh.ReadFile(path); };
+    freshInstaller.AddProduct(L"{G}", L"Suite", L"1033", L"1.0");
+    fresh.SetArguments({L"update.exe"});
+    RunUpdater(fresh, freshInstaller);
+    ASSERT_EQ(freshInstaller.configurations().size(), 1u) << folderAtName;  // patched all the same
+    EXPECT_EQ(freshInstaller.configurations()[0].logMode, 0u) << folderAtName;
+    EXPECT_EQ(freshInstaller.configurations()[0].logFile, L"") << folderAtName;
+  }
+}
+
+}  // namespace
+}  // namespace updater
