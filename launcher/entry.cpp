@@ -76,8 +76,12 @@ int RunUpdater(System& system, Installer& installer) {
   // The run log goes where "/log" says, else to the temporary folder under the update's name and
   // the time. Whether it can be written changes nothing else.
   RunLog log(system);
-  // The checked folder the installer logs go to as well: never the starting folder.
-  const std::wstring temporaryFolder = ChooseUserTempFolder(system).folder;
+  // The checked folder the installer logs go to as well: never the starting folder, and never
+  // reached through a link or junction.
+  std::wstring temporaryFolder = ChooseUserTempFolder(system).folder;
+  if (!temporaryFolder.empty() && !system.CheckReachedWithoutLinks(temporaryFolder)) {
+    temporaryFolder.clear();
+  }
   if (!settings.logPath.empty()) {
     log.OpenAt(settings.logPath);
   } else {
