@@ -194,17 +194,24 @@ int Win32System::ShowMessageBox(const std::wstring& text, const std::wstring& ca
   return ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), type);
 }
 
-bool Win32System::QueryOsVersion(uint32_t structSize, OsVersionInfo& info) {
-  OSVERSIONINFOEXW version;
-  ::ZeroMemory(&version, sizeof(version));
-  version.dwOSVersionInfoSize = structSize;
-  if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version))) return false;
+// The values both version queries give, in the seam's form.
+static OsVersionInfo ToOsVersionInfo(const OSVERSIONINFOEXW& version) {
+  OsVersionInfo info;
   info.majorVersion = version.dwMajorVersion;
   info.minorVersion = version.dwMinorVersion;
   info.platformId = version.dwPlatformId;
   info.suiteMask = version.wSuiteMask;
   info.productType = version.wProductType;
   info.buildNumber = version.dwBuildNumber;
+  return info;
+}
+
+bool Win32System::QueryOsVersion(uint32_t structSize, OsVersionInfo& info) {
+  OSVERSIONINFOEXW version;
+  ::ZeroMemory(&version, sizeof(version));
+  version.dwOSVersionInfoSize = structSize;
+  if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version))) return false;
+  info = ToOsVersionInfo(version);
   return true;
 }
 
@@ -220,14 +227,7 @@ std::optional<OsVersionInfo> Win32System::QueryTrueOsVersion(uint32_t structSize
   ::ZeroMemory(&version, sizeof(version));
   version.dwOSVersionInfoSize = structSize;
   if (rtlGetVersion(&version) != 0) return std::nullopt;  // not STATUS_SUCCESS
-  OsVersionInfo info;
-  info.majorVersion = version.dwMajorVersion;
-  info.minorVersion = version.dwMinorVersion;
-  info.platformId = version.dwPlatformId;
-  info.suiteMask = version.wSuiteMask;
-  info.productType = version.wProductType;
-  info.buildNumber = version.dwBuildNumber;
-  return info;
+  return ToOsVersionInfo(version);
 }
 
 uint16_t Win32System::ProcessorArchitecture() {
