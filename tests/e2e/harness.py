@@ -410,8 +410,15 @@ class WineEnv:
         are. A run that is still going after `timeout` seconds is killed and RunTimeout raised.
         `extra_env` adds to the environment; TMP and TEMP in it go through the registry.
         """
-        return self._execute([exe, *args], timeout, extra_env, cwd, watch=True,
-                             watcher_args=watcher_args)
+        for attempt in range(1, _START_ATTEMPTS + 1):
+            result = self._execute([exe, *args], timeout, extra_env, cwd, watch=True,
+                                   watcher_args=watcher_args)
+            if not _never_started(result) or attempt == _START_ATTEMPTS:
+                return result
+            print(f"harness: {os.path.basename(exe)} exited with 1 before it ran (no output, no "
+                  f"box); started again, attempt {attempt + 1} of {_START_ATTEMPTS}",
+                  file=sys.stderr, flush=True)
+        raise AssertionError("unreachable")
 
     def wine(self, args, timeout=120, extra_env=None, cwd=None, watch=False):
         """Runs any Windows command line in the prefix, e.g. ["msiexec", "/i", path, "/qn"]."""
@@ -535,6 +542,19 @@ class WineEnv:
                 command = ["reg", "add", r"HKCU\Environment", "/v", name, "/t", "REG_SZ", "/d",
                            value, "/f"]
             self._check([WINE64] + command, "reg", timeout=60)
+
+
+# Wine now and then fails to start a process at all: the loader exits with 1 before the program's
+# own code runs, printing nothing (its messages are off with WINEDEBUG=-all). Seen about once in
+# a few thousand starts, on the watcher and on programs under test alike. No program run through
+# run() exits with 1 on its own (the updater's codes are 0 and the installer's, the test tools
+# print before anything else), so such a start is tried again, and said on the runner's stderr.
+_START_ATTEMPTS = 3
+
+
+def _never_started(result):
+    return (result.exit_code == 1 and not result.stdout and not result.stderr
+            and not result.boxes)
 
 
 def _read(path):

@@ -1,5 +1,7 @@
 """Tests of the harness itself: paths, environment, exit codes and time limits as Wine sees them."""
 
+import contextlib
+import io
 import os
 import tempfile
 import unittest
@@ -110,6 +112,20 @@ class ExitAndTimeoutTest(unittest.TestCase):
         self.assertEqual(processes_mentioning("showboxes.exe"), [])
         # The environment goes on working after a killed run.
         self.assertEqual(env.run(showboxes(), ["--count", "0", "--exit", "9"]).exit_code, 9)
+
+    def test_a_start_that_never_reached_the_program_is_tried_again_and_said(self):
+        # Exit 1 with nothing printed and no box is how a start fails inside Wine's loader.
+        env = harness.shared_env()
+        cases = [(["/c", "exit 1"], 1, harness._START_ATTEMPTS),
+                 (["/c", "echo ran& exit 1"], 1, 1),
+                 (["/c", "exit 2"], 2, 1)]
+        for args, code, starts in cases:
+            with self.subTest(args=args):
+                said = io.StringIO()
+                with contextlib.redirect_stderr(said):
+                    result = env.run("cmd", args)
+                self.assertEqual(result.exit_code, code, result)
+                self.assertEqual(said.getvalue().count("before it ran"), starts - 1, said.getvalue())
 
 
 if __name__ == "__main__":
