@@ -171,12 +171,7 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failur
   }
   if (run.products.empty()) return fail(kMsgNoProduct, 0);
 
-  // The logs go into the user's temporary folder; where there is none, the products are patched
-  // without a log rather than with one in the current folder.
-  std::wstring workFolder = ChooseUserTempFolder(system_).folder;
-  while (!workFolder.empty() && (workFolder.back() == L'\\' || workFolder.back() == L'/')) {
-    workFolder.pop_back();
-  }
+  const std::wstring workFolder = GetWorkFolder(system_);
   size_t upToDate = 0;
   run.outcome = PayloadOutcome::Failed;
   for (ProductRun& turn : run.products) {

@@ -47,4 +47,10 @@ FolderChoice ChooseUserTempFolder(System& system) {
   return {{}, kErrorPathNotFound};
 }
 
+std::wstring GetWorkFolder(System& system) {
+  std::wstring folder = ChooseUserTempFolder(system).folder;
+  while (!folder.empty() && IsSeparator(folder.back())) folder.pop_back();
+  return folder;
+}
+
 }  // namespace updater

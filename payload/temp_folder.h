@@ -30,4 +30,10 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 // the current folder.
 FolderChoice ChooseUserTempFolder(System& system);
 
+// The work folder, where the installer logs go: the user's temporary folder as
+// ChooseUserTempFolder gives it, without trailing separators, so that a name is joined to it with
+// one backslash (a drive root "D:\" gives "D:"). Empty when there is none: the products are then
+// patched without a log, never with one in the current folder or at the root of a drive.
+std::wstring GetWorkFolder(System& system);
+
 }  // namespace updater

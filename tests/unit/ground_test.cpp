@@ -112,6 +112,27 @@ TEST(UserTempFolder, GetTempPathFailingGivesPathNotFound) {
   }
 }
 
+TEST(WorkFolder, TheUsersTempWithoutTrailingSeparatorsOrNone) {
+  const std::pair<std::wstring, std::wstring> cases[] = {
+      {L"D:\\Scratch", L"D:\\Scratch"},
+      {L"D:\\Scratch\\", L"D:\\Scratch"},
+      {L"D:\\", L"D:"},
+      {L"\\\\server\\share\\t\\", L"\\\\server\\share\\t"},
+      {L".", L""},
+      {L"D:\\Gone", L""},
+  };
+  for (const auto& [tmp, folder] : cases) {
+    FakeSystem system;
+    system.AddDirectory(L"D:\\");
+    system.AddDirectory(L"D:\\Scratch");
+    system.AddDirectory(L"\\\\server\\share\\t");
+    system.AddDirectory(L".");
+    system.SetEnvironment(L"TMP", tmp);
+    system.SetTempPath(L"C:\\Gone\\");
+    EXPECT_EQ(GetWorkFolder(system), folder) << tmp;
+  }
+}
+
 // ----------------------------------------------------------------------- temporary-name loop
 
 TEST(TempNameLoop, EndsOnAnErrorThatDoesNotMeanTaken) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "apply/work_folder.h"
 #include "payload/derived_name.h"
 #include "payload/extract.h"
 #include "payload/payload_kinds.h"
@@ -286,55 +285,6 @@ TEST_F(Extraction, UnusableTempFolderFailsOnlyForCarriedPayloads) {
   EXPECT_EQ(store.WritePayload(target, kPayloadLanguagePack, L"").status,
             ExtractStatus::kNotCarried);
   EXPECT_TRUE(system.creations().empty());
-}
-
-TEST(WorkFolder, StripTrailingBackslash) {
-  const std::pair<std::wstring, std::wstring> cases[] = {
-      {L"C:\\Temp\\", L"C:\\Temp"},
-      {L"C:\\", L"C:\\"},
-      {L"\\", L""},
-      {L"C:\\Temp", L"C:\\Temp"},
-      {L"", L""},
-      {L"\\\\server\\share\\", L"\\\\server\\share"}};
-  for (auto [given, expected] : cases) {
-    StripTrailingBackslash(given);
-    EXPECT_EQ(given, expected);
-  }
-}
-
-TEST(WorkFolder, Cases) {
-  struct Case {
-    const char* what;
-    std::wstring tempPath;
-    std::function<void(FakeSystem&)> prepare;
-    std::wstring expected;
-  };
-  const Case cases[] = {
-      {"existing", L"C:\\Temp\\", [](FakeSystem&) {}, L"C:\\Temp"},
-      {"created when missing", L"C:\\Temp\\Sub\\", [](FakeSystem&) {}, L"C:\\Temp\\Sub"},
-      {"drive root", L"C:\\", [](FakeSystem&) {}, L"c:"},
-      {"a file in its place", L"C:\\Temp\\File\\",
-       [](FakeSystem& s) { s.AddFile(L"C:\\Temp\\File"); }, L"c:"},
-      {"cannot be created", L"C:\\Temp\\Sub\\", [](FakeSystem& s) { s.failMakeDirectory = true; },
-       L"c:"},
-      {"does not fit", L"C:\\" + std::wstring(300, L't') + L"\\", [](FakeSystem&) {}, L"c:"},
-  };
-  for (const Case& c : cases) {
-    FakeSystem system;
-    system.SetTempPath(c.tempPath);
-    c.prepare(system);
-    EXPECT_EQ(GetWorkFolder(system, 260), c.expected) << c.what;
-  }
-  FakeSystem failing;
-  failing.SetTempPathResult(0);
-  EXPECT_EQ(GetWorkFolder(failing, 260), L"c:");
-}
-
-TEST(WorkFolder, CreatesTheMissingFolder) {
-  FakeSystem system;
-  system.SetTempPath(L"C:\\Temp\\Sub\\");
-  GetWorkFolder(system, 260);
-  EXPECT_TRUE(system.IsDirectory(L"C:\\Temp\\Sub"));
 }
 
 }  // namespace
