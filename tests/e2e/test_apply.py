@@ -10,48 +10,12 @@ import unittest
 import fixtures
 import harness
 from catalogue import expected_box, shown
-from updates import build_update, windows_runner, work_folder
-
-
-class Product:
-    def __init__(self, test, name, language, version):
-        self.name, self.language, self.version = name, language, version
-        self.code, self.upgrade_code = fixtures.new_guid(), fixtures.new_guid()
-        msi = fixtures.build_product_msi(test.folder, self.code, name, language, version,
-                                         upgrade_code=self.upgrade_code)
-        fixtures.install_product(test.run_windows, msi)
-
-    def transform(self, index, to_version):
-        return (f"T{index}", self.version, to_version, self.code, self.upgrade_code)
+from updates import ProductCase, build_update
 
 
 @harness.each_build
-class ApplyTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.env = harness.shared_env()
-        cls.run_windows = staticmethod(windows_runner(cls.env))
-        cls.folder = work_folder(cls.env, "apply")
-
-    def setUp(self):
-        for leftover in glob.glob(os.path.join(self.env.temp_dir, "MSP*")):
-            os.remove(leftover)
-
-    def product(self, name, version, language=1033):
-        return Product(self, name, language, version)
-
-    def patch(self, targets, versions, patched=()):
-        """A patch naming targets (products or codes) with property 5 = versions, whose
-        transforms take each product of patched to the upgrade version."""
-        upgrade = versions.split(";")[0]
-        codes = [t.code if isinstance(t, Product) else t for t in targets]
-        transforms = [p.transform(i + 1, upgrade) for i, p in enumerate(patched)]
-        path = os.path.join(self.folder, fixtures.new_guid() + ".msp")
-        return str(fixtures.make_patch(self.run_windows, path, targets=";".join(codes),
-                                       versions=versions, patch_code=fixtures.new_guid(),
-                                       transforms=transforms,
-                                       transform_list=";".join(f":{t[0]}" for t in transforms)
-                                       if transforms else None))
+class ApplyTest(ProductCase):
+    FOLDER = "apply"
 
     def update(self, global_patch=None, language_pack=None, product_specific=None):
         path = os.path.join(self.folder, fixtures.new_guid() + ".exe")
@@ -64,15 +28,13 @@ class ApplyTest(unittest.TestCase):
                          "a payload copy was left behind")
         return result
 
-    def state(self, product):
-        return fixtures.query_product(self.run_windows, product.code)
-
     def log_path(self, product):
         return os.path.join(self.env.temp_dir, f"{product.name} SP1.log")
 
     def test_patches_a_product_at_a_target_version(self):
-        product = self.product("Sample Suite Alpha", "2.1.0.0")
-        exe = self.update(self.patch([product], "2.1.30.0;2.0.10.0,2.1.0.0", patched=[product]))
+        product = self.install("Sample Suite Alpha", "2.1.0.0")
+        exe = self.update(
+            self.make_patch([product], "2.1.30.0;2.0.10.0,2.1.0.0", patched=[product]))
         result = self.run_update(exe)
         self.assertEqual(shown(result.boxes), [expected_box(1033, 301, product.name)])
         after = self.state(product)
@@ -84,49 +46,50 @@ class ApplyTest(unittest.TestCase):
         self.assertIn("PATCH", text)
 
     def test_quiet_run_has_the_same_effects_and_no_box(self):
-        product = self.product("Sample Suite Quiet", "1.0.0.0")
-        exe = self.update(self.patch([product], "2.0.0.0;1.0.0.0", patched=[product]))
+        product = self.install("Sample Suite Quiet", "1.0.0.0")
+        exe = self.update(self.make_patch([product], "2.0.0.0;1.0.0.0", patched=[product]))
         result = self.run_update(exe, "/q")
         self.assertEqual(result.boxes, [])
         self.assertEqual(self.state(product)["version"], "2.0.0.0")
         self.assertTrue(os.path.exists(self.log_path(product)))
 
     def test_product_already_at_the_upgrade_version(self):
-        product = self.product("Sample Suite Current", "2.0.0.0")
-        exe = self.update(self.patch([product], "2.0.0.0;1.0.0.0"))
+        product = self.install("Sample Suite Current", "2.0.0.0")
+        exe = self.update(self.make_patch([product], "2.0.0.0;1.0.0.0"))
         result = self.run_update(exe)
         self.assertEqual(shown(result.boxes), [expected_box(1033, 306, product.name)])
         self.assertEqual(self.state(product)["patches"], [])
         self.assertFalse(os.path.exists(self.log_path(product)))
 
     def test_no_target_installed(self):
-        exe = self.update(self.patch([fixtures.new_guid(), fixtures.new_guid()], "2.0;1.0"))
+        exe = self.update(self.make_patch([fixtures.new_guid(), fixtures.new_guid()], "2.0;1.0"))
         result = self.run_update(exe)
         self.assertEqual(shown(result.boxes), [expected_box(1033, 307)])
 
     def test_version_not_covered(self):
-        product = self.product("Sample Suite Old", "0.9.0.0")
-        exe = self.update(self.patch([product], "2.0.0.0;1.0.0.0", patched=[product]))
+        product = self.install("Sample Suite Old", "0.9.0.0")
+        exe = self.update(self.make_patch([product], "2.0.0.0;1.0.0.0", patched=[product]))
         result = self.run_update(exe)
         self.assertEqual(shown(result.boxes), [expected_box(1033, 308, product.name)])
         self.assertEqual(self.state(product)["version"], "0.9.0.0")
 
     def test_one_up_to_date_and_one_patched(self):
-        current = self.product("Sample Suite Two A", "2.0.0.0")
-        old = self.product("Sample Suite Two B", "1.0.0.0")
-        exe = self.update(self.patch([current, old], "2.0.0.0;1.0.0.0", patched=[old]))
+        current = self.install("Sample Suite Two A", "2.0.0.0")
+        old = self.install("Sample Suite Two B", "1.0.0.0")
+        exe = self.update(self.make_patch([current, old], "2.0.0.0;1.0.0.0", patched=[old]))
         result = self.run_update(exe)
         self.assertEqual(shown(result.boxes), [expected_box(1033, 301, old.name)])
         self.assertEqual(self.state(old)["version"], "2.0.0.0")
         self.assertEqual(self.state(current)["patches"], [])
 
     def test_three_payloads_in_their_order(self):
-        current = self.product("Sample Suite Global", "2.0.0.0")
-        language_pack = self.product("Sample Suite Language Pack", "1.0.0.0")
-        specific = self.product("Sample Suite Specific", "2.0.0.0")
-        exe = self.update(self.patch([current], "2.0.0.0;1.0.0.0"),
-                          self.patch([language_pack], "2.0.0.0;1.0.0.0", patched=[language_pack]),
-                          self.patch([specific], "2.0.0.0;1.0.0.0"))
+        current = self.install("Sample Suite Global", "2.0.0.0")
+        language_pack = self.install("Sample Suite Language Pack", "1.0.0.0")
+        specific = self.install("Sample Suite Specific", "2.0.0.0")
+        exe = self.update(self.make_patch([current], "2.0.0.0;1.0.0.0"),
+                          self.make_patch([language_pack], "2.0.0.0;1.0.0.0",
+                                          patched=[language_pack]),
+                          self.make_patch([specific], "2.0.0.0;1.0.0.0"))
         result = self.run_update(exe)
         # Global unnecessary, language pack applied, product specific unnecessary: success, named
         # after the global payload's product.
@@ -134,12 +97,12 @@ class ApplyTest(unittest.TestCase):
         self.assertEqual(self.state(language_pack)["version"], "2.0.0.0")
 
     def test_a_failed_payload_stops_the_sequence(self):
-        patched = self.product("Sample Suite Stop A", "1.0.0.0")
-        old = self.product("Sample Suite Stop B", "0.5.0.0")
-        never = self.product("Sample Suite Stop C", "1.0.0.0")
-        exe = self.update(self.patch([patched], "2.0.0.0;1.0.0.0", patched=[patched]),
-                          self.patch([old], "2.0.0.0;1.0.0.0"),
-                          self.patch([never], "2.0.0.0;1.0.0.0", patched=[never]))
+        patched = self.install("Sample Suite Stop A", "1.0.0.0")
+        old = self.install("Sample Suite Stop B", "0.5.0.0")
+        never = self.install("Sample Suite Stop C", "1.0.0.0")
+        exe = self.update(self.make_patch([patched], "2.0.0.0;1.0.0.0", patched=[patched]),
+                          self.make_patch([old], "2.0.0.0;1.0.0.0"),
+                          self.make_patch([never], "2.0.0.0;1.0.0.0", patched=[never]))
         result = self.run_update(exe)
         # The language pack's 308 names the global run's product, and no closing message follows.
         self.assertEqual(shown(result.boxes), [expected_box(1033, 308, patched.name)])
@@ -147,13 +110,13 @@ class ApplyTest(unittest.TestCase):
         self.assertEqual(self.state(never)["version"], "1.0.0.0")
 
     def test_boxes_come_in_the_products_language(self):
-        german = self.product("Beispielprogramm Übersicht", "1.0.0.0", language=1031)
-        exe = self.update(self.patch([german], "2.0.0.0;1.0.0.0", patched=[german]))
+        german = self.install("Beispielprogramm Übersicht", "1.0.0.0", language=1031)
+        exe = self.update(self.make_patch([german], "2.0.0.0;1.0.0.0", patched=[german]))
         self.assertEqual(shown(self.run_update(exe).boxes),
                          [expected_box(1031, 301, german.name)])
 
-        japanese = self.product("サンプル スイート", "0.9.0.0", language=1041)
-        exe = self.update(self.patch([japanese], "2.0.0.0;1.0.0.0"))
+        japanese = self.install("サンプル スイート", "0.9.0.0", language=1041)
+        exe = self.update(self.make_patch([japanese], "2.0.0.0;1.0.0.0"))
         self.assertEqual(shown(self.run_update(exe).boxes),
                          [expected_box(1041, 308, japanese.name)])
 

@@ -17,7 +17,7 @@ import unittest
 import fixtures
 import harness
 from catalogue import expected_box, shown
-from updates import build_update, random_file, windows_runner, work_folder
+from updates import ProductCase, build_update, random_file
 
 UPGRADE, INSTALLED = "2.0.0.0", "1.0.0.0"
 VERSIONS = f"{UPGRADE};{INSTALLED}"
@@ -26,39 +26,24 @@ ENTRY = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  ")
 STALL_SECONDS = 40
 
 
-class DeployTest(unittest.TestCase):
+class DeployTest(ProductCase):
+    FOLDER = "deploy"
+
     @classmethod
     def setUpClass(cls):
-        cls.env = harness.shared_env()
-        cls.run_windows = staticmethod(windows_runner(cls.env))
-        cls.folder = work_folder(cls.env, "deploy")
+        super().setUpClass()
         cls.exit_status = harness.artefact("tests", "drivers", "exit_status.exe")
-
-    def setUp(self):
-        for leftover in glob.glob(os.path.join(self.env.temp_dir, "MSP*")):
-            os.remove(leftover)
 
     # ------------------------------------------------------------------------------ fixtures
 
     def product(self, name, version=INSTALLED, stall=False):
-        code, upgrade_code = fixtures.new_guid(), fixtures.new_guid()
-        msi = fixtures.build_product_msi(self.folder, code, name, 1033, version,
-                                         upgrade_code=upgrade_code)
-        if stall:
-            add_stalling_action(msi, harness.artefact("tests", "drivers", "stall.exe"))
-        fixtures.install_product(self.run_windows, msi)
-        return {"code": code, "upgrade_code": upgrade_code, "name": name, "version": version}
+        if not stall:
+            return self.install(name, version)
+        stall_exe = harness.artefact("tests", "drivers", "stall.exe")
+        return self.install(name, version, prepare=lambda msi: add_stalling_action(msi, stall_exe))
 
     def patch(self, targets, versions=VERSIONS, patched=()):
-        upgrade = versions.split(";")[0]
-        codes = [t["code"] if isinstance(t, dict) else t for t in targets]
-        transforms = [(f"T{i + 1}", p["version"], upgrade, p["code"], p["upgrade_code"])
-                      for i, p in enumerate(patched)]
-        path = os.path.join(self.folder, fixtures.new_guid() + ".msp")
-        return str(fixtures.make_patch(
-            self.run_windows, path, targets=";".join(codes), versions=versions,
-            patch_code=fixtures.new_guid(), transforms=transforms,
-            transform_list=";".join(f":{t[0]}" for t in transforms) if transforms else None))
+        return self.make_patch(targets, versions, patched)
 
     def update(self, global_patch):
         # Carried unchecked: one case is a payload that is no patch at all.
@@ -92,9 +77,6 @@ class DeployTest(unittest.TestCase):
             self.assertTrue(ENTRY.match(line) or line.startswith(" " * 25), line)
         return text
 
-    def state(self, product):
-        return fixtures.query_product(self.run_windows, product["code"])
-
     # --------------------------------------------------------------------------------- tests
 
     def test_exit_codes_of_quiet_runs(self):
@@ -127,10 +109,10 @@ class DeployTest(unittest.TestCase):
         self.assertEqual(len(logs), 1, logs)
         self.assertRegex(os.path.basename(logs[0]), r"_\d{14}\.log$")
         text = self.read_log(logs[0])
-        for expected in (product["code"], product["name"], INSTALLED, old["name"], "0.9.0.0",
+        for expected in (product.code, product.name, INSTALLED, old.name, "0.9.0.0",
                          "patch", "not covered", "result 0", "exit code 1642", "/exitcode"):
             self.assertIn(expected, text)
-        installer_log = os.path.join(self.env.temp_dir, f"{product['name']} SP1.log")
+        installer_log = os.path.join(self.env.temp_dir, f"{product.name} SP1.log")
         self.assertIn(self.env.to_windows_path(installer_log).split("\\")[-1], text)
 
         # A second run of the same update gets a log of its own.
@@ -143,9 +125,9 @@ class DeployTest(unittest.TestCase):
         log = os.path.join(self.folder, "named", "run.log")
         os.makedirs(os.path.dirname(log))
         code, boxes = self.run_with_code(exe, "/log", self.env.to_windows_path(log), "/exitcode")
-        self.assertEqual((code, shown(boxes)), (0, [expected_box(1033, 301, product["name"])]))
+        self.assertEqual((code, shown(boxes)), (0, [expected_box(1033, 301, product.name)]))
         text = self.read_log(log)
-        self.assertIn(product["name"], text)
+        self.assertIn(product.name, text)
         self.assertIn("Installation Successful", text)
         self.assertIn("exit code 0", text)
         self.assertEqual(self.default_logs(exe), [])
@@ -155,7 +137,7 @@ class DeployTest(unittest.TestCase):
         exe = self.update(self.patch([product], patched=[product]))
         log = os.path.join(self.folder, "no such folder", "run.log")
         code, boxes = self.run_with_code(exe, "/log", self.env.to_windows_path(log), "/exitcode")
-        self.assertEqual((code, shown(boxes)), (0, [expected_box(1033, 301, product["name"])]))
+        self.assertEqual((code, shown(boxes)), (0, [expected_box(1033, 301, product.name)]))
         self.assertEqual(self.state(product)["version"], UPGRADE)
         self.assertFalse(os.path.exists(os.path.dirname(log)))
         self.assertEqual(self.default_logs(exe), [])
@@ -186,7 +168,7 @@ class DeployTest(unittest.TestCase):
         logs = self.default_logs(exe)
         self.assertEqual(len(logs), 1, logs)
         entries = [line for line in self.read_log(logs[0]).split("\r\n") if ENTRY.match(line)]
-        self.assertRegex(entries[-1], rf"Installer call for {re.escape(product['code'])}.* starts")
+        self.assertRegex(entries[-1], rf"Installer call for {re.escape(product.code)}.* starts")
 
     def test_the_stalling_product_holds_the_installer_call(self):
         # The control for the test above: the same product, left alone, is patched after the

@@ -23,7 +23,7 @@ import fixtures
 import harness
 from catalogue import expected_box, shown
 from test_hostile import WriteWatch
-from updates import build_update, windows_runner, without_run_logs, work_folder
+from updates import ProductCase, build_update, without_run_logs, work_folder
 
 UPGRADE, INSTALLED = "2.0.0.0", "1.0.0.0"
 VERSIONS = f"{UPGRADE};{INSTALLED}"
@@ -36,19 +36,12 @@ PRIVATE_PREFIX = "QuorvexUpdate-"
 ERROR_BAD_PATHNAME = 161
 
 
-class ElevationCase(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.env = harness.shared_env()
-        cls.run_windows = staticmethod(windows_runner(cls.env))
-        cls.folder = work_folder(cls.env, "elevation")
+class ElevationCase(ProductCase):
+    FOLDER = "elevation"
 
     def product(self, name, version=INSTALLED, language=1033):
-        code, upgrade = fixtures.new_guid(), fixtures.new_guid()
-        msi = fixtures.build_product_msi(self.folder, code, name, language, version,
-                                         upgrade_code=upgrade)
-        fixtures.install_product(self.run_windows, msi)
-        return code, upgrade
+        installed = self.install(name, version, language)
+        return installed.code, installed.upgrade_code
 
     def patch_of(self, name, code, upgrade, targets=None):
         path = os.path.join(self.folder, fixtures.new_guid() + ".msp")
@@ -59,9 +52,6 @@ class ElevationCase(unittest.TestCase):
     def update(self, payload, folder=None):
         return build_update(os.path.join(folder or self.folder, fixtures.new_guid() + ".exe"),
                             payload)
-
-    def state(self, code):
-        return fixtures.query_product(self.run_windows, code)
 
     def assert_patched(self, code, patch_count=1):
         state = self.state(code)

@@ -125,7 +125,8 @@ class ExitAndTimeoutTest(unittest.TestCase):
                 with contextlib.redirect_stderr(said):
                     result = env.run("cmd", args)
                 self.assertEqual(result.exit_code, code, result)
-                self.assertEqual(said.getvalue().count("before it ran"), starts - 1, said.getvalue())
+                self.assertEqual(said.getvalue().count("before it ran"), starts - 1,
+                                 said.getvalue())
 
 
 if __name__ == "__main__":

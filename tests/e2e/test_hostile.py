@@ -31,7 +31,7 @@ import unittest
 import fixtures
 import harness
 from catalogue import expected_box, shown, texts
-from updates import build_update, windows_runner, without_run_logs, work_folder
+from updates import ProductCase, build_update, without_run_logs, work_folder
 
 UPGRADE, INSTALLED = "2.0.0.0", "1.0.0.0"
 VERSIONS = f"{UPGRADE};{INSTALLED}"
@@ -97,18 +97,6 @@ class WriteWatch:
 # ---------------------------------------------------------------------------------- fixtures
 
 
-class Product:
-    def __init__(self, test, name, version=INSTALLED, language=1033):
-        self.name, self.version = name, version
-        self.code, self.upgrade_code = fixtures.new_guid(), fixtures.new_guid()
-        msi = fixtures.build_product_msi(test.folder, self.code, name, language, version,
-                                         upgrade_code=self.upgrade_code)
-        fixtures.install_product(test.run_windows, msi)
-
-    def transform(self, index=1, to_version=UPGRADE):
-        return (f"T{index}", self.version, to_version, self.code, self.upgrade_code)
-
-
 class Outcome:
     def __init__(self, result, watch, tmp, windows_temp):
         self.result, self.watch, self.tmp = result, watch, tmp
@@ -140,33 +128,25 @@ def unmount(folder):
     subprocess.run(["umount", folder], check=True)
 
 
-class HostileCase(unittest.TestCase):
+class HostileCase(ProductCase):
     """Shared set-up: products, patches and updates in the class's folder, runs from a current
     folder on drive C: (so that the root of the current drive is the prefix's C:, never the
     Linux root)."""
 
+    FOLDER = "hostile"
+
     @classmethod
     def setUpClass(cls):
-        cls.env = harness.shared_env()
-        cls.run_windows = staticmethod(windows_runner(cls.env))
-        cls.folder = work_folder(cls.env, "hostile")
+        super().setUpClass()
         cls.cwd = tempfile.mkdtemp(prefix="hostile-cwd-", dir=cls.env.drive_c)
 
     def product(self, name, version=INSTALLED, language=1033):
-        return Product(self, name, version, language)
+        return self.install(name, version, language)
 
     def patch(self, targets=None, versions=VERSIONS, patched=(), **hostile):
-        """A patch naming targets (products or codes), whose transforms take each product of
-        patched to the upgrade version."""
-        if targets is not None and not isinstance(targets, str):
-            targets = ";".join(t.code if isinstance(t, Product) else t for t in targets)
-        transforms = [p.transform(i + 1) for i, p in enumerate(patched)]
-        path = os.path.join(self.folder, fixtures.new_guid() + ".msp")
-        return str(fixtures.make_patch(
-            self.run_windows, path, targets=targets, versions=versions,
-            patch_code=fixtures.new_guid(), transforms=transforms,
-            transform_list=";".join(f":{t[0]}" for t in transforms) if transforms else None,
-            **hostile))
+        """A patch naming targets, whose transforms take each product of patched to the upgrade
+        version."""
+        return self.make_patch(targets, versions, patched, upgrade=UPGRADE, **hostile)
 
     def update(self, payload):
         return build_update(os.path.join(self.folder, fixtures.new_guid() + ".exe"), payload,

@@ -7,7 +7,7 @@ import unittest
 
 import fixtures
 import harness
-from updates import random_file, windows_runner, work_folder
+from updates import WineCase, random_file
 
 
 def codes(count):
@@ -15,12 +15,12 @@ def codes(count):
 
 
 @harness.each_build
-class Inspection(unittest.TestCase):
+class Inspection(WineCase):
+    FOLDER = "inspection"
+
     @classmethod
     def setUpClass(cls):
-        cls.env = harness.shared_env()
-        cls.run_windows = staticmethod(windows_runner(cls.env))
-        cls.folder = work_folder(cls.env, "inspection")
+        super().setUpClass()
         cls.driver = cls.build.artefact("tests", "drivers", "inspection_driver.exe")
 
     def inspect(self, *args):

@@ -10,16 +10,12 @@ import unittest
 import fixtures
 import harness
 from catalogue import expected_box, shown
-from updates import build_update, windows_runner, work_folder
+from updates import WineCase, build_update, work_folder
 
 
 @harness.each_build
-class InstallerLibrary(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.env = harness.shared_env()
-        cls.run_windows = staticmethod(windows_runner(cls.env))
-        cls.folder = work_folder(cls.env, "platform")
+class InstallerLibrary(WineCase):
+    FOLDER = "platform"
 
     def product_and_update(self, name, folder):
         code, upgrade = fixtures.new_guid(), fixtures.new_guid()

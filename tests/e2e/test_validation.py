@@ -9,9 +9,8 @@ import subprocess
 import unittest
 
 import fixtures
-import harness
 from catalogue import expected_box, shown
-from updates import BUILD_UPDATE, random_file, read_bytes, windows_runner, work_folder
+from updates import BUILD_UPDATE, WineCase, random_file, read_bytes
 
 PATCH_CLASS = "{000C1086-0000-0000-C000-000000000046}"
 TRANSFORM_CLASS = "{000C1082-0000-0000-C000-000000000046}"
@@ -25,12 +24,12 @@ def package(output, payload, *extra, arch="x64"):
     return result.returncode, result.stderr
 
 
-class Validation(unittest.TestCase):
+class Validation(WineCase):
+    FOLDER = "validation"
+
     @classmethod
     def setUpClass(cls):
-        cls.env = harness.shared_env()
-        cls.run_windows = staticmethod(windows_runner(cls.env))
-        cls.folder = work_folder(cls.env, "validation")
+        super().setUpClass()
         cls.code = fixtures.new_guid()
 
     def patch(self, name, **options):
@@ -125,14 +124,10 @@ class Validation(unittest.TestCase):
         self.assertTrue(os.path.isfile(output))
 
 
-class Versions(unittest.TestCase):
+class Versions(WineCase):
     """--versions on a patch whose property 5 holds another tool's keywords."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.env = harness.shared_env()
-        cls.run_windows = staticmethod(windows_runner(cls.env))
-        cls.folder = work_folder(cls.env, "versions")
+    FOLDER = "versions"
 
     def test_the_edited_copy_applies_and_the_patch_file_is_unchanged(self):
         code, upgrade = fixtures.new_guid(), fixtures.new_guid()

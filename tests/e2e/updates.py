@@ -1,10 +1,13 @@
 """Update executables packaged by scripts/build-update for the end-to-end tests."""
 
+import glob
 import os
 import re
 import subprocess
 import tempfile
+import unittest
 
+import fixtures
 import harness
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -70,3 +73,72 @@ def windows_runner(env):
         return result.exit_code, result.stdout, result.stderr
 
     return run
+
+
+class Product:
+    """A product that a test installed with msiexec."""
+
+    def __init__(self, name, language, version, code, upgrade_code):
+        self.name, self.language, self.version = name, language, version
+        self.code, self.upgrade_code = code, upgrade_code
+
+    def transform(self, index, to_version):
+        """The patch transform "T<index>" that takes this product to to_version."""
+        return (f"T{index}", self.version, to_version, self.code, self.upgrade_code)
+
+
+class WineCase(unittest.TestCase):
+    """Base of the tests that run Windows programs: the shared Wine environment (env), the runner
+    the fixtures take (run_windows), and a work folder of the class's own (folder, named after
+    FOLDER)."""
+
+    FOLDER = "work"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.env = harness.shared_env()
+        cls.run_windows = staticmethod(windows_runner(cls.env))
+        cls.folder = work_folder(cls.env, cls.FOLDER)
+
+
+class ProductCase(WineCase):
+    """Base of the tests that install real products and patch them through an update. No
+    payload copy of an earlier test is left in the temporary folder, so that a test that finds
+    one knows its own run left it."""
+
+    FOLDER = "products"
+
+    def setUp(self):
+        for leftover in glob.glob(os.path.join(self.env.temp_dir, "MSP*")):
+            os.remove(leftover)
+
+    def install(self, name, version, language=1033, prepare=None):
+        """Builds and installs a product; prepare(msi_path), when given, changes the package
+        before it is installed."""
+        code, upgrade_code = fixtures.new_guid(), fixtures.new_guid()
+        msi = fixtures.build_product_msi(self.folder, code, name, language, version,
+                                         upgrade_code=upgrade_code)
+        if prepare:
+            prepare(msi)
+        fixtures.install_product(self.run_windows, msi)
+        return Product(name, language, version, code, upgrade_code)
+
+    def make_patch(self, targets, versions, patched=(), upgrade=None, **hostile):
+        """A patch naming targets in property 7 (Products or product codes; a text is written as
+        it stands, None leaves the property to make_patch), with property 5 = versions, whose
+        transforms take each product of patched to upgrade (by default the upgrade version in
+        versions). hostile: further options of fixtures.make_patch."""
+        if targets is not None and not isinstance(targets, str):
+            targets = ";".join(t.code if isinstance(t, Product) else t for t in targets)
+        upgrade = upgrade or versions.split(";")[0]
+        transforms = [p.transform(i + 1, upgrade) for i, p in enumerate(patched)]
+        path = os.path.join(self.folder, fixtures.new_guid() + ".msp")
+        return str(fixtures.make_patch(self.run_windows, path, targets=targets, versions=versions,
+                                       patch_code=fixtures.new_guid(), transforms=transforms,
+                                       transform_list=";".join(f":{t[0]}" for t in transforms)
+                                       if transforms else None, **hostile))
+
+    def state(self, product):
+        """What the installer says of a Product or a product code (fixtures.query_product)."""
+        code = product.code if isinstance(product, Product) else product
+        return fixtures.query_product(self.run_windows, code)

@@ -27,15 +27,6 @@ HANDLE HandleArg(const wchar_t* text) {
   return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value));
 }
 
-std::wstring DllBesideSelf() {
-  wchar_t self[MAX_PATH * 2];
-  const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
-  std::wstring path(self, n);
-  const size_t slash = path.find_last_of(L"\\/");
-  path.erase(slash == std::wstring::npos ? 0 : slash + 1);
-  return path + L"boxhook.dll";
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -45,7 +36,7 @@ int wmain(int argc, wchar_t** argv) {
   HANDLE parent = HandleArg(argv[3]);
   if (!ready || !stop || !parent) return 2;
 
-  HMODULE module = LoadLibraryW(DllBesideSelf().c_str());
+  HMODULE module = LoadLibraryW(BoxHookDllBesideSelf().c_str());
   auto proc = module ? reinterpret_cast<HOOKPROC>(
                            reinterpret_cast<void*>(GetProcAddress(module, kBoxWatchHookExport)))
                      : nullptr;

@@ -301,15 +301,6 @@ bool FileExists(const std::wstring& path) {
   return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::wstring DefaultHookPath() {
-  wchar_t self[MAX_PATH * 2];
-  const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
-  std::wstring path(self, n);
-  const size_t slash = path.find_last_of(L"\\/");
-  path.erase(slash == std::wstring::npos ? 0 : slash + 1);
-  return path + L"boxhook.dll";
-}
-
 // The 32-bit helper that holds the hook for 32-bit programs; see boxhook32.cpp.
 class Hook32 {
  public:
@@ -402,7 +393,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   HHOOK hook = nullptr;
   if (options->use_hook) {
-    hook = InstallHook(options->hook_dll.empty() ? DefaultHookPath() : options->hook_dll);
+    hook = InstallHook(options->hook_dll.empty() ? BoxHookDllBesideSelf() : options->hook_dll);
     if (!hook) std::fprintf(stderr, "boxwatch: hook not installed (error %lu)\n", GetLastError());
   }
   // Asked for, the 32-bit hook is required: without it boxes of 32-bit programs would silently
