@@ -8,7 +8,9 @@
 #include <random>
 #include <sstream>
 
+#include "tests/unit/patch_fixtures.h"
 #include "tools/packer/package.h"
+#include "tools/packer/payload_file.h"
 
 namespace packer {
 namespace {
@@ -374,7 +376,7 @@ TEST(Packer, CheckSumIsWindowsOwnAlsoWhenPiecesEndOddOrTheSumCarries) {
   const std::size_t sizes[] = {1, 2, 3, 0x1001, 0x12345};
   for (std::size_t size : sizes) {
     for (std::uint8_t fill : {std::uint8_t{0xFF}, std::uint8_t{0x00}}) {
-      SCOPED_TRACE(testing::Message() << size << " bytes of " << int(fill));
+      SCOPED_TRACE(::testing::Message() << size << " bytes of " << int(fill));
       Bytes payload = fill ? Bytes(size, fill) : Pattern(size, 50);
       Outcome<Bytes> update = Package(MakeStub(StubResources()),
                                       {MemoryPayload(u"IDR_MSP", 1033, payload),
@@ -484,6 +486,44 @@ TEST(Packer, StreamsPayloadFilesAndNoticesOneThatChangedSize) {
     std::stringstream sink;
     Outcome<Done> written = WriteUpdate(**stale, sink);
     EXPECT_FALSE(written.ok()) << change;
+  }
+  std::filesystem::remove(file);
+}
+
+// A payload file that changes after the packer looked at it, keeping its size (a build step still
+// writing it, say). Checked, the update carries the bytes that passed the check; unchecked, the
+// file is read when the update is written, so the change shows: the control for the test's
+// mechanics.
+TEST(Packer, AFileThatChangesAfterItsCheckCannotReachTheUpdateUnchecked) {
+  const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                     ("packer-payload-" + std::to_string(::getpid()) + ".msp");
+  auto writeFile = [&](const Bytes& bytes) {
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+  };
+  const Bytes patch = testing::MakePatch(testing::SummaryStream(testing::GoodSummary()));
+  writeFile(patch);
+  const PayloadKind kind{"--global", u"IDR_MSP", 1033};
+  std::ostringstream warnings;
+  Outcome<Payload> checked = LoadPayload(kind, file, true, std::nullopt, warnings);
+  Outcome<Payload> unchecked = LoadPayload(kind, file, false, std::nullopt, warnings);
+  ASSERT_TRUE(checked.ok()) << checked.error();
+  ASSERT_TRUE(unchecked.ok()) << unchecked.error();
+  EXPECT_EQ(warnings.str(), "");
+
+  const Bytes changed(patch.size(), 0x5A);
+  writeFile(changed);
+  for (auto [payload, carried] : {std::pair{&*checked, &patch}, std::pair{&*unchecked, &changed}}) {
+    auto planned = PlanUpdate(*ParsePe(MakeStub(StubResources())), {*payload});
+    ASSERT_TRUE(planned.ok()) << planned.error();
+    std::stringstream out;
+    ASSERT_TRUE(WriteUpdate(**planned, out).ok());
+    const std::string text = out.str();
+    const Bytes update(text.begin(), text.end());
+    EXPECT_EQ(Walker(update)
+                  .Find(ResourceName::Text(u"MSP"), ResourceName::Text(u"IDR_MSP"), 1033)
+                  ->bytes,
+              *carried);
   }
   std::filesystem::remove(file);
 }

@@ -19,6 +19,7 @@
 
 #include "tools/packer/package.h"
 #include "tools/packer/patch_check.h"
+#include "tools/packer/payload_file.h"
 
 namespace fs = std::filesystem;
 using namespace packer;
@@ -34,12 +35,6 @@ struct Options {
   bool help = false;
 };
 
-// The payloads an update carries, each a resource of type "MSP".
-struct PayloadKind {
-  std::string_view option;
-  std::u16string_view name;
-  std::uint16_t language;
-};
 constexpr PayloadKind kKinds[] = {
     {"--global", u"IDR_MSP", 1033},
     {"--language-pack", u"IDR_MSP_LP", 0},
@@ -121,41 +116,6 @@ Outcome<std::vector<std::uint8_t>> ReadWhole(const fs::path& file) {
   return bytes;
 }
 
-// Every payload passes here before anything is written: the one place where a payload file is
-// looked at as a whole. With validate, the file is read and checked as a patch package (refusals
-// and warnings name the option and the file); with versions, the copy with its summary property 5
-// set is carried instead of the file. Otherwise the file is streamed into the update unread.
-Outcome<Payload> LoadPayload(const PayloadKind& kind, const fs::path& file, bool validate,
-                             const std::optional<std::string>& versions) {
-  const std::string named = std::string(kind.option) + " " + PathText(file);
-  const std::string where = named + ": ";
-  std::error_code error;
-  fs::file_status status = fs::status(file, error);
-  if (!fs::exists(status)) return Failure{where + "no such file"};
-  if (!fs::is_regular_file(status)) return Failure{where + "not a regular file"};
-  std::uint64_t size = fs::file_size(file, error);
-  if (error) return Failure{where + "cannot read its size: " + error.message()};
-  if (size == 0) return Failure{where + "the file is empty"};
-  if (!std::ifstream(file, std::ios::binary)) return Failure{where + "cannot be read"};
-  Payload payload;
-  payload.name = ResourceName::Text(kind.name);
-  payload.language = kind.language;
-  payload.data.content = FileContent{file, size};
-  if (!validate) return payload;
-
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  std::ifstream in(file, std::ios::binary);
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)) ||
-      in.peek() != std::ifstream::traits_type::eof()) {
-    return Failure{where + "cannot be read whole (did it change?)"};
-  }
-  PatchVerdict verdict = CheckPatch(named, bytes, versions);
-  for (const std::string& warning : verdict.warnings) std::cerr << "packer: " << warning << "\n";
-  if (verdict.refusal) return Failure{*verdict.refusal};
-  if (verdict.edited) payload.data.content = std::move(*verdict.edited);
-  return payload;
-}
-
 // Writes the update beside the output and moves it into place only when it is complete.
 Outcome<Done> WriteOutput(const Package& package, const fs::path& output) {
   fs::path partial = output;
@@ -229,8 +189,8 @@ int Run(const std::vector<fs::path>& args) {
   std::uint64_t total = 0;
   for (std::size_t i = 0; i < std::size(kKinds); ++i) {
     if (!options->payloads[i]) continue;
-    Outcome<Payload> payload =
-        LoadPayload(kKinds[i], *options->payloads[i], options->validate, options->versions);
+    Outcome<Payload> payload = LoadPayload(kKinds[i], *options->payloads[i], options->validate,
+                                           options->versions, std::cerr);
     if (!payload) {
       std::cerr << "packer: " << payload.error() << "\n";
       return 1;
