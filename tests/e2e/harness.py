@@ -545,10 +545,11 @@ class WineEnv:
 
 
 # Wine now and then fails to start a process at all: the loader exits with 1 before the program's
-# own code runs, printing nothing (its messages are off with WINEDEBUG=-all). Seen about once in
-# a few thousand starts, on the watcher and on programs under test alike. No program run through
-# run() exits with 1 on its own (the updater's codes are 0 and the installer's, the test tools
-# print before anything else), so such a start is tried again, and said on the runner's stderr.
+# own code runs, printing nothing (its messages are off with WINEDEBUG=-all). Rare: seen on the
+# watcher and on a program under test, each once in a full run, never in 600 starts made to find
+# it, loaded or not. No program run through run() exits with 1 on its own (the updater's codes
+# are 0 and the installer's, the test tools print before anything else), so such a start is
+# tried again, and said on the runner's stderr.
 _START_ATTEMPTS = 3
 
 

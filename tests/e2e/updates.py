@@ -1,4 +1,5 @@
-"""Update executables packaged by scripts/build-update for the end-to-end tests."""
+"""What the end-to-end tests build on: update executables packaged by scripts/build-update, and
+the base classes of the tests that run Windows programs and install products."""
 
 import glob
 import os
