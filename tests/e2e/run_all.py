@@ -36,6 +36,9 @@ Environment:
   E2E_WINE_PREFIX_CACHE  a prepared prefix to copy (made there on the first run when absent)
   E2E_KEEP_TEMP=1        keep the temporary prefix and box logs
 
+A program that Wine's loader fails to start (exit 1, nothing printed, no box: it never ran) is
+started again, up to three times in all, each retry said on stderr as "harness: ...".
+
 Prints one line per test and closes with "e2e: N passed, N failed" (", N skipped" appended when
 tests were skipped). Exits 0 when every test passed, 1 when any failed or none ran, 130 when
 interrupted.
