@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "platform/win32_loaded_function.h"
 #include "platform/win32_system.h"
 
 namespace updater {
@@ -51,12 +52,8 @@ class Handle {
 // The path an open handle really has (GetFinalPathNameByHandleW, which resolves every link and
 // junction on the way), with the "\\?\" prefix taken off. Nothing where the system lacks the call.
 std::optional<std::wstring> FinalPath(HANDLE handle) {
-  using Function = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-  HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
-  const auto finalPath = kernel32 == nullptr
-                             ? nullptr
-                             : reinterpret_cast<Function>(reinterpret_cast<void*>(
-                                   ::GetProcAddress(kernel32, "GetFinalPathNameByHandleW")));
+  const auto finalPath = LoadedFunction<DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD)>(
+      L"kernel32.dll", "GetFinalPathNameByHandleW");
   if (finalPath == nullptr) return std::nullopt;
   std::vector<wchar_t> buffer(MAX_PATH + 8);
   DWORD length = finalPath(handle, buffer.data(), static_cast<DWORD>(buffer.size()), 0);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/win32_loaded_function.h"
+
 namespace updater {
 namespace {
 
@@ -52,12 +54,8 @@ class Win32File final : public WritableFile {
     // hold without data access would count for nothing in the sharing checks, so it keeps write
     // access and shares writing; getting there from a writer that shares reading only takes a
     // reader in between, and a handle is open at every moment.
-    using ReOpenFileFunction = HANDLE(WINAPI*)(HANDLE, DWORD, DWORD, DWORD);
-    HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
-    const auto reopen = kernel32 == nullptr
-                            ? nullptr
-                            : reinterpret_cast<ReOpenFileFunction>(reinterpret_cast<void*>(
-                                  ::GetProcAddress(kernel32, "ReOpenFile")));
+    const auto reopen =
+        LoadedFunction<HANDLE(WINAPI*)(HANDLE, DWORD, DWORD, DWORD)>(L"kernel32.dll", "ReOpenFile");
     constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
     HANDLE bridge =
         reopen == nullptr ? INVALID_HANDLE_VALUE : reopen(handle_, GENERIC_READ, kShare, 0);
@@ -216,12 +214,8 @@ bool Win32System::QueryOsVersion(uint32_t structSize, OsVersionInfo& info) {
 }
 
 std::optional<OsVersionInfo> Win32System::QueryTrueOsVersion(uint32_t structSize) {
-  using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOEXW*);
-  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
   const auto rtlGetVersion =
-      ntdll == nullptr ? nullptr
-                       : reinterpret_cast<RtlGetVersionFunction>(
-                             reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")));
+      LoadedFunction<LONG(WINAPI*)(OSVERSIONINFOEXW*)>(L"ntdll.dll", "RtlGetVersion");
   if (rtlGetVersion == nullptr) return std::nullopt;
   OSVERSIONINFOEXW version;
   ::ZeroMemory(&version, sizeof(version));
@@ -233,12 +227,8 @@ std::optional<OsVersionInfo> Win32System::QueryTrueOsVersion(uint32_t structSize
 uint16_t Win32System::ProcessorArchitecture() {
   SYSTEM_INFO info;
   ::ZeroMemory(&info, sizeof(info));
-  using GetNativeSystemInfoFunction = void(WINAPI*)(LPSYSTEM_INFO);
-  HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
   const auto getNative =
-      kernel32 == nullptr ? nullptr
-                          : reinterpret_cast<GetNativeSystemInfoFunction>(reinterpret_cast<void*>(
-                                ::GetProcAddress(kernel32, "GetNativeSystemInfo")));
+      LoadedFunction<void(WINAPI*)(LPSYSTEM_INFO)>(L"kernel32.dll", "GetNativeSystemInfo");
   if (getNative != nullptr) {
     getNative(&info);
   } else {
