@@ -345,6 +345,14 @@ class WineEnv:
         return proc
 
     def _check(self, command, what, timeout):
+        """Runs a command of the set-up to its end; WineError unless it exits with 0."""
+        result = _started(what, lambda: self._check_once(command, what, timeout))
+        if result.exit_code != 0:
+            raise WineError(f"{what} failed with {result.exit_code}: {result.stderr[-2000:]}")
+        return subprocess.CompletedProcess(command, result.exit_code, result.stdout,
+                                           result.stderr)
+
+    def _check_once(self, command, what, timeout):
         folder = tempfile.mkdtemp(prefix="cmd-", dir=self.root)
         out_path, err_path = os.path.join(folder, "stdout"), os.path.join(folder, "stderr")
         proc = self._spawn(command, self._base_env(), None, out_path, err_path)
@@ -358,9 +366,7 @@ class WineEnv:
             self._running.discard(proc)
         stdout, stderr = _read(out_path), _read(err_path)
         shutil.rmtree(folder, ignore_errors=True)
-        if proc.returncode != 0:
-            raise WineError(f"{what} failed with {proc.returncode}: {stderr[-2000:]}")
-        return subprocess.CompletedProcess(command, proc.returncode, stdout, stderr)
+        return RunResult(proc.returncode, [], stdout, stderr)
 
     def _read_temp_settings(self):
         self._original_env_values = {}
@@ -410,19 +416,13 @@ class WineEnv:
         are. A run that is still going after `timeout` seconds is killed and RunTimeout raised.
         `extra_env` adds to the environment; TMP and TEMP in it go through the registry.
         """
-        for attempt in range(1, _START_ATTEMPTS + 1):
-            result = self._execute([exe, *args], timeout, extra_env, cwd, watch=True,
-                                   watcher_args=watcher_args)
-            if not _never_started(result) or attempt == _START_ATTEMPTS:
-                return result
-            print(f"harness: {os.path.basename(exe)} exited with 1 before it ran (no output, no "
-                  f"box); started again, attempt {attempt + 1} of {_START_ATTEMPTS}",
-                  file=sys.stderr, flush=True)
-        raise AssertionError("unreachable")
+        return _started(exe, lambda: self._execute([exe, *args], timeout, extra_env, cwd,
+                                                   watch=True, watcher_args=watcher_args))
 
     def wine(self, args, timeout=120, extra_env=None, cwd=None, watch=False):
         """Runs any Windows command line in the prefix, e.g. ["msiexec", "/i", path, "/qn"]."""
-        return self._execute(list(args), timeout, extra_env, cwd, watch=watch, watcher_args=())
+        return _started(args[0], lambda: self._execute(list(args), timeout, extra_env, cwd,
+                                                       watch=watch, watcher_args=()))
 
     def _execute(self, command, timeout, extra_env, cwd, watch, watcher_args):
         if self._closed or not self._wineserver:
@@ -545,17 +545,33 @@ class WineEnv:
 
 
 # Wine now and then fails to start a process at all: the loader exits with 1 before the program's
-# own code runs, printing nothing (its messages are off with WINEDEBUG=-all). Rare: seen on the
-# watcher and on a program under test, each once in a full run, never in 600 starts made to find
-# it, loaded or not. No program run through run() exits with 1 on its own (the updater's codes
-# are 0 and the installer's, the test tools print before anything else), so such a start is
-# tried again, and said on the runner's stderr.
+# own code runs, printing nothing (its messages are off with WINEDEBUG=-all). Rare, and seen on
+# every kind of start: the watcher, a program under test, reg.exe restoring TMP, each once in a
+# full run; never in 600 starts made to find it, loaded or not. So every start the harness makes
+# goes through _started(), which starts a program again when it exited with 1 having printed
+# nothing and shown no box, and says so on the runner's stderr. None of the programs the tests
+# run exits like that on its own (the updater's codes are 0 and the installer's, msiexec's are
+# its own, the tools and reg print why they fail); "cmd /c exit 1" does, and for it a second
+# start changes nothing.
 _START_ATTEMPTS = 3
 
 
 def _never_started(result):
     return (result.exit_code == 1 and not result.stdout and not result.stderr
             and not result.boxes)
+
+
+def _started(name, start):
+    """Calls start(), which runs one program to its end and gives its RunResult, again while the
+    program never started; the last result otherwise."""
+    for attempt in range(1, _START_ATTEMPTS + 1):
+        result = start()
+        if not _never_started(result) or attempt == _START_ATTEMPTS:
+            return result
+        print(f"harness: {os.path.basename(name)} exited with 1 before it ran (no output, no "
+              f"box); started again, attempt {attempt + 1} of {_START_ATTEMPTS}",
+              file=sys.stderr, flush=True)
+    raise AssertionError("unreachable")
 
 
 def _read(path):

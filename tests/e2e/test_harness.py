@@ -2,6 +2,7 @@
 
 import contextlib
 import io
+import itertools
 import os
 import tempfile
 import unittest
@@ -119,11 +120,13 @@ class ExitAndTimeoutTest(unittest.TestCase):
         cases = [(["/c", "exit 1"], 1, harness._START_ATTEMPTS),
                  (["/c", "echo ran& exit 1"], 1, 1),
                  (["/c", "exit 2"], 2, 1)]
-        for args, code, starts in cases:
-            with self.subTest(args=args):
+        runners = {"run": lambda args: env.run("cmd", args),
+                   "wine": lambda args: env.wine(["cmd", *args])}
+        for (args, code, starts), (how, runner) in itertools.product(cases, runners.items()):
+            with self.subTest(args=args, runner=how):
                 said = io.StringIO()
                 with contextlib.redirect_stderr(said):
-                    result = env.run("cmd", args)
+                    result = runner(args)
                 self.assertEqual(result.exit_code, code, result)
                 self.assertEqual(said.getvalue().count("before it ran"), starts - 1,
                                  said.getvalue())
