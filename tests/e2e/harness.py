@@ -29,6 +29,7 @@ Environment variables read here:
 """
 
 import atexit
+import copy
 import ctypes
 import json
 import os
@@ -808,9 +809,13 @@ def _variant(cls, build):
         _note_used(build.name)
         super(holder[0], self).setUp()
 
+    # Each copy gets its own copy of the template's mutable class attributes (caches of results
+    # that several tests of the class share): one build never reads another build's results.
+    own = {key: copy.deepcopy(value) for key, value in vars(cls).items()
+           if isinstance(value, (dict, list, set))}
     holder = []
     variant = type(cls)(name, (cls,), {
-        "__module__": cls.__module__, "__qualname__": name, "build": build,
+        **own, "__module__": cls.__module__, "__qualname__": name, "build": build,
         "_build_template": False, "setUpClass": classmethod(set_up_class),
         "tearDownClass": classmethod(tear_down_class), "setUp": set_up})
     holder.append(variant)
