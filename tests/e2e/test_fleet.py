@@ -46,7 +46,9 @@ class FleetTest(ProductCase):
                             validate=validate)
 
     def patched_update(self, name):
-        product = self.install(name, INSTALLED)
+        # Each build's copy installs products of its own names: the installer logs of both
+        # share the temporary folder.
+        product = self.install(f"{name} {self.build.name}", INSTALLED)
         return product, self.update(self.make_patch([product], VERSIONS, patched=[product]))
 
     def win(self, path):
