@@ -1,7 +1,8 @@
 """Deployment on many machines, end to end with real products: the wait while another
 installation holds the installer's mutex (with Wine's msiexec as the control that does not wait),
 no box on a window station nobody sees (with a plain message-box program as the control that
-hangs there), "/norestart" in the installer's own log, the dry run "/plan", and the usage "/?".
+hangs there), "/norestart" in the installer's own log and a restart the installer asks for
+(ScheduleReboot) ending as 3010 with message 319, the dry run "/plan", and the usage "/?".
 
 Exit codes are read through the drivers, which print the whole Windows code (Wine hands Linux
 only its low eight bits). Under Wine the installer never answers 1618 (its msi.dll ignores the
@@ -11,11 +12,12 @@ mutex), so the retries of a 1618 are shown by the unit tests against the fake in
 import glob
 import os
 import re
+import subprocess
 import unittest
 
 import fixtures
 import harness
-from catalogue import texts
+from catalogue import expected_box, shown, texts
 from updates import ProductCase, build_update, random_file
 
 UPGRADE, INSTALLED = "2.0.0.0", "1.0.0.0"
@@ -138,6 +140,15 @@ class FleetTest(ProductCase):
             self.assertNotIn("REBOOT = ReallySuppress", f.read())
         self.assertEqual(self.state(suppressed)["version"], UPGRADE)
 
+    def test_a_restart_the_installer_asks_for_ends_as_3010_and_is_told(self):
+        product = self.install(f"Fleet Reboot {self.build.name}", INSTALLED,
+                               prepare=add_scheduled_reboot)
+        exe = self.update(self.make_patch([product], VERSIONS, patched=[product]))
+        code, boxes = self.run_with_code(exe, "/norestart", "/exitcode")
+        self.assertEqual(code, 3010, boxes)
+        self.assertEqual(shown(boxes), [expected_box(1033, 319, product.name)])
+        self.assertEqual(self.state(product)["version"], UPGRADE)
+
     # -------------------------------------------------------------------------- dry run
 
     def test_plan_before_and_after_a_run(self):
@@ -178,6 +189,20 @@ class FleetTest(ProductCase):
                                  [("Quorvex Updater", usage, "information")])
         self.assertEqual(self.run_with_code(exe, "/?", "/q"), (0, []))
         self.assertEqual(self.state(product)["version"], INSTALLED)
+
+
+def add_scheduled_reboot(msi):
+    """Adds ScheduleReboot to the product's execution sequence while it is being patched (the
+    PATCH property is set only then): the installer then asks for a restart at the end."""
+    work = os.path.join(os.path.dirname(msi), os.path.basename(msi) + ".reboot")
+    os.makedirs(work, exist_ok=True)
+    rows = subprocess.run(["msiinfo", "export", str(msi), "InstallExecuteSequence"],
+                          capture_output=True, text=True, check=True).stdout.splitlines()
+    rows.append("ScheduleReboot\tPATCH\t6650")
+    table = os.path.join(work, "InstallExecuteSequence.idt")
+    with open(table, "wb") as f:
+        f.write(("\r\n".join(rows) + "\r\n").encode("utf-8"))
+    subprocess.run(["msibuild", str(msi), "-i", table], capture_output=True, check=True)
 
 
 if __name__ == "__main__":
