@@ -89,6 +89,16 @@ class FleetTest(ProductCase):
         self.assertIsNotNone(waited, log)
         self.assertGreaterEqual(int(waited.group(1)), 3000)
 
+    def test_a_mutex_abandoned_by_its_owner_counts_as_free(self):
+        # An installation whose process died leaves the mutex abandoned, not owned.
+        product, exe = self.patched_update("Fleet Abandoned")
+        out = driver_output(self.env.wine(
+            [self.hold_mutex, "abandon", "10", self.win(exe), "/q", "/exitcode"], timeout=90))
+        self.assertEqual(out.get("exit"), "0", out)
+        self.assertLess(int(out["ended"]), 10000, "the update waited for an abandoned mutex")
+        self.assertEqual(self.state(product)["version"], UPGRADE)
+        self.assertNotIn("Installer busy", self.run_log(exe))
+
     def test_control_msiexec_does_not_wait_for_the_mutex(self):
         # Wine's installer ignores the mutex: a program that does not look at it patches while
         # another installation holds it, where Windows would fail it with 1618.
