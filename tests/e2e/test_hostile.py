@@ -150,7 +150,7 @@ class HostileCase(ProductCase):
 
     def update(self, payload):
         return build_update(os.path.join(self.folder, fixtures.new_guid() + ".exe"), payload,
-                            validate=False)
+                            validate=False, build=self.build)
 
     def case_folder(self):
         """A fresh folder for one run; its TMP folder goes inside, so that the folder around the
