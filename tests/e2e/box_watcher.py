@@ -63,12 +63,13 @@ class BoxWatcher:
         self._folder = folder
         self.x86_build = x86_build or Build("x86")
 
-    @property
-    def folder(self):
+    def locate(self):
         """The folder of boxwatch.exe; WineError when it cannot be found."""
         if not self._folder:
             self._folder = find_boxwatch_dir()
         return self._folder
+
+    folder = property(locate)
 
     @property
     def exe(self):

@@ -10,6 +10,7 @@ import uuid
 
 import harness
 import run_all
+import updates
 
 
 def showboxes():
@@ -201,6 +202,29 @@ class BuildCopiesTest(unittest.TestCase):
         self.assertEqual(Template.results, {})
         self.assertEqual((x86.limit, x64.limit), (3, 3))
         self.assertEqual((x86.build.name, x64.build.name), ("x86", "x64"))
+
+    def test_calls_not_handed_a_build_follow_the_running_copy(self):
+        # Tests written before the build was passed call build_update() and updater_artefact()
+        # without one: inside a copy they get the copy's build, elsewhere the first under test.
+        folder = tempfile.mkdtemp(prefix="not-handed-", dir=harness.shared_env().root)
+        payload = updates.random_file(folder, "global.msp", 1000)
+        seen = {}
+
+        class Template(unittest.TestCase):
+            def test_record(self):
+                exe = updates.build_update(os.path.join(folder, f"{self.build.name}.exe"),
+                                           payload, validate=False)
+                seen[self.build.name] = (harness.current_build(), harness.pe_bits(exe),
+                                         harness.updater_artefact("updater.exe"))
+
+        builds = harness.builds_under_test()
+        for build in builds:
+            result = unittest.TestResult()
+            unittest.TestSuite([harness._variant(Template, build)("test_record")]).run(result)
+            self.assertTrue(result.wasSuccessful(), result.errors + result.failures)
+        self.assertEqual(seen, {b.name: (b, b.bits, os.path.join(b.folder, "updater.exe"))
+                                for b in builds})
+        self.assertIs(harness.current_build(), builds[0])
 
 
 if __name__ == "__main__":

@@ -50,7 +50,7 @@ class WineEnv:
         started = time.monotonic()
         atexit.register(self.close)
         try:
-            self.watcher.folder  # noqa: B018 - fails early when the watcher is missing
+            self.watcher.locate()  # before anything is started: WineError when missing
             self._prefix.start()
             self.watcher.warm_up()
             self._prefix.read_temp_settings()
