@@ -11,6 +11,7 @@ takes it for the line of the test that made it (take_failed_starts).
 """
 
 import atexit
+import os
 import time
 
 import box_watcher
@@ -22,8 +23,8 @@ from wine_prefix import WinePrefix
 
 class WineEnv:
     """A private Wine installation with a display. Use as a context manager or call close().
-    x86_build is the build whose 32-bit hook holder the watcher uses (by default the x86 build
-    folder of the environment)."""
+    x86_build is the build whose 32-bit hook holder the watcher uses (by default
+    builds.Build("x86"), in the folder UPDATER_BUILD_X86 names)."""
 
     def __init__(self, prefix_cache=None, boxwatch_dir=None, keep_temp=None, x86_build=None):
         self.processes = Processes()
@@ -139,7 +140,8 @@ class WineEnv:
             self._prefix.set_registry_env(registry_values, failed)
             if watch:
                 watch_handle = self.watcher.start(run_dir, watcher_args, bits, failed)
-            out_path, err_path = f"{run_dir}/stdout", f"{run_dir}/stderr"
+            out_path = os.path.join(run_dir, "stdout")
+            err_path = os.path.join(run_dir, "stderr")
             proc = self.processes.spawn([loader_for(command[0]), *command], env, cwd, out_path,
                                         err_path)
             timed_out = self.processes.wait(proc, timeout)
