@@ -38,8 +38,7 @@ std::wstring DescribeSequence(const SequenceResult& result) {
 
 namespace {
 
-// Gives the store the run's private folder for its temporary copies, after removing the folders
-// of earlier runs that were killed; or, where no such folder can be had, the reason, which every
+// Gives the store the run's private folder for its temporary copies; or, where no such folder can be had, the reason, which every
 // later copy then fails with. With checkUserTemp, an unusable user's temporary folder (the place
 // of the installer logs) is such a reason too.
 std::unique_ptr<PrivateFolder> PrepareGround(System& system, PayloadStore& store,
@@ -59,7 +58,6 @@ std::unique_ptr<PrivateFolder> PrepareGround(System& system, PayloadStore& store
     store.RefuseCopies(folder.error());
     return nullptr;
   }
-  SweepStaleFolders(system, root.folder, (*folder)->path());
   store.UseCopyFolder((*folder)->path());
   return std::move(*folder);
 }
