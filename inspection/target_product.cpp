@@ -46,7 +46,7 @@ Outcome<std::vector<ProductRegistration>> ListRegistrations(Installer& installer
                                  registration.userSid);
     if (result == kErrorNoMoreItems) break;
     if (result != 0) return Failure{result};
-    registrations.push_back(std::move(registration));
+    registrations.push_back(registration);
   }
   return registrations;
 }

@@ -74,9 +74,10 @@ int RunUpdater(System& system, Installer& installer) {
   // The run log goes where "/log" says, else to the temporary folder under the update's name and
   // the time. Whether it can be written changes nothing else.
   RunLog log(system);
-  // The checked folder the installer logs go to as well: never the starting folder, and never
-  // reached through a link or junction.
-  std::wstring temporaryFolder = ChooseUserTempFolder(system).folder;
+  // The checked folder the installer logs go to as well (elevated: one the user could write to
+  // anyway, else the protected log folder): never the starting folder, and never reached through
+  // a link or junction.
+  std::wstring temporaryFolder = ChooseLogFolder(system, system.IsElevated()).folder;
   if (!temporaryFolder.empty() && !system.CheckReachedWithoutLinks(temporaryFolder)) {
     temporaryFolder.clear();
   }

@@ -90,20 +90,15 @@ uint32_t Win32Installer::EnumProductsEx(const std::wstring& userSid, uint32_t co
   if (enumProductsEx_ == nullptr) return ERROR_PROC_NOT_FOUND;
   wchar_t code[39] = {};
   MSIINSTALLCONTEXT found = MSIINSTALLCONTEXT_NONE;
-  std::wstring buffer(256, L'\0');
-  DWORD length = static_cast<DWORD>(buffer.size());
-  UINT result = enumProductsEx_(nullptr, userSid.c_str(), contexts, index, code, &found,
-                                buffer.data(), &length);
-  if (result == ERROR_MORE_DATA) {
-    buffer.assign(length + 1, L'\0');
-    length = static_cast<DWORD>(buffer.size());
-    result = enumProductsEx_(nullptr, userSid.c_str(), contexts, index, code, &found,
-                             buffer.data(), &length);
-  }
+  // A SID in text has at most 184 characters.
+  wchar_t user[256] = {};
+  DWORD length = 256;
+  const UINT result = enumProductsEx_(nullptr, userSid.c_str(), contexts, index, code, &found,
+                                      user, &length);
   if (result != ERROR_SUCCESS) return result;
   productCode = code;
   context = static_cast<uint32_t>(found);
-  sid = buffer.c_str();
+  sid = user;
   return result;
 }
 

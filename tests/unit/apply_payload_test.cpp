@@ -379,6 +379,7 @@ TEST_F(ApplyPayloadTest, SetsTheThreadLocaleFromEachLanguage) {
 
 TEST_F(ApplyPayloadTest, LongTemporaryFolder) {
   // The patch path stays within 260 characters: the product is patched, its log path fits.
+  system.SetElevated(false);  // the log in the user's temporary folder, wherever it is
   const std::wstring folder = L"C:\\" + std::wstring(240, L't');
   system.AddDirectory(folder);
   system.SetTempPath(folder + L"\\");

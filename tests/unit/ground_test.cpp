@@ -129,6 +129,7 @@ TEST(WorkFolder, TheUsersTempWithoutTrailingSeparatorsOrNone) {
     system.AddDirectory(L".");
     system.SetEnvironment(L"TMP", tmp);
     system.SetTempPath(L"C:\\Gone\\");
+    system.SetElevated(false);
     EXPECT_EQ(GetWorkFolder(system), folder) << tmp;
   }
 }
@@ -361,8 +362,11 @@ TEST_F(Ground, UnusableUserTempFailsWith300AndTheError) {
     ASSERT_EQ(fresh.boxes().size(), 1u) << c.tmp;
     EXPECT_NE(fresh.boxes()[0].text.find(L": " + std::to_wstring(c.error)), std::wstring::npos)
         << c.tmp;
-    EXPECT_TRUE(fresh.creations().empty()) << c.tmp;
-    EXPECT_TRUE(fresh.DirectoriesUnder(L"C:\\Windows\\Temp").empty()) << c.tmp;
+    // Only the run log, in the protected log folder, since there is no user's folder.
+    const std::wstring logs = L"C:\\Windows\\Temp\\QuorvexUpdate-Logs";
+    ASSERT_EQ(fresh.creations().size(), 1u) << c.tmp;
+    EXPECT_EQ(fresh.creations()[0].first.rfind(logs + L"\\update_", 0), 0u) << c.tmp;
+    EXPECT_EQ(fresh.DirectoriesUnder(L"C:\\Windows\\Temp"), std::vector<std::wstring>{logs});
   }
   EXPECT_TRUE(installer.configurations().empty());
 }
@@ -394,6 +398,7 @@ TEST_F(Ground, LogFolderReachedThroughALinkOrALogNameThatIsAFolderMeansNoLog) {
     fresh.AddDirectory(L"C:\\Users");
     fresh.AddDirectory(L"C:\\Users\\t");
     fresh.SetEnvironment(L"TMP", L"C:\\Users\\t");
+    fresh.SetProfileFolder(L"C:\\Users\\t");
     if (folderAtName) {
       fresh.AddDirectory(L"C:\\Users\\t\\Suite SP1.log");
     } else {
