@@ -14,8 +14,8 @@ import harness
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD_UPDATE = os.path.join(ROOT, "scripts", "build-update")
 
-# The log every run writes into the temporary folder: <update name>_<yyyyMMddHHmmss>[_<n>].log.
-RUN_LOG = re.compile(r"_\d{14}(_\d+)?\.log$")
+# The log every run writes into its log folder: <update name>_<yyyyMMddHHmmss>_<8 hex digits>.log.
+RUN_LOG = re.compile(r"_\d{14}_[0-9a-f]{8}\.log$")
 
 
 def run_logs(names):
