@@ -42,6 +42,17 @@ class ApplyEvents {
   virtual void InstallerCallEnded(const ProductRun& turn) = 0;
   // The payload's run is over, whichever way.
   virtual void PayloadEnded(const PayloadKind& kind, const PayloadRun& run) = 0;
+
+  // Before the call for turn another installation owns the installer: the wait begins, for at
+  // most leftMilliseconds.
+  virtual void InstallerBusy(const ProductRun& /*turn*/, uint32_t /*leftMilliseconds*/) {}
+  // That wait is over after waitedMilliseconds: the installer is free, or the bound is reached
+  // and the call is not made (its result is 1618).
+  virtual void InstallerWaitEnded(const ProductRun& /*turn*/, uint32_t /*waitedMilliseconds*/,
+                                  bool /*free*/) {}
+  // The call gave 1618 and is made again, as call number attempt, after pauseMilliseconds.
+  virtual void InstallerRetry(const ProductRun& /*turn*/, uint32_t /*attempt*/,
+                              uint32_t /*pauseMilliseconds*/) {}
 };
 
 }  // namespace updater

@@ -73,9 +73,10 @@ std::wstring BuildLogPath(const std::wstring& workFolder, const std::wstring& pr
   return workFolder + L'\\' + name + kLogSuffix;
 }
 
-std::wstring BuildPatchCommandLine(const std::wstring& payloadPath,
-                                   const std::wstring& filesInUse) {
-  return L"PATCH=\"" + payloadPath + L"\" REBOOTPROMPT=S FILESINUSETEXT=\"" + filesInUse + L"\"";
+std::wstring BuildPatchCommandLine(const std::wstring& payloadPath, const std::wstring& filesInUse,
+                                   bool suppressRestart) {
+  return L"PATCH=\"" + payloadPath + L"\" REBOOTPROMPT=S FILESINUSETEXT=\"" + filesInUse + L"\"" +
+         (suppressRestart ? L" REBOOT=ReallySuppress" : L"");
 }
 
 uint32_t EnterUserLocale(System& system) {
@@ -90,6 +91,12 @@ uint32_t EnterProductLocale(System& system, const std::wstring& language) {
 
 void PayloadApplier::PatchProduct(ProductRun& turn, const std::wstring& payloadPath,
                                   const std::wstring& workFolder) {
+  // The bound counts from here: the wait before the call and every retry fall within it.
+  const uint32_t started = system_.TickCount();
+  if (!WaitForFreeInstaller(system_, options_.wait, started, events_, turn)) {
+    turn.installerResult = kErrorInstallAlreadyRunning;
+    return;
+  }
   // The log is made here first, safely: never through a link or junction and never over anything
   // but a regular file of its name. It is held until the installer is done, so that nobody can
   // delete it and put a link in its place before the installer service writes into it.
@@ -118,15 +125,24 @@ void PayloadApplier::PatchProduct(ProductRun& turn, const std::wstring& payloadP
   std::wstring filesInUse;
   LoadText(system_, kTextFilesInUse, turn.language, filesInUse, kCatalogueLookupCapacity);
   const int32_t previousLevel = installer_.SetInternalUI(kInstallUiLevelBasicHideCancel);
-  // Told before the call, so that a run killed inside the call leaves an account ending with it.
-  events_.InstallerCallStarts(turn);
-  const uint32_t started = system_.TickCount();
-  turn.installerResult = installer_.ConfigureProductEx(
-      turn.product.productCode, kInstallLevelDefault, kInstallStateDefault,
-      BuildPatchCommandLine(payloadPath, filesInUse));
-  turn.installerMilliseconds = system_.TickCount() - started;
+  const std::wstring commandLine =
+      BuildPatchCommandLine(payloadPath, filesInUse, options_.suppressRestart);
+  for (uint32_t attempt = 1, pause = 0;; ++attempt) {
+    // Told before the call, so that a run killed inside the call leaves an account ending with it.
+    events_.InstallerCallStarts(turn);
+    const uint32_t called = system_.TickCount();
+    turn.installerResult = installer_.ConfigureProductEx(
+        turn.product.productCode, kInstallLevelDefault, kInstallStateDefault, commandLine);
+    turn.installerMilliseconds = system_.TickCount() - called;
+    events_.InstallerCallEnded(turn);
+    if (*turn.installerResult != kErrorInstallAlreadyRunning) break;
+    pause = NextRetryPause(options_.wait, pause, system_.TickCount() - started);
+    if (pause == 0) break;
+    events_.InstallerRetry(turn, attempt + 1, pause);
+    system_.Pause(pause);
+    if (!WaitForFreeInstaller(system_, options_.wait, started, events_, turn)) break;
+  }
   installer_.SetInternalUI(previousLevel);
-  events_.InstallerCallEnded(turn);
 }
 
 PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failureMessageId,
@@ -199,6 +215,10 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failur
         ++upToDate;
         break;
       case Decision::kPatch:
+        if (options_.planOnly) {
+          run.outcome = PayloadOutcome::Applied;
+          break;
+        }
         PatchProduct(turn, copy.copy->fullPath(), workFolder);
         if (IsSuccess(*turn.installerResult)) {
           run.outcome = PayloadOutcome::Applied;

@@ -10,6 +10,7 @@
 
 #include "apply/apply_events.h"
 #include "apply/decision.h"
+#include "apply/installer_wait.h"
 #include "inspection/target_product.h"
 #include "messages/message_box.h"
 #include "payload/extract.h"
@@ -48,6 +49,13 @@ struct PayloadRun {
   MessageContext messages;
 };
 
+// How the runs go, beyond the payloads themselves.
+struct ApplyOptions {
+  bool suppressRestart = false;  // "/norestart": REBOOT=ReallySuppress on every call
+  bool planOnly = false;         // "/plan": decide every product, call the installer for none
+  InstallerWaitPolicy wait;      // waiting for another installation, and retrying 1618
+};
+
 class PayloadApplier {
  public:
   // events is told of every step as it happens (the run log); it changes nothing of the run.
@@ -59,13 +67,17 @@ class PayloadApplier {
         messages_(messages),
         events_(events) {}
 
+  void SetOptions(const ApplyOptions& options) { options_ = options; }
+
   // Holds a temporary copy of the payload, reads its targets and versions, detects the installed
   // targets and patches each whose installed version is one of the target versions, with a
   // verbose log per product in the work folder. Products at the upgrade version count as up to
   // date; other versions are shown as 308. Failures are shown as failureMessageId with their
   // error code, and the pass goes on with the next product. Messages come in the language of
   // the product in turn and name the product name of messages (replaced per product for a kind
-  // that names its products). The copy is deleted on every way out.
+  // that names its products). The copy is deleted on every way out. Each installer call waits
+  // while another installation runs and is retried after 1618 (options' wait policy); under
+  // planOnly a product to patch counts as applied and no call is made.
   PayloadRun ApplyPayload(const PayloadKind& kind, uint32_t failureMessageId,
                           const MessageContext& messages);
 
@@ -78,6 +90,7 @@ class PayloadApplier {
   PayloadStore& store_;
   MessageBoxes& messages_;
   ApplyEvents& events_;
+  ApplyOptions options_;
 };
 
 // Sets the thread locale to a product's language, read as a decimal number, and gives the locale
@@ -95,9 +108,11 @@ uint32_t EnterUserLocale(System& system);
 // Empty when not even the work folder and the fixed part fit.
 std::wstring BuildLogPath(const std::wstring& workFolder, const std::wstring& productName);
 
-// The installer's property command line for a patch. Nothing is cut: with a payload path of at
-// most 259 characters and the longest text 315 of any language it stays far below the 1024
-// characters the installer's command line has room for.
-std::wstring BuildPatchCommandLine(const std::wstring& payloadPath, const std::wstring& filesInUse);
+// The installer's property command line for a patch, with REBOOT=ReallySuppress at its end when
+// suppressRestart. Nothing is cut: with a payload path of at most 259 characters and the longest
+// text 315 of any language it stays far below the 1024 characters the installer's command line
+// has room for.
+std::wstring BuildPatchCommandLine(const std::wstring& payloadPath, const std::wstring& filesInUse,
+                                   bool suppressRestart = false);
 
 }  // namespace updater

@@ -38,9 +38,9 @@ std::wstring DescribeSequence(const SequenceResult& result) {
 
 namespace {
 
-// Gives the store the run's private folder for its temporary copies; or, where no such folder can be had, the reason, which every
-// later copy then fails with. With checkUserTemp, an unusable user's temporary folder (the place
-// of the installer logs) is such a reason too.
+// Gives the store the run's private folder for its temporary copies; or, where no such folder can
+// be had, the reason, which every later copy then fails with. With checkUserTemp, an unusable
+// user's temporary folder (the place of the installer logs) is such a reason too.
 std::unique_ptr<PrivateFolder> PrepareGround(System& system, PayloadStore& store,
                                              bool checkUserTemp) {
   const FolderChoice userTemp = ChooseUserTempFolder(system);
@@ -90,19 +90,55 @@ int RunUpdater(System& system, Installer& installer) {
   journal.Header(system.CommandLineArguments().value_or(std::vector<std::wstring>{}),
                  OsLine(system), system.IsElevated(), temporaryFolder);
 
+  // On a window station nobody sees (a service, session 0, an agent running as SYSTEM) a box could
+  // never be closed and the run would never end: it shows none, exactly as with "/q".
+  const std::optional<bool> stationVisible = system.WindowStationVisible();
+  const bool stationHidden = stationVisible.has_value() && !*stationVisible;
+  if (stationHidden) {
+    journal.Note(
+        L"Window station not visible (no WSF_VISIBLE: a service, session 0 or an agent running as "
+        L"SYSTEM): no message box is shown, as with /q, since nobody could close one");
+  }
+  const bool quiet = settings.quiet || stationHidden || settings.plan;
+  journal.SetSilence(settings.plan    ? L"/plan"
+                     : settings.quiet ? L"/q"
+                                      : L"window station not visible");
+  journal.SetPlan(settings.plan);
+
   PayloadStore store(system);
   // Removed with everything in it when the run ends, after every copy in it is closed.
   std::unique_ptr<PrivateFolder> ground;
   RunFindings findings;
   std::wstring outcome;
-  if (settings.apply) {
+  std::optional<uint32_t> fixedCode;
+  MessageBoxes messages(system, quiet, &journal);
+  if (settings.refused) {
+    messages.ShowMessage(kMsgBadCommandLine, MessageContext{startLanguage, L"", 0});
+    outcome = L"command line refused: /wait takes a whole number of seconds from 0 to 86400";
+    fixedCode = kExitBadCommandLine;
+  } else if (settings.usage) {
+    messages.ShowUsage(EnterUserLocale(system));
+    outcome = L"usage";
+  } else if (settings.apply || settings.plan) {
     ground = PrepareGround(system, store, true);
-    MessageBoxes messages(system, settings.quiet, &journal);
     PayloadApplier applier(system, installer, store, messages, journal);
+    ApplyOptions options;
+    options.suppressRestart = settings.noRestart;
+    options.planOnly = settings.plan;
+    options.wait.boundMilliseconds = settings.waitSeconds * 1000;
+    applier.SetOptions(options);
     const SequenceResult result =
         RunPayloadSequence(applier, messages, MessageContext{startLanguage, L"", 0});
     findings = FindingsOf(result.runs);
     outcome = DescribeSequence(result);
+    if (settings.plan) {
+      fixedCode = PlanExitCode(result.runs);
+      outcome = L"plan only, nothing changed: " +
+                std::wstring(*fixedCode == kExitInstallFailure   ? L"a payload cannot be read"
+                             : *fixedCode == kExitNotApplicable  ? L"a payload would be refused"
+                             : *fixedCode == kExitPlanWouldPatch ? L"a run would patch"
+                                                                 : L"nothing to do");
+    }
   } else {
     outcome = L"nothing to do (/pi)";
     if (settings.extract) {
@@ -124,13 +160,16 @@ int RunUpdater(System& system, Installer& installer) {
       ground = PrepareGround(system, store, false);
       const std::wstring report = BuildInformationReport(system, installer, store);
       journal.ReportShown(report);
-      system.ShowMessageBox(report, L"Info", kInfoBoxFlags);
-      outcome = settings.extract ? outcome + L", report shown" : L"report shown";
+      // Nobody could close the report either where nobody sees the window station.
+      if (!stationHidden) system.ShowMessageBox(report, L"Info", kInfoBoxFlags);
+      outcome = (settings.extract ? outcome + L", " : std::wstring()) +
+                (stationHidden ? L"report not shown" : L"report shown");
     }
   }
-  const uint32_t code = OutcomeExitCode(findings);
-  journal.Ended(outcome, code, settings.exitCode);
-  return static_cast<int>(ProcessExitCode(code, settings.exitCode));
+  const uint32_t code = fixedCode.value_or(OutcomeExitCode(findings));
+  const bool returned = settings.exitCode || settings.plan;
+  journal.Ended(outcome, code, returned, settings.exitCode ? L"/exitcode given" : L"/plan given");
+  return static_cast<int>(ProcessExitCode(code, returned));
 }
 
 }  // namespace updater

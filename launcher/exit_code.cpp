@@ -48,4 +48,18 @@ RunFindings FindingsOf(const std::vector<PayloadRun>& runs) {
   return findings;
 }
 
+uint32_t PlanExitCode(const std::vector<PayloadRun>& runs) {
+  bool refused = false;
+  bool wouldPatch = false;
+  for (const PayloadRun& run : runs) {
+    if (run.failureMessageId == kMsgFailure) return kExitInstallFailure;
+    if (run.failureMessageId == kMsgNoProduct) refused = true;
+    for (const ProductRun& turn : run.products) {
+      if (turn.decision == Decision::kNotCovered) refused = true;
+      if (turn.decision == Decision::kPatch) wouldPatch = true;
+    }
+  }
+  return refused ? kExitNotApplicable : wouldPatch ? kExitPlanWouldPatch : kExitSuccess;
+}
+
 }  // namespace updater

@@ -11,6 +11,8 @@
 namespace updater {
 
 inline constexpr uint32_t kExitSuccess = 0;
+inline constexpr uint32_t kExitPlanWouldPatch = 1;      // "/plan": a run would patch a product
+inline constexpr uint32_t kExitBadCommandLine = 1639;   // ERROR_INVALID_COMMAND_LINE
 inline constexpr uint32_t kExitInstallFailure = 1603;   // ERROR_INSTALL_FAILURE
 inline constexpr uint32_t kExitAnotherInstall = 1618;   // ERROR_INSTALL_ALREADY_RUNNING
 inline constexpr uint32_t kExitRestartStarted = 1641;   // ERROR_SUCCESS_REBOOT_INITIATED
@@ -51,6 +53,11 @@ uint32_t OutcomeExitCode(const RunFindings& findings);
 // whose version is not covered, and a run that ended before its products, with 307 (no target
 // installed) or with 300 (a step of the updater failed).
 RunFindings FindingsOf(const std::vector<PayloadRun>& runs);
+
+// The code of "/plan", from the runs it made without calling the installer, the first that
+// applies: 1603 when a payload cannot be held or read (300), 1642 when a payload would end with
+// 307 or 308, 1 when a run would patch at least one product, else 0 (nothing left to do).
+uint32_t PlanExitCode(const std::vector<PayloadRun>& runs);
 
 // What the process returns: the outcome's code when "/exitcode" asked for it, else 0.
 inline uint32_t ProcessExitCode(uint32_t outcomeCode, bool requested) {

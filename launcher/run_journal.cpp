@@ -117,10 +117,12 @@ void RunJournal::ReportShown(const std::wstring& text) {
   log_.Write(L"Information report, box \"Info\":\n" + text);
 }
 
-void RunJournal::Ended(const std::wstring& outcome, uint32_t exitCode, bool requested) {
+void RunJournal::Ended(const std::wstring& outcome, uint32_t exitCode, bool requested,
+                       const wchar_t* requestedBy) {
   log_.Write(L"Outcome: " + outcome + L"; exit code " + DecimalText(exitCode) +
-             (requested ? L" (returned: /exitcode given)"
-                        : L" (not returned: without /exitcode the process returns 0)"));
+             (requested
+                  ? L" (returned: " + std::wstring(requestedBy) + L")"
+                  : std::wstring(L" (not returned: without /exitcode the process returns 0)")));
 }
 
 void RunJournal::PayloadHeld(const PayloadKind& kind, const std::wstring& path) {
@@ -163,7 +165,8 @@ void RunJournal::RegistrationsUnread(uint32_t error) {
 
 void RunJournal::ProductDecided(const ProductRun& turn, const PatchTargets& targets) {
   log_.Write(L"Decision for " + ProductName(turn) + L": " +
-             DescribeDecision(turn.decision, turn.product.InstalledVersion(), targets));
+             DescribeDecision(turn.decision, turn.product.InstalledVersion(), targets) +
+             (plan_ && turn.decision == Decision::kPatch ? L" (/plan: not patched)" : L""));
 }
 
 void RunJournal::InstallerCallStarts(const ProductRun& turn) {
@@ -199,7 +202,33 @@ void RunJournal::PayloadEnded(const PayloadKind& kind, const PayloadRun& run) {
 void RunJournal::MessageComposed(uint32_t id, const std::wstring& caption, const std::wstring& text,
                                  bool shown) {
   log_.Write(L"Message " + DecimalText(id) + L", caption \"" + caption + L"\"" +
-             (shown ? L", shown:" : L", not shown: /q:") + L"\n" + text);
+             (shown ? std::wstring(L", shown:") : L", not shown: " + silence_ + L":") + L"\n" +
+             text);
+}
+
+void RunJournal::InstallerBusy(const ProductRun& turn, uint32_t leftMilliseconds) {
+  log_.Write(L"Installer busy before the call for " + ProductName(turn) +
+             L": another installation holds Global\\_MSIExecute; waiting up to " +
+             DecimalText(leftMilliseconds) + L" ms");
+}
+
+void RunJournal::InstallerWaitEnded(const ProductRun& turn, uint32_t waitedMilliseconds,
+                                    bool free) {
+  if (free) {
+    log_.Write(L"Installer free for " + ProductName(turn) + L" after waiting " +
+               DecimalText(waitedMilliseconds) + L" ms");
+    return;
+  }
+  log_.Write(L"Installer still busy after waiting " + DecimalText(waitedMilliseconds) +
+             L" ms: the call for " + ProductName(turn) +
+             L" is not made; result 1618 (another installation is running)");
+}
+
+void RunJournal::InstallerRetry(const ProductRun& turn, uint32_t attempt,
+                                uint32_t pauseMilliseconds) {
+  log_.Write(L"Installer call for " + ProductName(turn) +
+             L" gave 1618 (another installation is running): call " + DecimalText(attempt) +
+             L" after a pause of " + DecimalText(pauseMilliseconds) + L" ms");
 }
 
 }  // namespace updater

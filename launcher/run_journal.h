@@ -42,8 +42,15 @@ class RunJournal final : public ApplyEvents, public MessageObserver {
   void Extracted(const PayloadKind& kind, const std::wstring& target, const WriteResult& result);
   // "/i": the report as it is about to be shown.
   void ReportShown(const std::wstring& text);
-  // The last entry: how the run ended and the code "/exitcode" gives.
-  void Ended(const std::wstring& outcome, uint32_t exitCode, bool requested);
+  // The last entry: how the run ended and the code "/exitcode" gives; why it is returned.
+  void Ended(const std::wstring& outcome, uint32_t exitCode, bool requested,
+             const wchar_t* requestedBy = L"/exitcode given");
+  // An entry of its own.
+  void Note(const std::wstring& text) { log_.Write(text); }
+  // What keeps boxes from being shown ("/q" unless told otherwise), and whether the run is a
+  // "/plan", whose products to patch are marked as not patched.
+  void SetSilence(const std::wstring& reason) { silence_ = reason; }
+  void SetPlan(bool plan) { plan_ = plan; }
 
   void PayloadHeld(const PayloadKind& kind, const std::wstring& path) override;
   void PatchRead(const PayloadKind& kind, const PatchTargets& targets) override;
@@ -55,12 +62,19 @@ class RunJournal final : public ApplyEvents, public MessageObserver {
   void InstallerCallEnded(const ProductRun& turn) override;
   void PayloadEnded(const PayloadKind& kind, const PayloadRun& run) override;
 
+  void InstallerBusy(const ProductRun& turn, uint32_t leftMilliseconds) override;
+  void InstallerWaitEnded(const ProductRun& turn, uint32_t waitedMilliseconds, bool free) override;
+  void InstallerRetry(const ProductRun& turn, uint32_t attempt,
+                      uint32_t pauseMilliseconds) override;
+
   void MessageComposed(uint32_t id, const std::wstring& caption, const std::wstring& text,
                        bool shown) override;
 
  private:
   System& system_;
   RunLog& log_;
+  std::wstring silence_ = L"/q";
+  bool plan_ = false;
 };
 
 }  // namespace updater

@@ -5,6 +5,17 @@
 
 namespace updater {
 
+bool RestartCompletes(const std::vector<PayloadRun>& runs) {
+  bool asked = false;
+  for (const PayloadRun& run : runs) {
+    for (const ProductRun& turn : run.products) {
+      if (turn.installerResult == kErrorSuccessRebootInitiated) return false;
+      if (turn.installerResult == kErrorSuccessRebootRequired) asked = true;
+    }
+  }
+  return asked;
+}
+
 SequenceResult RunPayloadSequence(PayloadApplier& applier, MessageBoxes& messages,
                                   const MessageContext& start) {
   SequenceResult result;
@@ -18,7 +29,10 @@ SequenceResult RunPayloadSequence(PayloadApplier& applier, MessageBoxes& message
     anyApplied = anyApplied || run.outcome == PayloadOutcome::Applied;
   }
   result.completed = true;
-  messages.ShowMessage(anyApplied ? kMsgSuccess : kMsgUpToDate, context);
+  const uint32_t closing = !anyApplied                     ? kMsgUpToDate
+                           : RestartCompletes(result.runs) ? kMsgRestartNeeded
+                                                           : kMsgSuccess;
+  messages.ShowMessage(closing, context);
   return result;
 }
 

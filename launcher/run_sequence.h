@@ -13,10 +13,15 @@ struct SequenceResult {
   std::vector<PayloadRun> runs;  // the runs made, in order
 };
 
+// Whether a restart completes what the runs did: an installer call returned 3010 and none 1641
+// (a restart already started needs no telling).
+bool RestartCompletes(const std::vector<PayloadRun>& runs);
+
 // Applies the payload kinds in their order, stopping after a run that failed (which has shown its
-// own message). Then shows 301 when any run applied its patch, 306 when every run was
-// unnecessary, nothing after a failure. Messages start in the language of start and go on in the
-// language and with the product name each run leaves for the next.
+// own message). Then shows 301 when any run applied its patch (319 instead when a restart
+// completes the runs), 306 when every run was unnecessary, nothing after a failure. Messages start
+// in the language of start and go on in the language and with the product name each run leaves for
+// the next.
 SequenceResult RunPayloadSequence(PayloadApplier& applier, MessageBoxes& messages,
                                   const MessageContext& start);
 

@@ -26,6 +26,19 @@ bool TakeArgument(const std::wstring& argument, std::wstring& value) {
   return true;
 }
 
+// Reads a whole number of seconds, decimal digits only, at most kLongestWaitSeconds.
+bool ReadSeconds(const std::wstring& text, uint32_t& seconds) {
+  if (text.empty() || text.size() > 5) return false;
+  uint32_t value = 0;
+  for (const wchar_t c : text) {
+    if (c < L'0' || c > L'9') return false;
+    value = value * 10 + static_cast<uint32_t>(c - L'0');
+  }
+  if (value > kLongestWaitSeconds) return false;
+  seconds = value;
+  return true;
+}
+
 }  // namespace
 
 bool ParseCommandLine(System& system, Settings& settings) {
@@ -38,6 +51,11 @@ bool ParseCommandLine(System& system, Settings& settings) {
   settings.apply = true;
   settings.exitCode = false;
   settings.logPath.clear();
+  settings.noRestart = false;
+  settings.plan = false;
+  settings.usage = false;
+  settings.refused = false;
+  settings.waitSeconds = kDefaultWaitSeconds;
 
   for (size_t i = 1; i < count; ++i) {
     const std::wstring& argument = (*arguments)[i];
@@ -57,6 +75,17 @@ bool ParseCommandLine(System& system, Settings& settings) {
       }
     } else if (IsSwitch(argument, L"/exitcode")) {
       settings.exitCode = true;
+    } else if (IsSwitch(argument, L"/norestart")) {
+      settings.noRestart = true;
+    } else if (IsSwitch(argument, L"/plan")) {
+      settings.plan = true;
+    } else if (IsSwitch(argument, L"/?") || IsSwitch(argument, L"/help")) {
+      settings.usage = true;
+    } else if (IsSwitch(argument, L"/wait")) {
+      if (i + 1 >= count || !ReadSeconds((*arguments)[i + 1], settings.waitSeconds)) {
+        settings.refused = true;
+      }
+      ++i;
     } else if (IsSwitch(argument, L"/i")) {
       settings.apply = false;
       settings.info = true;
@@ -67,6 +96,13 @@ bool ParseCommandLine(System& system, Settings& settings) {
       break;
     }
   }
+  // One mode runs: a refused line and the usage apply nothing, and a dry run writes nothing.
+  if (settings.refused || settings.usage || settings.plan) {
+    settings.apply = false;
+    settings.extract = false;
+    settings.info = false;
+  }
+  if (settings.usage) settings.plan = false;
   return true;
 }
 

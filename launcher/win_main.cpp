@@ -11,6 +11,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // with the update's rights.
   updater::RestrictDllSearch();
   updater::Win32System system(instance);
-  updater::Win32Installer installer;
+  updater::Win32Installer installer(system);
   return updater::RunUpdater(system, installer);
 }

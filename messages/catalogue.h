@@ -26,6 +26,9 @@ inline constexpr uint32_t kCaptionUnnecessary = 313;
 inline constexpr uint32_t kMsgBlocked = 314;
 inline constexpr uint32_t kTextFilesInUse = 315;
 // 316 to 318 are the file name suffixes of the payload kinds (payload/payload_kinds.h).
+inline constexpr uint32_t kMsgRestartNeeded = 319;  // 301 after a 3010: a restart completes it
+inline constexpr uint32_t kTextUsage = 320;  // the usage ("/?"): 320 to 322, one after the other
+inline constexpr uint32_t kUsageTextCount = 3;
 
 inline constexpr uint16_t kLangEnglishUs = 1033;
 

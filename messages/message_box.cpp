@@ -19,6 +19,7 @@ BoxStyle StyleOf(uint32_t id) {
     case kMsgFailure:
       return {Insert::kErrorCode, kCaptionError, kBoxFailure};
     case kMsgSuccess:
+    case kMsgRestartNeeded:
       return {Insert::kProductName, kCaptionSuccess, kBoxSuccess};
     case kMsgUpToDate:
       return {Insert::kProductName, kCaptionUnnecessary, kBoxFailure};
@@ -89,6 +90,18 @@ void MessageBoxes::ShowMessage(uint32_t id, const MessageContext& context) {
 
   if (observer_ != nullptr) observer_->MessageComposed(id, caption, text, !quiet_);
   if (!quiet_) system_.ShowMessageBox(text, caption, style.flags);
+}
+
+void MessageBoxes::ShowUsage(uint32_t language) {
+  if (quiet_ && observer_ == nullptr) return;
+  std::wstring text;
+  for (uint32_t n = 0; n < kUsageTextCount; ++n) {
+    std::wstring part;
+    LoadText(system_, kTextUsage + n, language, part, kCatalogueLookupCapacity);
+    text += (n == 0 ? L"" : L"\n") + part;
+  }
+  if (observer_ != nullptr) observer_->MessageComposed(kTextUsage, kUsageCaption, text, !quiet_);
+  if (!quiet_) system_.ShowMessageBox(text, kUsageCaption, kBoxSuccess);
 }
 
 }  // namespace updater

@@ -14,6 +14,7 @@ inline constexpr size_t kMessageInsertRoom = 512;
 inline constexpr uint32_t kBoxFailure = 0x50010;      // MB_OK | MB_ICONERROR | foreground | topmost
 inline constexpr uint32_t kBoxSuccess = 0x50040;      // MB_OK | MB_ICONINFORMATION | ...
 inline constexpr uint32_t kBoxWithoutIcon = 0x50000;  // MB_OK | MB_SETFOREGROUND | MB_TOPMOST
+inline constexpr wchar_t kUsageCaption[] = L"Quorvex Updater";
 
 // Replaces the single "%s" or "%d" of format with insert, the way wsprintfW would, and cuts the
 // insert so that the whole text has at most maxLength characters. "%%" gives one percent sign;
@@ -44,8 +45,12 @@ class MessageBoxes {
       : system_(system), quiet_(quiet), observer_(observer) {}
 
   // Shows the box of catalogue message id in the context's language: its caption, icon and insert
-  // (the error code for 300, the product name for 301, 306 and 308). Nothing while quiet.
+  // (the error code for 300, the product name for 301, 306, 308 and 319). Nothing while quiet.
   void ShowMessage(uint32_t id, const MessageContext& context);
+
+  // The usage: texts 320 to 322 of language, each on lines of its own, captioned "Quorvex
+  // Updater" with the information icon; told to the observer as 320. Nothing while quiet.
+  void ShowUsage(uint32_t language);
 
  private:
   System& system_;

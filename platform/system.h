@@ -22,6 +22,7 @@ inline constexpr uint32_t kErrorFileNotFound = 2;
 inline constexpr uint32_t kErrorPathNotFound = 3;
 inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorInvalidData = 13;
+inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorFileExists = 80;
 inline constexpr uint32_t kErrorDiskFull = 112;
 inline constexpr uint32_t kErrorAlreadyExists = 183;
@@ -40,6 +41,10 @@ inline constexpr uint32_t kFileAttributeReparsePoint = 0x400;
 // What the existence test of a path found. kUnknown: the test failed for a reason that says
 // nothing about the name (a path too long, a device not ready); ProbePath's failure tells which.
 enum class PathState { kMissing, kFile, kDirectory, kAccessDenied, kUnknown };
+
+// What a look at a named mutex found: another process owns it, or it could be taken (and was
+// given back at once).
+enum class MutexState { kOwnedElsewhere, kTaken };
 
 // One entry of a folder listing.
 struct FolderEntry {
@@ -167,6 +172,28 @@ class System {
   // Milliseconds since the system started (GetTickCount). It wraps after 49.7 days, so only
   // differences of two readings, taken modulo 2^32, mean anything.
   virtual uint32_t TickCount() = 0;
+
+  // Sleep: the thread waits this many milliseconds.
+  virtual void Pause(uint32_t milliseconds) = 0;
+
+  // Whether another process owns the named mutex right now: OpenMutexW with SYNCHRONIZE, then a
+  // wait of 0 ms; a mutex taken that way is released at once. kTaken: it was free (or abandoned
+  // by an owner that ended) and has been given back. Fails with the opening's error (2 when no
+  // such mutex exists).
+  virtual Outcome<MutexState> ProbeMutex(const std::wstring& name) = 0;
+
+  // Whether the process's window station is visible (UOI_FLAGS of GetProcessWindowStation has
+  // WSF_VISIBLE); nothing when the query fails.
+  virtual std::optional<bool> WindowStationVisible() = 0;
+
+  // LoadLibraryExW(name, LOAD_LIBRARY_SEARCH_SYSTEM32): the module handle, or the load's error
+  // (87 where the flag is unknown: Windows Vista and 7 without KB2533623).
+  virtual Outcome<void*> LoadSystem32Library(const std::wstring& name) = 0;
+  // LoadLibraryExW(path, LOAD_WITH_ALTERED_SEARCH_PATH) on a full path: the DLL's own folder
+  // serves the search for its dependencies.
+  virtual Outcome<void*> LoadLibraryAtPath(const std::wstring& path) = 0;
+  // The system folder (GetSystemDirectoryW), without a trailing backslash.
+  virtual std::optional<std::wstring> SystemFolder() = 0;
 
   // The full path of the running executable (GetModuleFileNameW); nothing when it cannot be had.
   virtual std::optional<std::wstring> ModulePath() = 0;

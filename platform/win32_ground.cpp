@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "platform/system_library.h"
 #include "platform/win32_loaded_function.h"
 #include "platform/win32_system.h"
 
@@ -147,8 +148,9 @@ Outcome<std::wstring> Win32System::FolderOwner(const std::wstring& path) {
 }
 
 std::optional<std::wstring> Win32System::UserProfileFolder() {
-  HMODULE userenv = ::LoadLibraryExW(L"userenv.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (userenv == nullptr) return std::nullopt;
+  const Outcome<void*> loaded = LoadSystemLibrary(*this, L"userenv.dll");
+  if (!loaded) return std::nullopt;
+  const HMODULE userenv = static_cast<HMODULE>(*loaded);
   const auto profileOf = reinterpret_cast<BOOL(WINAPI*)(HANDLE, LPWSTR, LPDWORD)>(
       reinterpret_cast<void*>(::GetProcAddress(userenv, "GetUserProfileDirectoryW")));
   std::optional<std::wstring> folder;

@@ -1,5 +1,7 @@
 #include "platform/win32_installer.h"
 
+#include "platform/system_library.h"
+
 namespace updater {
 namespace {
 
@@ -11,17 +13,18 @@ void Resolve(HMODULE library, const char* name, Function& function, uint32_t& er
 
 }  // namespace
 
-Win32Installer::Win32Installer() = default;
+Win32Installer::Win32Installer(System& system) : system_(system) {}
 
 uint32_t Win32Installer::Load() {
   if (loaded_) return loadError_;
   loaded_ = true;
-  library_ = ::LoadLibraryExW(L"msi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (library_ == nullptr) {
-    loadError_ = ::GetLastError();
+  const Outcome<void*> library = LoadSystemLibrary(system_, L"msi.dll");
+  if (!library) {
+    loadError_ = library.error();
     if (loadError_ == ERROR_SUCCESS) loadError_ = ERROR_MOD_NOT_FOUND;
     return loadError_;
   }
+  library_ = static_cast<HMODULE>(*library);
   Resolve(library_, "MsiGetSummaryInformationW", getSummaryInformation_, loadError_);
   Resolve(library_, "MsiSummaryInfoGetPropertyW", summaryInfoGetProperty_, loadError_);
   Resolve(library_, "MsiCloseHandle", closeHandle_, loadError_);

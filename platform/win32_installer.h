@@ -1,7 +1,7 @@
 // The Win32 binding of Installer. msi.dll is loaded from the system folder only, never from the
-// folder the executable was started from, at the first operation, and its entry points are
-// resolved once. When the library or an entry point cannot be had, each operation fails with the
-// load's error code; the context-taking calls, which older versions lack, fail alone with
+// folder the executable was started from (LoadSystemLibrary), at the first operation, and its entry
+// points are resolved once. When the library or an entry point cannot be had, each operation fails
+// with the load's error code; the context-taking calls, which older versions lack, fail alone with
 // ERROR_PROC_NOT_FOUND.
 #pragma once
 
@@ -11,12 +11,14 @@
 #include <msiquery.h>
 
 #include "platform/installer.h"
+#include "platform/system.h"
 
 namespace updater {
 
 class Win32Installer final : public Installer {
  public:
-  Win32Installer();
+  // system serves the loading of msi.dll (LoadSystemLibrary).
+  explicit Win32Installer(System& system);
   ~Win32Installer() override;
   Win32Installer(const Win32Installer&) = delete;
   Win32Installer& operator=(const Win32Installer&) = delete;
@@ -41,6 +43,7 @@ class Win32Installer final : public Installer {
  private:
   uint32_t Load();
 
+  System& system_;
   bool loaded_ = false;
   HMODULE library_ = nullptr;
   uint32_t loadError_ = ERROR_SUCCESS;

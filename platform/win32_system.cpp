@@ -246,6 +246,48 @@ LocalTime Win32System::CurrentLocalTime() {
 
 uint32_t Win32System::TickCount() { return ::GetTickCount(); }
 
+void Win32System::Pause(uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+Outcome<MutexState> Win32System::ProbeMutex(const std::wstring& name) {
+  HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+  if (mutex == nullptr) return Failure{::GetLastError()};
+  const DWORD waited = ::WaitForSingleObject(mutex, 0);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ::ReleaseMutex(mutex);
+  ::CloseHandle(mutex);
+  if (waited == WAIT_TIMEOUT) return MutexState::kOwnedElsewhere;
+  if (waited == WAIT_FAILED) return Failure{::GetLastError()};
+  return MutexState::kTaken;
+}
+
+std::optional<bool> Win32System::WindowStationVisible() {
+  USEROBJECTFLAGS flags{};
+  DWORD needed = 0;
+  if (!::GetUserObjectInformationW(::GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags),
+                                   &needed)) {
+    return std::nullopt;
+  }
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+Outcome<void*> Win32System::LoadSystem32Library(const std::wstring& name) {
+  HMODULE library = ::LoadLibraryExW(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (library == nullptr) return Failure{::GetLastError()};
+  return static_cast<void*>(library);
+}
+
+Outcome<void*> Win32System::LoadLibraryAtPath(const std::wstring& path) {
+  HMODULE library = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (library == nullptr) return Failure{::GetLastError()};
+  return static_cast<void*>(library);
+}
+
+std::optional<std::wstring> Win32System::SystemFolder() {
+  wchar_t folder[MAX_PATH];
+  const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::nullopt;
+  return std::wstring(folder, length);
+}
+
 std::optional<std::wstring> Win32System::ModulePath() {
   // The name is cut to the buffer without an error on older systems, so the buffer grows until
   // the name leaves room for its terminator.

@@ -35,6 +35,12 @@ class Win32System final : public System {
   uint16_t ProcessorArchitecture() override;
   LocalTime CurrentLocalTime() override;
   uint32_t TickCount() override;
+  void Pause(uint32_t milliseconds) override;
+  Outcome<MutexState> ProbeMutex(const std::wstring& name) override;
+  std::optional<bool> WindowStationVisible() override;
+  Outcome<void*> LoadSystem32Library(const std::wstring& name) override;
+  Outcome<void*> LoadLibraryAtPath(const std::wstring& path) override;
+  std::optional<std::wstring> SystemFolder() override;
   std::optional<std::wstring> ModulePath() override;
   std::optional<uint64_t> FileSize(const std::wstring& path) override;
   bool IsElevated() override;

@@ -61,10 +61,22 @@ ENGLISH = {
     316: "_glob",
     317: "_lp",
     318: "_ps",
+    319: "The update was successfully installed. Restart your computer to complete the update of "
+    "%s.",
+    320: "This update takes these switches:\n/q – show no message box\n/e [path] – write the patches "
+    "to files\n/i – show what the patches apply to",
+    321: "/pi – do nothing\n/log path – write the run log to path\n/exitcode – exit code tells the "
+    "outcome\n/norestart – never restart; a restart still needed gives 3010",
+    322: "/plan – tell what a run would do, change nothing\n/wait seconds – wait this long at most "
+    "for another installation (600)\n/?, /help – show this list",
 }
 
 IDS = sorted(ENGLISH)
-PLACEHOLDERS = {300: "%d", 301: "%s", 306: "%s", 308: "%s"}
+PLACEHOLDERS = {300: "%d", 301: "%s", 306: "%s", 308: "%s", 319: "%s"}
+# The usage ("/?"): shown one after the other, each line a switch, " – " and what it does; the
+# switches are the program's own and stay as in English. 320 begins with a heading line.
+USAGE = (320, 321, 322)
+USAGE_DASH = " – "
 MARKERS = {316: "_glob", 317: "_lp", 318: "_ps"}
 TITLES = (311, 312, 313)
 SENTENCE_END = ".。"
@@ -182,7 +194,7 @@ def check_table(lcid, texts):
             bad(sid, f"must contain {expected} exactly once")
         if sid != 314 and "  " in text:
             bad(sid, "two consecutive blanks")
-        if sid not in (300, 307) and "\n" in text:
+        if sid not in (300, 307) + USAGE and "\n" in text:
             bad(sid, "line break in a single-line text")
 
     def text_of(sid):
@@ -223,7 +235,28 @@ def check_table(lcid, texts):
     if t and t[-1] not in SENTENCE_END:
         bad(314, "must end with a full stop")
 
-    for sid in (301, 308, 309, 310):
+    for sid in USAGE:
+        t = text_of(sid)
+        if not t:
+            continue
+        lines = t.split("\n")
+        english = ENGLISH[sid].split("\n")
+        if len(lines) != len(english):
+            bad(sid, f"{len(lines)} lines, English has {len(english)}")
+            continue
+        if sid == USAGE[0]:
+            if USAGE_DASH in lines[0] or lines[0][-1] not in COLONS:
+                bad(sid, "the first line is a heading that ends with a colon")
+            lines, english = lines[1:], english[1:]
+        for line, original in zip(lines, english):
+            if line.count(USAGE_DASH) != 1 or line.endswith(SENTENCE_END):
+                bad(sid, f"{line!r}: must be '<switch> – <what it does>' without a full stop")
+                continue
+            switches = re.findall(r"/[a-z?]+", line.split(USAGE_DASH)[0])
+            if switches != re.findall(r"/[a-z?]+", original.split(USAGE_DASH)[0]):
+                bad(sid, f"{line!r}: the switches must stand as in English")
+
+    for sid in (301, 308, 309, 310, 319):
         t = text_of(sid)
         if t and t[-1] not in SENTENCE_END:
             bad(sid, "must end with a full stop")
@@ -365,9 +398,14 @@ def self_test():
     # A pseudo-translation keeps every property of the English table while differing from it, so
     # each broken variant below fails for its own reason only.
     def accent(text):
-        return text.translate(str.maketrans("aeiouAEIOU", "áéíóúÁÉÍÓÚ")).replace(
-            "Qúórvéx", "Quorvex"
-        )
+        # The switches of the usage are the program's own and stay as they are.
+        return re.sub(
+            r"/[a-z?]+|[^/]+",
+            lambda m: m.group(0)
+            if m.group(0).startswith("/")
+            else m.group(0).translate(str.maketrans("aeiouAEIOU", "áéíóúÁÉÍÓÚ")),
+            text,
+        ).replace("Qúórvéx", "Quorvex")
 
     pseudo = {sid: text if sid in MARKERS else accent(text) for sid, text in ENGLISH.items()}
 
@@ -410,6 +448,16 @@ def self_test():
         ("double blank", 1031, with_text(310, ENGLISH[310].replace(" ", "  ", 1)), 310),
         ("English text altered", 1033, {**ENGLISH, 312: "Installation successful"}, 312),
         ("left in English", 1031, {**pseudo, 313: ENGLISH[313]}, 313),
+        ("319 without %s", 1031, with_text(319, ENGLISH[319].replace("%s", "it")), 319),
+        ("319 without full stop", 1031, with_text(319, ENGLISH[319][:-1]), 319),
+        ("usage switch translated", 1031, with_text(322, ENGLISH[322].replace("/help", "/hilfe")),
+         322),
+        ("usage line lost", 1031, with_text(321, ENGLISH[321].rsplit("\n", 1)[0]), 321),
+        ("usage heading without colon", 1031, with_text(320, ENGLISH[320].replace(":", "", 1)),
+         320),
+        ("usage line without dash", 1031, with_text(321, ENGLISH[321].replace(" – ", " ", 1)),
+         321),
+        ("line feed in 319", 1031, with_text(319, ENGLISH[319].replace(". ", ".\n")), 319),
     ]
     failures = []
     for description, lcid, texts, reported in text_cases:

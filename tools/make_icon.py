@@ -5,11 +5,12 @@ The picture is a cardboard package with a blue arrow pointing down into it ("som
 delivered into the installed product"). It is drawn from signed distance fields so that every size
 is rendered directly, with its own outline width, rather than scaled from a large image.
 
-The file holds 16 images, in this order:
-  64, 48, 32, 24, 16 px in 16 colours (4 bpp), the same sizes in 256 colours (8 bpp),
-  256 px (PNG) and 64, 48, 32, 24, 16 px in 32-bit BGRA.
-Palette images carry their own palette (median cut of the rendered colours); index 0 is black and
-is used by every transparent pixel, so the AND/XOR pair leaves the background untouched.
+The file holds 5 images, in this order: 256 px (PNG) and 48, 32, 24, 16 px in 32-bit BGRA.
+The updater runs on Windows Vista and later, which draws every icon from its 32-bit images (at a
+lower colour depth it reduces them itself) and scales the 256 px one for the sizes between, so the
+file carries no palette images and no 64 px one (they took 37 KB of the executable). The palette
+writer (median cut, index 0 black for every transparent pixel) and its checks stay for a layout
+that lists 4 or 8 bpp images.
 
 Only the standard library is used and only exactly rounded float operations (+ - * / sqrt), so the
 output is the same byte for byte wherever it is run (the PNG also depends on zlib's output, which is
@@ -31,11 +32,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ICON_PATH = os.path.join(ROOT, "resources", "updater.ico")
 
 # (size, bits per pixel) in file order.
-LAYOUT = (
-    [(s, 4) for s in (64, 48, 32, 24, 16)]
-    + [(s, 8) for s in (64, 48, 32, 24, 16)]
-    + [(s, 32) for s in (256, 64, 48, 32, 24, 16)]
-)
+LAYOUT = [(s, 32) for s in (256, 48, 32, 24, 16)]
 PNG_SIZES = {256}  # larger images are stored as PNG, as Windows Vista and later expect
 
 # ----------------------------------------------------------------------------------------------
@@ -613,20 +610,20 @@ def self_test(good):
         return patched(at, bytes([good[at] ^ bits]))
 
     png_at = image_at(256, 32)
-    mid = 32  # the middle of the 64 px images: inside the arrow, opaque
+    mid = 24  # the middle of the 48 px image: inside the arrow, opaque
     cases = [
-        ("image count", patched(4, struct.pack("<H", 15))),
+        ("image count", patched(4, struct.pack("<H", len(LAYOUT) - 1))),
         ("not an icon (cursor type)", patched(2, struct.pack("<H", 2))),
         ("entries out of order", patched(6, good[6 + 16 : 6 + 32])),
-        ("colour count of a 4 bpp entry", patched(6 + 2, b"\0")),
+        ("colour count of a 32 bpp entry", patched(6 + 16 + 2, b"\x10")),
         ("bit depth in the directory", patched(6 + 6, struct.pack("<H", 8))),
         ("offset off by one", patched(6 + 12, struct.pack("<I", entry(0)[7] + 1))),
-        ("height not doubled", patched(image_at(32, 8) + 8, struct.pack("<i", 32))),
-        ("compressed bitmap", patched(image_at(32, 4) + 16, struct.pack("<I", 1))),
-        ("opaque 32 bpp pixel masked", flip(pixel_offset(64, 32, mid, mid, True), 0x80)),
-        ("transparent 32 bpp pixel with colour", patched(pixel_offset(64, 32, 0, 0), b"\x40")),
-        ("opaque 8 bpp pixel masked", flip(pixel_offset(64, 8, mid, mid, True), 0x80)),
-        ("opaque 4 bpp pixel masked", flip(pixel_offset(64, 4, mid, mid, True), 0x80)),
+        ("height not doubled", patched(image_at(32, 32) + 8, struct.pack("<i", 32))),
+        ("compressed bitmap", patched(image_at(24, 32) + 16, struct.pack("<I", 1))),
+        ("opaque 32 bpp pixel masked", flip(pixel_offset(48, 32, mid, mid, True), 0x80)),
+        ("transparent 32 bpp pixel with colour", patched(pixel_offset(48, 32, 0, 0), b"\x40")),
+        ("opaque 32 px pixel masked", flip(pixel_offset(32, 32, 16, 16, True), 0x80)),
+        ("opaque 16 px pixel masked", flip(pixel_offset(16, 32, 8, 8, True), 0x80)),
         ("PNG data corrupted", flip(png_at + 60, 0x01)),
         ("PNG signature", flip(png_at + 1, 0x20)),
         ("truncated", good[:-1]),

@@ -24,7 +24,7 @@ namespace {
 
 int Hold(const std::wstring& source, const std::wstring& target, const std::wstring& code) {
   updater::Win32System system(GetModuleHandleW(nullptr));
-  updater::Win32Installer installer;
+  updater::Win32Installer installer(system);
   HANDLE in = CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                           nullptr);
   std::vector<std::byte> bytes(GetFileSize(in, nullptr));
@@ -119,7 +119,7 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   updater::Win32System system(GetModuleHandleW(nullptr));
-  updater::Win32Installer installer;
+  updater::Win32Installer installer(system);
   const std::wstring command = argv[1];
   const std::wstring argument = argv[2];
   if (command == L"summary") {

@@ -9,9 +9,10 @@ _spec = importlib.util.spec_from_file_location(
 check_strings = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(check_strings)
 
-CAPTIONS = {300: 311, 301: 312, 306: 313, 307: 311, 308: 311, 309: 311, 310: 311, 314: 311}
+CAPTIONS = {300: 311, 301: 312, 306: 313, 307: 311, 308: 311, 309: 311, 310: 311, 314: 311,
+            319: 312}
 FLAGS = {300: 0x50010, 301: 0x50040, 306: 0x50010, 307: 0x50010, 308: 0x50010, 309: 0x50010,
-         310: 0x50010, 314: 0x50010}
+         310: 0x50010, 314: 0x50010, 319: 0x50040}
 ICONS = {0x50010: "error", 0x50040: "information", 0x50030: "warning", 0x50000: "none"}
 
 _tables = {}

@@ -29,6 +29,7 @@ Environment variables read here:
 """
 
 import atexit
+import copy
 import ctypes
 import json
 import os
@@ -176,7 +177,6 @@ class WineEnv:
         self._run_count = 0
         self._original_env_values = {}
         self._closed = False
-        self.hook32 = None
         self.x86_checked = False
 
     # ----------------------------------------------------------------- set-up and tear-down
@@ -194,9 +194,6 @@ class WineEnv:
         atexit.register(self.close)
         try:
             self.boxwatch_dir = self._boxwatch_dir or _find_boxwatch_dir()
-            # Boxes of 32-bit programs get their exact flags from the watcher's 32-bit hook.
-            if "x86" in [b.name for b in builds_under_test()] and x86_problem() is None:
-                self.hook32 = BUILDS["x86"].artefact_or_error("tools", "boxwatch", "boxhook32.exe")
             _sweep_abandoned_roots()
             self.root = tempfile.mkdtemp(prefix=_ROOT_PREFIX)
             with open(os.path.join(self.root, _OWNER_FILE), "w") as f:
@@ -409,22 +406,30 @@ class WineEnv:
 
     # ------------------------------------------------------------------------- running
 
-    def run(self, exe, args=(), timeout=120, extra_env=None, cwd=None, watcher_args=()):
+    def run(self, exe, args=(), timeout=120, extra_env=None, cwd=None, watcher_args=(),
+            hook_bits=None):
         """Runs a Windows program with the message-box watcher; returns a RunResult.
 
         `exe` is a Unix path (or a name Wine finds, such as "msiexec"); `args` are passed as they
         are. A run that is still going after `timeout` seconds is killed and RunTimeout raised.
         `extra_env` adds to the environment; TMP and TEMP in it go through the registry.
+        The watcher hooks the programs of one bitness, `hook_bits` (32 or 64): by default that
+        of `exe` as its PE header gives it; a launcher of the other bitness that starts the
+        program showing the boxes names that program's bitness here.
         """
+        bits = hook_bits or pe_bits(exe) or 64
         return _started(exe, lambda: self._execute([exe, *args], timeout, extra_env, cwd,
-                                                   watch=True, watcher_args=watcher_args))
+                                                   watch=True, watcher_args=watcher_args,
+                                                   hook_bits=bits))
 
     def wine(self, args, timeout=120, extra_env=None, cwd=None, watch=False):
         """Runs any Windows command line in the prefix, e.g. ["msiexec", "/i", path, "/qn"]."""
+        bits = pe_bits(args[0]) or 64
         return _started(args[0], lambda: self._execute(list(args), timeout, extra_env, cwd,
-                                                       watch=watch, watcher_args=()))
+                                                       watch=watch, watcher_args=(),
+                                                       hook_bits=bits))
 
-    def _execute(self, command, timeout, extra_env, cwd, watch, watcher_args):
+    def _execute(self, command, timeout, extra_env, cwd, watch, watcher_args, hook_bits):
         if self._closed or not self._wineserver:
             raise WineError("WineEnv is not running")
         self._run_count += 1
@@ -442,7 +447,7 @@ class WineEnv:
         try:
             self._set_registry_env(registry_values)
             if watch:
-                watcher = self._start_watcher(run_dir, watcher_args)
+                watcher = self._start_watcher(run_dir, watcher_args, hook_bits)
             out_path = os.path.join(run_dir, "stdout")
             err_path = os.path.join(run_dir, "stderr")
             proc = self._spawn([loader_for(command[0]), *command], env, cwd, out_path, err_path)
@@ -472,26 +477,26 @@ class WineEnv:
                              f"boxes seen: {boxes!r}", result)
         return result
 
-    def _start_watcher(self, run_dir, watcher_args):
+    def _start_watcher(self, run_dir, watcher_args, hook_bits):
         # Wine now and then fails to start a process at all (the loader exits with 1 before the
         # program runs); the watcher is test machinery, so such a start is tried again.
         for attempt in range(1, 4):
-            watcher, error = self._try_start_watcher(run_dir, watcher_args)
+            watcher, error = self._try_start_watcher(run_dir, watcher_args, hook_bits)
             if watcher:
                 return watcher
             if attempt == 3:
                 raise WineError(error)
         raise AssertionError("unreachable")
 
-    def _try_start_watcher(self, run_dir, watcher_args):
+    def _try_start_watcher(self, run_dir, watcher_args, hook_bits):
         ready = os.path.join(run_dir, "watcher.ready")
         log = os.path.join(run_dir, "watcher.log")
         command = [WINE64, os.path.join(self.boxwatch_dir, "boxwatch.exe"),
                    "--out", self.to_windows_path(os.path.join(run_dir, "boxes.jsonl")),
                    "--stop-file", self.to_windows_path(os.path.join(run_dir, "watcher.stop")),
                    "--ready-file", self.to_windows_path(ready), *watcher_args]
-        if self.hook32 and "--no-hook" not in watcher_args:
-            command += ["--hook32", self.to_windows_path(self.hook32)]
+        if hook_bits == 32 and "--no-hook" not in watcher_args:
+            command += ["--hook32", self.to_windows_path(self.hook32_helper())]
         watcher = self._spawn(command, self._base_env(), None, os.devnull, log)
         deadline = time.monotonic() + 30
         while not os.path.exists(ready):
@@ -506,6 +511,12 @@ class WineEnv:
                 raise WineError("boxwatch was not ready within 30 s")
             time.sleep(0.005)
         return watcher, None
+
+    @staticmethod
+    def hook32_helper():
+        """The watcher's 32-bit hook holder (x86 build), which gives boxes of 32-bit programs
+        their exact flags."""
+        return BUILDS["x86"].artefact_or_error("tools", "boxwatch", "boxhook32.exe")
 
     def _stop_watcher(self, watcher, run_dir):
         with open(os.path.join(run_dir, "watcher.stop"), "wb"):
@@ -798,27 +809,37 @@ def _variant(cls, build):
         _note_used(build.name)
         super(holder[0], self).setUp()
 
+    # Each copy gets its own copy of the template's mutable class attributes (caches of results
+    # that several tests of the class share): one build never reads another build's results.
+    own = {key: copy.deepcopy(value) for key, value in vars(cls).items()
+           if isinstance(value, (dict, list, set))}
     holder = []
     variant = type(cls)(name, (cls,), {
-        "__module__": cls.__module__, "__qualname__": name, "build": build,
+        **own, "__module__": cls.__module__, "__qualname__": name, "build": build,
         "_build_template": False, "setUpClass": classmethod(set_up_class),
         "tearDownClass": classmethod(tear_down_class), "setUp": set_up})
     holder.append(variant)
     return variant
 
 
-def loader_for(program):
-    """The Wine loader for a program: the 32-bit one for a PE32 file, else the 64-bit one (which
-    also starts Wine's own programs, such as "msiexec")."""
+def pe_bits(program):
+    """32 or 64 for a PE file of that machine (i386 or x86-64), else None (not a file, not a PE
+    image, or a name Wine resolves itself, such as "msiexec")."""
     try:
         with open(program, "rb") as f:
             head = f.read(1024)
     except OSError:
-        return WINE64
+        return None
     if head[:2] != b"MZ" or len(head) < 0x40:
-        return WINE64
+        return None
     offset = int.from_bytes(head[0x3C:0x40], "little")
     if offset + 6 > len(head) or head[offset:offset + 4] != b"PE\0\0":
-        return WINE64
+        return None
     machine = int.from_bytes(head[offset + 4:offset + 6], "little")
-    return WINE32 if machine == 0x14C else WINE64
+    return {0x14C: 32, 0x8664: 64}.get(machine)
+
+
+def loader_for(program):
+    """The Wine loader for a program: the 32-bit one for a PE32 file, else the 64-bit one (which
+    also starts Wine's own programs, such as "msiexec")."""
+    return WINE32 if pe_bits(program) == 32 else WINE64

@@ -6,9 +6,11 @@ after the last, also when a test fails or the run is interrupted.
 
   /usr/bin/python3 tests/e2e/run_all.py [-k PATTERN]...
 
-Which build a test runs. The updater has two builds, x86 (the shipped PE32 executable) and x64.
-Both are under test wherever the kernel runs 32-bit programs (scripts/x86-probe); where it
-refuses, the run says so in its first line and runs x64 alone. A test class that runs the
+Which build runs where. The updater has two builds, x86 (the shipped PE32 executable) and x64.
+Both are under test wherever the kernel runs 32-bit programs (scripts/x86-probe) and the 32-bit
+Wine is installed (scripts/setup installs it there); where the kernel refuses, the run says so in
+its first line and runs x64 alone. UPDATER_BUILDS=x86 runs the x86 suite alone (the x64 build
+folder is still needed: the watcher and the fixture tools are 64-bit). A test class that runs the
 updater or a driver linking its code takes one line to run on every build under test:
 
     @harness.each_build
@@ -20,7 +22,8 @@ updates.build_update() packages around that build's updater and harness.updater_
 finds that build's files (drivers); WineEnv.run() and .wine() start each program under the Wine
 loader of its own bitness. Outside one, both follow the first build under test (x86 where it
 runs). Product tests run on both builds; the tests of the test tools and of the harness once.
-The message-box watcher records the exact flags of 32-bit and 64-bit programs alike. Each
+The message-box watcher records the exact flags of 32-bit and 64-bit programs alike: each run
+hooks the bitness of the program it starts (harness.WineEnv.run, hook_bits). Each
 result line ends with the builds the test used, e.g. "[x86]"; none for tests of the tools.
 
 Environment:

@@ -53,9 +53,10 @@ class DeployTest(ProductCase):
     # ------------------------------------------------------------------------------- running
 
     def run_with_code(self, exe, *args, timeout=120):
-        """Runs the update through the exit-code driver; (exit code, boxes)."""
+        """Runs the update through the exit-code driver; (exit code, boxes). The driver is a
+        64-bit test tool; the boxes come from the update, of the build under test."""
         result = self.env.run(self.exit_status, [self.env.to_windows_path(exe), *args],
-                              timeout=timeout)
+                              timeout=timeout, hook_bits=harness.current_build().bits)
         match = re.search(r"^exit (\d+)\s*$", result.stdout, re.MULTILINE)
         self.assertIsNotNone(match, result)
         self.assertEqual(glob.glob(os.path.join(self.env.temp_dir, "MSP*")), [],

@@ -132,5 +132,25 @@ class ExitAndTimeoutTest(unittest.TestCase):
                                  said.getvalue())
 
 
+class BuildCopiesTest(unittest.TestCase):
+
+    def test_each_build_copy_keeps_its_own_class_caches(self):
+        # A class that caches a run for several of its tests must not hand one build's run to
+        # the other build's copy: the copy would pass on the other build's results.
+        class Template(unittest.TestCase):
+            results = {}
+            names = []
+            limit = 3
+
+        x86, x64 = (harness._variant(Template, harness.BUILDS[n]) for n in ("x86", "x64"))
+        x86.results["run"] = "x86 outcome"
+        x86.names.append("MSP3")
+        self.assertEqual(x64.results, {})
+        self.assertEqual(x64.names, [])
+        self.assertEqual(Template.results, {})
+        self.assertEqual((x86.limit, x64.limit), (3, 3))
+        self.assertEqual((x86.build.name, x64.build.name), ("x86", "x64"))
+
+
 if __name__ == "__main__":
     unittest.main()

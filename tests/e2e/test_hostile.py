@@ -351,7 +351,7 @@ class HostilePayloads(HostileCase):
 
 @harness.each_build
 class HostileTempFolder(HostileCase):
-    _outcomes = {}
+    _outcomes = {}  # runs that several tests read; each build's copy has its own
 
     def working_update(self, name):
         product = self.product(name)

@@ -217,9 +217,16 @@ class FakeInstaller : public Installer {
     if (onConfigure) onConfigure(commandLine);
     configurations_.push_back(
         {productCode, installLevel, installState, commandLine, uiLevel_, logFile_, logMode_});
+    if (!scriptedConfigureResults.empty()) {
+      const uint32_t result = scriptedConfigureResults.front();
+      scriptedConfigureResults.erase(scriptedConfigureResults.begin());
+      return result;
+    }
     auto it = configureResults_.find(productCode);
     return it == configureResults_.end() ? 0 : it->second;
   }
+  // Results of the next calls, in order, whatever the product; then the per-product ones.
+  std::vector<uint32_t> scriptedConfigureResults;
 
   uint32_t logAttributes() const { return logAttributes_; }
 

@@ -139,6 +139,15 @@ class FakeSystem : public System {
     localTime_.hour = static_cast<uint16_t>((localTime_.hour + total / 60) % 24);
   }
   void SetTickCount(uint32_t ticks) { ticks_ = ticks; }
+  // Another process owns the named mutex until the tick count reaches until; a mutex never held
+  // does not exist. openError: the mutex exists but cannot be opened (access denied).
+  void HoldMutexUntil(const std::wstring& name, uint32_t until) { mutexes_[name] = until; }
+  std::optional<uint32_t> mutexOpenError;
+  void SetWindowStationVisible(std::optional<bool> visible) { stationVisible_ = visible; }
+  // LoadSystem32Library fails with this error (87: the flag is unknown to this system).
+  void FailSystem32Load(uint32_t error) { system32LoadError_ = error; }
+  std::optional<uint32_t> pathLoadError;
+  void SetSystemFolder(std::optional<std::wstring> folder) { systemFolder_ = std::move(folder); }
   void SetModulePath(std::optional<std::wstring> path) { modulePath_ = std::move(path); }
 
   // --- inspection -----------------------------------------------------------------------------
@@ -185,6 +194,10 @@ class FakeSystem : public System {
     return copies;
   }
   const std::vector<ShownBox>& boxes() const { return boxes_; }
+  const std::vector<uint32_t>& pauses() const { return pauses_; }
+  int mutexProbes() const { return mutexProbes_; }
+  // Every library load: "system32:<name>" or "path:<full path>".
+  const std::vector<std::wstring>& libraryLoads() const { return libraryLoads_; }
   const std::vector<std::wstring>& removed() const { return removed_; }
   const std::vector<std::pair<std::wstring, bool>>& creations() const { return creations_; }
   const std::vector<uint32_t>& localesSet() const { return localesSet_; }
@@ -305,6 +318,31 @@ class FakeSystem : public System {
 
   LocalTime CurrentLocalTime() override { return localTime_; }
   uint32_t TickCount() override { return ticks_; }
+  void Pause(uint32_t milliseconds) override {
+    pauses_.push_back(milliseconds);
+    AdvanceClock(milliseconds);
+  }
+  Outcome<MutexState> ProbeMutex(const std::wstring& name) override {
+    ++mutexProbes_;
+    auto it = mutexes_.find(name);
+    if (it == mutexes_.end()) return Failure{kErrorFileNotFound};
+    if (mutexOpenError) return Failure{*mutexOpenError};
+    // Differences modulo 2^32, as the tick count wraps.
+    return static_cast<int32_t>(it->second - ticks_) > 0 ? MutexState::kOwnedElsewhere
+                                                         : MutexState::kTaken;
+  }
+  std::optional<bool> WindowStationVisible() override { return stationVisible_; }
+  Outcome<void*> LoadSystem32Library(const std::wstring& name) override {
+    libraryLoads_.push_back(L"system32:" + name);
+    if (system32LoadError_) return Failure{*system32LoadError_};
+    return static_cast<void*>(this);
+  }
+  Outcome<void*> LoadLibraryAtPath(const std::wstring& path) override {
+    libraryLoads_.push_back(L"path:" + path);
+    if (pathLoadError) return Failure{*pathLoadError};
+    return static_cast<void*>(this);
+  }
+  std::optional<std::wstring> SystemFolder() override { return systemFolder_; }
   std::optional<std::wstring> ModulePath() override { return modulePath_; }
   std::optional<uint64_t> FileSize(const std::wstring& path) override {
     if (!Exists(path) || IsDirectory(path)) return std::nullopt;
@@ -537,6 +575,13 @@ class FakeSystem : public System {
   uint32_t ticks_ = 1000;
   std::optional<std::wstring> modulePath_ = L"C:\\Downloads\\update.exe";
   std::vector<ShownBox> boxes_;
+  std::map<std::wstring, uint32_t> mutexes_;
+  int mutexProbes_ = 0;
+  std::vector<uint32_t> pauses_;
+  std::optional<bool> stationVisible_ = true;
+  std::optional<uint32_t> system32LoadError_;
+  std::optional<std::wstring> systemFolder_ = L"C:\\Windows\\System32";
+  std::vector<std::wstring> libraryLoads_;
   std::vector<std::wstring> removed_;
   std::vector<std::pair<std::wstring, bool>> creations_;
   std::vector<uint32_t> localesSet_;

@@ -1,6 +1,7 @@
 // The command-line scan over any arguments: the settings always match a simple model of the
 // switches.
 #include <cstdlib>
+#include <cwchar>
 
 #include "launcher/settings.h"
 #include "tests/fakes/fake_system.h"
@@ -35,16 +36,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (argument == L"/log" && i + 1 < arguments.size()) model.logPath = arguments[++i];
     if (argument == L"/exitcode") model.exitCode = true;
+    if (argument == L"/norestart") model.noRestart = true;
+    if (argument == L"/plan") model.plan = true;
+    if (argument == L"/?" || argument == L"/help") model.usage = true;
+    if (argument == L"/wait") {
+      const std::wstring value = i + 1 < arguments.size() ? arguments[++i] : L"";
+      const bool digits = !value.empty() && value.size() <= 5 &&
+                          value.find_first_not_of(L"0123456789") == std::wstring::npos;
+      const unsigned long seconds = digits ? std::wcstoul(value.c_str(), nullptr, 10) : 0;
+      if (digits && seconds <= updater::kLongestWaitSeconds) {
+        model.waitSeconds = static_cast<uint32_t>(seconds);
+      } else {
+        model.refused = true;
+      }
+    }
     if (argument == L"/i" || argument == L"/pi") {
       model.apply = false;
       model.info = argument == L"/i";
       break;
     }
   }
+  if (model.refused || model.usage || model.plan) {
+    model.apply = false;
+    model.extract = false;
+    model.info = false;
+  }
+  if (model.usage) model.plan = false;
   if (settings.quiet != model.quiet || settings.apply != model.apply ||
       settings.extract != model.extract || settings.info != model.info ||
       settings.extractPath != model.extractPath || settings.exitCode != model.exitCode ||
-      settings.logPath != model.logPath) {
+      settings.logPath != model.logPath || settings.noRestart != model.noRestart ||
+      settings.plan != model.plan || settings.usage != model.usage ||
+      settings.refused != model.refused || settings.waitSeconds != model.waitSeconds) {
     std::abort();
   }
   return 0;

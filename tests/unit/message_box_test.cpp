@@ -51,6 +51,10 @@ TEST_F(MessageBoxTest, TableOfIds) {
        L"Installation of this update is blocked.  For more information, please read Information "
        L"for Windows Vista Users in the update readme.",
        L"Installation Error", 0x50010},
+      {319,
+       L"The update was successfully installed. Restart your computer to complete the update of "
+       L"Sample Suite.",
+       L"Installation Successful", 0x50040},                 // 301's caption and icon
       {312, L"Installation Successful", L"Error", 0x50000},  // no row: caption "Error", no icon
       {303, L"", L"Error", 0x50000},
   };
@@ -78,10 +82,40 @@ TEST_F(MessageBoxTest, ErrorCodeIsPrintedSigned) {
 
 TEST_F(MessageBoxTest, QuietShowsNothing) {
   MessageBoxes quiet(system, true);
-  for (uint32_t id : {300u, 301u, 306u, 307u, 308u, 999u}) {
+  for (uint32_t id : {300u, 301u, 306u, 307u, 308u, 319u, 999u}) {
     quiet.ShowMessage(id, {1033, L"Suite", 1603});
   }
+  quiet.ShowUsage(1033);
   EXPECT_TRUE(system.boxes().empty());
+}
+
+// The usage lists every switch the command line knows, one line each, in every table.
+TEST_F(MessageBoxTest, UsageListsEverySwitchOnALineOfItsOwnInEachLanguage) {
+  const std::vector<std::wstring> switches = {L"/q",    L"/e",        L"/i",         L"/pi",
+                                              L"/log",  L"/exitcode", L"/norestart", L"/plan",
+                                              L"/wait", L"/?, /help"};
+  for (const uint16_t language : std::initializer_list<uint16_t>{
+           1028, 1029, 1031, 1033, 1036, 1038, 1040, 1041, 1042, 1045, 1046, 1049, 2052, 3082}) {
+    FakeSystem tables;
+    testing::LoadStringTable(tables, language);
+    MessageBoxes boxes(tables, false);
+    boxes.ShowUsage(language);
+    ASSERT_EQ(tables.boxes().size(), 1u);
+    const testing::ShownBox& box = tables.boxes().back();
+    EXPECT_EQ(box.caption, L"Quorvex Updater");
+    EXPECT_EQ(box.type, 0x50040u);
+    std::vector<std::wstring> lines;
+    for (size_t start = 0, end = 0; end != std::wstring::npos; start = end + 1) {
+      end = box.text.find(L'\n', start);
+      lines.push_back(box.text.substr(start, end - start));
+    }
+    ASSERT_EQ(lines.size(), switches.size() + 1) << language;
+    for (size_t n = 0; n < switches.size(); ++n) {
+      const std::wstring& line = lines[n + 1];
+      EXPECT_EQ(line.compare(0, switches[n].size(), switches[n]), 0) << language << " " << n;
+      EXPECT_NE(line.find(L" \u2013 "), std::wstring::npos) << language << " " << n;
+    }
+  }
 }
 
 TEST_F(MessageBoxTest, EmptyProductNameLeavesTwoBlanks) {

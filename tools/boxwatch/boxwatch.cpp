@@ -4,7 +4,9 @@
 //   boxwatch.exe --out FILE [--stop-file FILE] [--ready-file FILE]
 //                [--hook-dll FILE] [--hook32 FILE] [--no-hook] [--poll-ms N]
 //
-// See README.md beside this file for the record format and the limits.
+// It hooks the programs of one bitness: 64-bit ones with its own hook, or with --hook32 the
+// 32-bit ones through the 32-bit helper, never both at once. See README.md beside this file for the
+// record format and the limits.
 
 #include <windows.h>
 
@@ -341,6 +343,9 @@ class Hook32 {
     return true;
   }
 
+  // True from a successful Start until Stop.
+  bool Running() const { return process_ != nullptr; }
+
   void Stop() {
     if (process_) {
       SetEvent(stop_);
@@ -391,26 +396,27 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "boxwatch: cannot create output file (error %lu)\n", GetLastError());
     return 2;
   }
+  // One hook, of the bitness of the programs watched: a global hook reaches only programs of its
+  // own DLL's bitness, and under Wine a hook of the other bitness in the same chain makes the
+  // hooks after it lose the message parameter (boxes would come without their flags). So with
+  // --hook32 the 32-bit helper holds the hook and this process installs none.
   HHOOK hook = nullptr;
-  if (options->use_hook) {
+  Hook32 hook32;
+  if (options->use_hook && options->hook32.empty()) {
     hook = InstallHook(options->hook_dll.empty() ? BoxHookDllBesideSelf() : options->hook_dll);
     if (!hook) std::fprintf(stderr, "boxwatch: hook not installed (error %lu)\n", GetLastError());
-  }
-  // Asked for, the 32-bit hook is required: without it boxes of 32-bit programs would silently
-  // lose their exact flags.
-  Hook32 hook32;
-  if (options->use_hook && !options->hook32.empty() && !hook32.Start(options->hook32)) {
-    if (hook) UnhookWindowsHookEx(hook);
+  } else if (options->use_hook && !hook32.Start(options->hook32)) {
+    // Asked for, the 32-bit hook is required: without it boxes of 32-bit programs would silently
+    // lose their exact flags.
     CloseHandle(out);
     return 3;
   }
+  const bool hooked = hook != nullptr || hook32.Running();
 
-  Watcher watcher(out, hook != nullptr);
+  Watcher watcher(out, hooked);
   // Boxes already on screen are handled before announcing readiness.
   watcher.Scan(false);
-  const char* ready = !hook                     ? "ready nohook\n"
-                      : options->hook32.empty() ? "ready hook\n"
-                                                : "ready hook hook32\n";
+  const char* ready = !hooked ? "ready nohook\n" : hook ? "ready hook\n" : "ready hook32\n";
   if (!options->ready_file.empty()) {
     HANDLE f = CreateFileW(options->ready_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
