@@ -89,14 +89,26 @@ FolderChoice ChooseLogFolder(System& system, bool elevated) {
   const FolderChoice root = ChoosePrivateRoot(system, true, userTemp);
   if (root.error != 0) return root;
   const std::wstring folder = JoinPath(root.folder, kLogFolderName);
-  const Status made = system.CreateFolderWithAccess(folder, PrivateFolderAccess(true, L""));
-  if (!made && made.error() != kErrorAlreadyExists && made.error() != kErrorFileExists) {
+  const std::wstring access = PrivateFolderAccess(true, L"");
+  const Status made = system.CreateFolderWithAccess(folder, access);
+  if (made) return {folder, 0};
+  if (made.error() != kErrorAlreadyExists && made.error() != kErrorFileExists) {
     return {{}, made.error()};
   }
-  // Only an administrator can have made a folder that an administrator's process owns.
+  // Standing already: taken only when its owner, read on its handle, is the one this process
+  // gives what it creates (Administrators on Windows), as read back from a fresh folder made
+  // beside it. A user who made the folder first owns it.
+  std::byte random[kPrivateNameRandomBytes];
+  if (const Status drawn = system.RandomBytes(random); !drawn) return {{}, drawn.error()};
+  const std::wstring reference = JoinPath(root.folder, PrivateFolderName(random));
+  if (const Status created = system.CreateFolderWithAccess(reference, access); !created) {
+    return {{}, created.error()};
+  }
+  const Outcome<std::wstring> ours = system.FolderOwner(reference);
+  system.RemoveEmptyFolder(reference);
   const Outcome<std::wstring> owner = system.FolderOwner(folder);
   if (!owner) return {{}, owner.error()};
-  if (*owner != system.DefaultOwnerSid()) return {{}, kErrorAccessDenied};
+  if (!ours || *owner != *ours) return {{}, kErrorAccessDenied};
   return {folder, 0};
 }
 

@@ -43,7 +43,8 @@ bool LiesWithin(const std::wstring& folder, const std::wstring& profile);
 // anyway; otherwise (TMP pointed at C:\Windows\System32, say) kLogFolderName under the Windows
 // folder's Temp, created with the private folder's elevated access list or, when it already
 // stands, taken only when its owner, read on its handle, is the one this process gives what it
-// creates (Administrators): a folder a user made first is not used. An error when there is none.
+// creates (Administrators), as read back from a fresh folder with a random name made and removed
+// beside it: a folder a user made first is not used. An error when there is none.
 FolderChoice ChooseLogFolder(System& system, bool elevated);
 
 // The work folder, where the installer logs go: ChooseLogFolder's folder for this process,

@@ -240,10 +240,6 @@ class System {
   virtual Outcome<std::unique_ptr<WritableFile>> CreateNewRegularFile(
       const std::wstring& path) = 0;
 
-  // The default owner (S-1-...) the process gives what it creates (TokenOwner): Administrators
-  // for an elevated administrator on Windows.
-  virtual std::optional<std::wstring> DefaultOwnerSid() = 0;
-
   // The owner (S-1-...) of a folder (GetSecurityInfo), read on a handle to the folder itself,
   // opened without following a link at its name: a link or junction at the name or on the way
   // fails with kErrorCantResolveFilename, as CheckReachedWithoutLinks.

@@ -123,12 +123,6 @@ std::vector<std::byte> TokenInformation(TOKEN_INFORMATION_CLASS what) {
 
 }  // namespace
 
-std::optional<std::wstring> Win32System::DefaultOwnerSid() {
-  const std::vector<std::byte> buffer = TokenInformation(TokenOwner);
-  if (buffer.empty()) return std::nullopt;
-  return SidText(reinterpret_cast<const TOKEN_OWNER*>(buffer.data())->Owner);
-}
-
 Outcome<std::wstring> Win32System::FolderOwner(const std::wstring& path) {
   const Handle handle(::CreateFileW(
       path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,

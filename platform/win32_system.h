@@ -52,7 +52,6 @@ class Win32System final : public System {
   Outcome<std::unique_ptr<WritableFile>> CreateRegularFileForWriting(
       const std::wstring& path) override;
   Outcome<std::unique_ptr<WritableFile>> CreateNewRegularFile(const std::wstring& path) override;
-  std::optional<std::wstring> DefaultOwnerSid() override;
   Outcome<std::wstring> FolderOwner(const std::wstring& path) override;
   std::optional<std::wstring> UserProfileFolder() override;
   Outcome<std::vector<FolderEntry>> ListFolder(const std::wstring& folder) override;

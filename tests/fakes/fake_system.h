@@ -416,7 +416,6 @@ class FakeSystem : public System {
     return file;
   }
 
-  std::optional<std::wstring> DefaultOwnerSid() override { return defaultOwner_; }
 
   // Folders made with CreateFolderWithAccess belong to the default owner; others to their
   // SetOwner, else to the user.

@@ -134,6 +134,65 @@ TEST(WorkFolder, TheUsersTempWithoutTrailingSeparatorsOrNone) {
   }
 }
 
+TEST(LogFolder, ElevatedOnlyWhereTheUserCouldWriteAnywayElseTheProtectedFolder) {
+  const std::wstring logs = L"C:\\Windows\\Temp\\QuorvexUpdate-Logs";
+  struct Case {
+    const char* what;
+    std::wstring tmp;
+    std::optional<std::wstring> profile;
+    bool squatted;  // the protected folder's name made first by the user
+    std::wstring folder;
+  };
+  const Case cases[] = {
+      {"in the profile", L"C:\\Users\\Dana\\AppData\\Local\\Temp", L"C:\\Users\\Dana", false,
+       L"C:\\Users\\Dana\\AppData\\Local\\Temp"},
+      {"the profile itself, other case", L"c:\\users\\dana", L"C:\\Users\\Dana\\", false,
+       L"c:\\users\\dana"},
+      {"System32", L"C:\\Windows\\System32", L"C:\\Users\\Dana", false, logs},
+      {"a name that starts like the profile", L"C:\\Users\\Danax", L"C:\\Users\\Dana", false, logs},
+      {"out of the profile through ..", L"C:\\Users\\Dana\\..\\..\\Windows\\System32",
+       L"C:\\Users\\Dana", false, logs},
+      {"dots and blanks", L"C:\\Users\\Dana\\. .", L"C:\\Users\\Dana", false, logs},
+      {"no profile", L"C:\\Users\\Dana", std::nullopt, false, logs},
+      {"squatted", L"C:\\Windows\\System32", L"C:\\Users\\Dana", true, L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeSystem system;
+    for (const wchar_t* folder :
+         {L"C:\\Users", L"C:\\Users\\Dana", L"C:\\Users\\Danax", L"C:\\Users\\Dana\\AppData",
+          L"C:\\Users\\Dana\\AppData\\Local", L"C:\\Users\\Dana\\AppData\\Local\\Temp",
+          L"C:\\Users\\Dana\\..", L"C:\\Users\\Dana\\..\\..", L"C:\\Users\\Dana\\..\\..\\Windows",
+          L"C:\\Users\\Dana\\..\\..\\Windows\\System32", L"C:\\Users\\Dana\\. .",
+          L"C:\\Windows\\System32", L"c:\\users\\dana"}) {
+      system.AddDirectory(folder);
+    }
+    system.SetEnvironment(L"TMP", c.tmp);
+    system.SetProfileFolder(c.profile);
+    if (c.squatted) system.AddDirectory(logs);  // the user's, with the user as owner
+    const FolderChoice chosen = ChooseLogFolder(system, true);
+    EXPECT_EQ(chosen.folder, c.folder);
+    if (c.folder == logs) {
+      EXPECT_EQ(system.AccessOf(logs), std::optional<std::wstring>(PrivateFolderAccess(true, L"")));
+    }
+    // Not elevated, the user's own folder whatever it is.
+    EXPECT_EQ(ChooseLogFolder(system, false).folder, c.tmp);
+  }
+}
+
+TEST(LogFolder, AProtectedFolderOfAnEarlierRunIsTakenAgain) {
+  FakeSystem system;
+  system.SetEnvironment(L"TMP", L"D:\\Elsewhere");
+  system.AddDirectory(L"D:\\Elsewhere");
+  const std::wstring logs = L"C:\\Windows\\Temp\\QuorvexUpdate-Logs";
+  EXPECT_EQ(ChooseLogFolder(system, true).folder, logs);
+  EXPECT_EQ(ChooseLogFolder(system, true).folder, logs);
+  // The reference folder of the second choice is gone again.
+  EXPECT_EQ(system.DirectoriesUnder(L"C:\\Windows\\Temp"), std::vector<std::wstring>{logs});
+  system.AddLink(logs);
+  EXPECT_EQ(ChooseLogFolder(system, true).folder, L"");
+}
+
 // ----------------------------------------------------------------------- temporary-name loop
 
 TEST(TempNameLoop, EndsOnAnErrorThatDoesNotMeanTaken) {
