@@ -25,7 +25,7 @@ import fixtures
 import harness
 from catalogue import expected_box, shown
 from test_hostile import WriteWatch
-from updates import ProductCase, build_update, without_run_logs, work_folder
+from updates import ProductCase, build_update, profile_folder, without_run_logs, work_folder
 
 UPGRADE, INSTALLED = "2.0.0.0", "1.0.0.0"
 VERSIONS = f"{UPGRADE};{INSTALLED}"
@@ -35,6 +35,7 @@ PLANTED = ("uxtheme.dll", "dwmapi.dll")
 # does for any DLL that is not a known one.
 PLANT_OVERRIDES = "uxtheme,dwmapi=n,b;mscoree,mshtml="
 PRIVATE_PREFIX = "QuorvexUpdate-"
+LOG_FOLDER = "QuorvexUpdate-Logs"
 ERROR_BAD_PATHNAME = 161
 
 
@@ -136,6 +137,11 @@ class TempFolderAttacks(ElevationCase):
     def on_drive_c(self, name):
         """A fresh folder on drive C:, so that drive-relative paths land on C: too."""
         return tempfile.mkdtemp(prefix=name + "-", dir=self.env.drive_c)
+
+    def in_profile(self, name):
+        """A fresh folder in the user's profile (on C: too), where an elevated run keeps its logs
+        when TMP points there."""
+        return profile_folder(self.env, name)
 
     def windows(self, path):
         return self.env.to_windows_path(path)
@@ -289,7 +295,7 @@ class TempFolderAttacks(ElevationCase):
         name = "Log Link Suite"
         code, upgrade, bundled, exe = self.bundled_update(name)
         twin = self.product("Log Link Twin")
-        base = self.on_drive_c("loglink")
+        base = self.in_profile("loglink")
         tmp, outside = os.path.join(base, "tmp"), os.path.join(base, "outside")
         os.mkdir(tmp)
         os.mkdir(outside)
@@ -329,7 +335,7 @@ class TempFolderAttacks(ElevationCase):
         for stem in ("NUL.x", "COM1 .x", "CONIN$.x"):
             with self.subTest(product=stem):
                 code, upgrade, bundled, exe = self.bundled_update(stem)
-                tmp = self.on_drive_c("device")
+                tmp = self.in_profile("device")
                 # The attack works: the log name as it stands is no file, Windows sends it to a
                 # device and nothing appears in the folder.
                 fixtures.configure_product(self.run_on_c, code, "",
@@ -356,7 +362,8 @@ class PrivateFolders(ElevationCase):
         return self.env.from_windows_path("C:\\windows\\temp")
 
     def private_folders(self):
-        return sorted(glob.glob(os.path.join(self.windows_temp(), PRIVATE_PREFIX + "*")))
+        return sorted(f for f in glob.glob(os.path.join(self.windows_temp(), PRIVATE_PREFIX + "*"))
+                      if os.path.basename(f) != LOG_FOLDER)
 
     def test_platform_facts_and_the_access_list_as_built(self):
         folder = work_folder(self.env, "acl")

@@ -66,6 +66,12 @@ def work_folder(env, name):
     return tempfile.mkdtemp(prefix=name + "-", dir=env.root)
 
 
+def profile_folder(env, name):
+    """A fresh folder for one test inside the user's profile (beside the default temporary
+    folder), where an elevated run keeps its logs when TMP points there."""
+    return tempfile.mkdtemp(prefix=name + "-", dir=os.path.dirname(env.temp_dir))
+
+
 def windows_runner(env):
     """The callable the fixtures use to run Windows programs in the environment's prefix."""
 
