@@ -41,9 +41,8 @@ Outcome<std::vector<ProductRegistration>> ListRegistrations(Installer& installer
   for (uint32_t index = 0; index < kMaxRegistrations; ++index) {
     ProductRegistration registration;
     const uint32_t result =
-        installer.EnumProductsEx(kEveryUserSid, kInstallContextAll, index,
-                                 registration.productCode, registration.context,
-                                 registration.userSid);
+        installer.EnumProductsEx(kEveryUserSid, kInstallContextAll, index, registration.productCode,
+                                 registration.context, registration.userSid);
     if (result == kErrorNoMoreItems) break;
     if (result != 0) return Failure{result};
     registrations.push_back(registration);

@@ -65,8 +65,8 @@ class Installer {
   // MsiGetProductInfoExW of the registration in this context (userSid empty for the machine
   // context); length as for SummaryInfoGetProperty.
   virtual uint32_t GetProductInfoEx(const std::wstring& productCode, const std::wstring& userSid,
-                                    uint32_t context, const std::wstring& property,
-                                    wchar_t* buffer, uint32_t& length) = 0;
+                                    uint32_t context, const std::wstring& property, wchar_t* buffer,
+                                    uint32_t& length) = 0;
 
   // MsiEnableLogW.
   virtual uint32_t EnableLog(uint32_t logMode, const std::wstring& logFile,

@@ -237,8 +237,7 @@ class System {
 
   // CreateRegularFileForWriting for a new file only: anything standing at the name, a regular
   // file included, refuses it with kErrorFileExists and stays as it is.
-  virtual Outcome<std::unique_ptr<WritableFile>> CreateNewRegularFile(
-      const std::wstring& path) = 0;
+  virtual Outcome<std::unique_ptr<WritableFile>> CreateNewRegularFile(const std::wstring& path) = 0;
 
   // The owner (S-1-...) of a folder (GetSecurityInfo), read on a handle to the folder itself,
   // opened without following a link at its name: a link or junction at the name or on the way

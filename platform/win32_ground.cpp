@@ -124,10 +124,10 @@ std::vector<std::byte> TokenInformation(TOKEN_INFORMATION_CLASS what) {
 }  // namespace
 
 Outcome<std::wstring> Win32System::FolderOwner(const std::wstring& path) {
-  const Handle handle(::CreateFileW(
-      path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const Handle handle(
+      ::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!handle.valid()) return Failure{ErrorOr(ERROR_FILE_NOT_FOUND)};
   if (const DWORD error = CheckOpened(handle.get(), path); error != 0) return Failure{error};
   PSID owner = nullptr;
@@ -273,8 +273,7 @@ Outcome<std::unique_ptr<WritableFile>> Win32System::CreateRegularFileForWriting(
   return CreateRegularFile(*this, path, false);
 }
 
-Outcome<std::unique_ptr<WritableFile>> Win32System::CreateNewRegularFile(
-    const std::wstring& path) {
+Outcome<std::unique_ptr<WritableFile>> Win32System::CreateNewRegularFile(const std::wstring& path) {
   return CreateRegularFile(*this, path, true);
 }
 

@@ -96,8 +96,8 @@ uint32_t Win32Installer::EnumProductsEx(const std::wstring& userSid, uint32_t co
   // A SID in text has at most 184 characters.
   wchar_t user[256] = {};
   DWORD length = 256;
-  const UINT result = enumProductsEx_(nullptr, userSid.c_str(), contexts, index, code, &found,
-                                      user, &length);
+  const UINT result =
+      enumProductsEx_(nullptr, userSid.c_str(), contexts, index, code, &found, user, &length);
   if (result != ERROR_SUCCESS) return result;
   productCode = code;
   context = static_cast<uint32_t>(found);
@@ -112,10 +112,9 @@ uint32_t Win32Installer::GetProductInfoEx(const std::wstring& productCode,
   if (Load() != ERROR_SUCCESS) return loadError_;
   if (getProductInfoEx_ == nullptr) return ERROR_PROC_NOT_FOUND;
   DWORD size = length;
-  const UINT result = getProductInfoEx_(productCode.c_str(),
-                                        userSid.empty() ? nullptr : userSid.c_str(),
-                                        static_cast<MSIINSTALLCONTEXT>(context), property.c_str(),
-                                        buffer, &size);
+  const UINT result =
+      getProductInfoEx_(productCode.c_str(), userSid.empty() ? nullptr : userSid.c_str(),
+                        static_cast<MSIINSTALLCONTEXT>(context), property.c_str(), buffer, &size);
   length = size;
   return result;
 }

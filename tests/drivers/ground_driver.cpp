@@ -66,7 +66,6 @@ int wmain(int argc, wchar_t** argv) {
       elevated ? "true" : "false", static_cast<int>(type),
       JsonText(system.WindowsFolder().value_or(L"")).c_str(), JsonText(sid).c_str(),
       JsonText(asked).c_str(), created, JsonText(ReadBack(privateFolder)).c_str(),
-      plain ? "true" : "false", JsonText(ReadBack(plainFolder)).c_str(),
-      JsonText(owner).c_str());
+      plain ? "true" : "false", JsonText(ReadBack(plainFolder)).c_str(), JsonText(owner).c_str());
   return 0;
 }

@@ -75,7 +75,9 @@ class FakeInstaller : public Installer {
                        const std::wstring& name, const std::wstring& language,
                        const std::wstring& version) {
     registrations_.push_back(
-        {code, context, sid,
+        {code,
+         context,
+         sid,
          {{L"ProductName", name}, {L"Language", language}, {L"VersionString", version}}});
   }
   void ClearRegistrations() { registrations_.clear(); }

@@ -416,7 +416,6 @@ class FakeSystem : public System {
     return file;
   }
 
-
   // Folders made with CreateFolderWithAccess belong to the default owner; others to their
   // SetOwner, else to the user.
   Outcome<std::wstring> FolderOwner(const std::wstring& path) override {

@@ -201,11 +201,9 @@ TEST_F(Deploy, EveryRunWritesALogOfItsOwn) {
   draw(3);
   Run({L"/q"});
   EXPECT_TRUE(system.Exists(kDefaultLog));
-  EXPECT_NE(Log(L"C:\\Temp\\update_20261210040506_02020202.log").find("Info"),
-            std::string::npos)
+  EXPECT_NE(Log(L"C:\\Temp\\update_20261210040506_02020202.log").find("Info"), std::string::npos)
       << "the report's box is in the log";
-  EXPECT_NE(Log(L"C:\\Temp\\update_20261210040506_03030303.log").find("307"),
-            std::string::npos);
+  EXPECT_NE(Log(L"C:\\Temp\\update_20261210040506_03030303.log").find("307"), std::string::npos);
 }
 
 TEST_F(Deploy, TheLogGoesWhereTheCommandLineSays) {

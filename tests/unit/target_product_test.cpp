@@ -88,7 +88,10 @@ TEST(ElevatedTargets, OnlyRegistrationsThatNeededAdministratorsCount) {
   const Case cases[] = {
       {"machine-wide", {{kMachine, L""}}, true, kMachine, false},
       {"managed per-user", {{kManaged, L"S-1-5-21-7"}}, true, kManaged, false},
-      {"machine before managed", {{kManaged, L"S-1-5-21-7"}, {kMachine, L""}}, true, kMachine,
+      {"machine before managed",
+       {{kManaged, L"S-1-5-21-7"}, {kMachine, L""}},
+       true,
+       kMachine,
        false},
       {"unmanaged alone", {{kUnmanaged, L"S-1-5-21-7"}}, false, 0, true},
       {"unmanaged beside machine", {{kMachine, L""}, {kUnmanaged, L"S-1-5-21-9"}}, false, 0, true},
@@ -102,7 +105,8 @@ TEST(ElevatedTargets, OnlyRegistrationsThatNeededAdministratorsCount) {
     installer.AddRegistration(L"{OTHER}", kUnmanaged, L"S-1-5-21-7", L"Other", L"1033", L"9.0");
     for (const auto& [context, sid] : c.registrations) {
       installer.AddRegistration(L"{P}", context, sid, L"Suite " + std::to_wstring(context),
-                                L"103" + std::to_wstring(context), std::to_wstring(context) + L".0");
+                                L"103" + std::to_wstring(context),
+                                std::to_wstring(context) + L".0");
     }
     installer.AddProduct(L"{Q}", L"Beside", L"1031", L"1.0");
     const ElevatedDetection found = DetectElevatedTargets(installer, {L"{p}", L"{Q}"});
