@@ -254,6 +254,23 @@ TEST_F(Deploy, ALogThatCannotBeWrittenChangesNothingElse) {
   EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\update_").empty());
 }
 
+// Elevated, a target whose code some user registered per user counts as not installed: the
+// exit code of a run without targets, and the log names the registration.
+TEST_F(Deploy, APerUserRegistrationEndsLikeAProductThatIsNotInstalled) {
+  Carry(L"{A}");
+  installer.AddProduct(L"{A}", L"Suite", L"1033", L"1.0");
+  installer.AddRegistration(L"{A}", kInstallContextUserUnmanaged, L"S-1-5-21-1-2-3-1001",
+                            L"Suite", L"1033", L"1.0");
+  EXPECT_EQ(Run({L"/q", L"/exitcode"}), 1642);
+  EXPECT_TRUE(installer.configurations().empty());
+  const std::string log = Log();
+  EXPECT_NE(log.find("Product {A}: not patched: registered per user, unmanaged, for "
+                     "S-1-5-21-1-2-3-1001;"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Product {A}: not installed"), std::string::npos);
+}
+
 TEST_F(Deploy, TheLogKeepsEveryLanguage) {
   Carry(L"{J}");
   installer.AddProduct(L"{J}", L"\u30B5\u30F3\u30D7\u30EB", L"1041", L"1.0");
