@@ -259,8 +259,8 @@ TEST_F(Deploy, ALogThatCannotBeWrittenChangesNothingElse) {
 TEST_F(Deploy, APerUserRegistrationEndsLikeAProductThatIsNotInstalled) {
   Carry(L"{A}");
   installer.AddProduct(L"{A}", L"Suite", L"1033", L"1.0");
-  installer.AddRegistration(L"{A}", kInstallContextUserUnmanaged, L"S-1-5-21-1-2-3-1001",
-                            L"Suite", L"1033", L"1.0");
+  installer.AddRegistration(L"{A}", kInstallContextUserUnmanaged, L"S-1-5-21-1-2-3-1001", L"Suite",
+                            L"1033", L"1.0");
   EXPECT_EQ(Run({L"/q", L"/exitcode"}), 1642);
   EXPECT_TRUE(installer.configurations().empty());
   const std::string log = Log();
