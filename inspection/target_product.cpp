@@ -81,10 +81,6 @@ std::vector<TargetProductRecord> DetectInstalledTargets(Installer& installer,
   return installed;
 }
 
-}  // namespace updater
-
-namespace updater {
-
 ElevatedDetection DetectElevatedTargets(Installer& installer,
                                         const std::vector<std::wstring>& codes) {
   ElevatedDetection detection;
