@@ -13,6 +13,7 @@ struct PayloadKind;
 struct PatchTargets;
 struct ProductRun;
 struct PayloadRun;
+struct ProductRegistration;
 
 class ApplyEvents {
  public:
@@ -28,6 +29,11 @@ class ApplyEvents {
   // One target code and whether it is installed here; for an installed one, the product as the
   // installer service describes it.
   virtual void TargetDetected(const std::wstring& productCode, const ProductRun* installed) = 0;
+  // Elevated: a target code whose unmanaged per-user registration keeps it from being patched;
+  // it then counts as not installed (TargetDetected follows).
+  virtual void RegistrationRefused(const ProductRegistration&) {}
+  // Elevated: the registrations could not be listed (the error), so no target counts.
+  virtual void RegistrationsUnread(uint32_t) {}
   // The decision for an installed target, with the versions it came from.
   virtual void ProductDecided(const ProductRun& turn, const PatchTargets& targets) = 0;
   // The installer call for a product is about to begin: its log path is set.

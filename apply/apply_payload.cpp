@@ -173,7 +173,20 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failur
   if (!targets) return fail(failureMessageId, targets.error());
   events_.PatchRead(kind, *targets);
 
-  for (TargetProductRecord& product : DetectInstalledTargets(installer_, targets->productCodes)) {
+  // Elevated, only an installation that needed administrators counts: one that any user can make
+  // must not have the updater's rights run its installer actions.
+  std::vector<TargetProductRecord> detected;
+  if (system_.IsElevated()) {
+    ElevatedDetection detection = DetectElevatedTargets(installer_, targets->productCodes);
+    if (detection.error != 0) events_.RegistrationsUnread(detection.error);
+    for (const ProductRegistration& refused : detection.refused) {
+      events_.RegistrationRefused(refused);
+    }
+    detected = std::move(detection.installed);
+  } else {
+    detected = DetectInstalledTargets(installer_, targets->productCodes);
+  }
+  for (TargetProductRecord& product : detected) {
     ProductRun turn;
     turn.product = std::move(product);
     run.products.push_back(std::move(turn));

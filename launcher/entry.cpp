@@ -38,12 +38,11 @@ std::wstring DescribeSequence(const SequenceResult& result) {
 
 namespace {
 
-// Gives the store the run's private folder for its temporary copies, after removing the folders
-// of earlier runs that were killed (unless sweep is false: "/plan" removes nothing); or, where no
-// such folder can be had, the reason, which every later copy then fails with. With checkUserTemp,
-// an unusable user's temporary folder (the place of the installer logs) is such a reason too.
+// Gives the store the run's private folder for its temporary copies; or, where no such folder can
+// be had, the reason, which every later copy then fails with. With checkUserTemp, an unusable
+// user's temporary folder (the place of the installer logs) is such a reason too.
 std::unique_ptr<PrivateFolder> PrepareGround(System& system, PayloadStore& store,
-                                             bool checkUserTemp, bool sweep = true) {
+                                             bool checkUserTemp) {
   const FolderChoice userTemp = ChooseUserTempFolder(system);
   const bool elevated = system.IsElevated();
   const FolderChoice root = ChoosePrivateRoot(system, elevated, userTemp);
@@ -59,7 +58,6 @@ std::unique_ptr<PrivateFolder> PrepareGround(System& system, PayloadStore& store
     store.RefuseCopies(folder.error());
     return nullptr;
   }
-  if (sweep) SweepStaleFolders(system, root.folder, (*folder)->path());
   store.UseCopyFolder((*folder)->path());
   return std::move(*folder);
 }
@@ -76,9 +74,10 @@ int RunUpdater(System& system, Installer& installer) {
   // The run log goes where "/log" says, else to the temporary folder under the update's name and
   // the time. Whether it can be written changes nothing else.
   RunLog log(system);
-  // The checked folder the installer logs go to as well: never the starting folder, and never
-  // reached through a link or junction.
-  std::wstring temporaryFolder = ChooseUserTempFolder(system).folder;
+  // The checked folder the installer logs go to as well (elevated: one the user could write to
+  // anyway, else the protected log folder): never the starting folder, and never reached through
+  // a link or junction.
+  std::wstring temporaryFolder = ChooseLogFolder(system, system.IsElevated()).folder;
   if (!temporaryFolder.empty() && !system.CheckReachedWithoutLinks(temporaryFolder)) {
     temporaryFolder.clear();
   }
@@ -121,7 +120,7 @@ int RunUpdater(System& system, Installer& installer) {
     messages.ShowUsage(EnterUserLocale(system));
     outcome = L"usage";
   } else if (settings.apply || settings.plan) {
-    ground = PrepareGround(system, store, true, !settings.plan);
+    ground = PrepareGround(system, store, true);
     PayloadApplier applier(system, installer, store, messages, journal);
     ApplyOptions options;
     options.suppressRestart = settings.noRestart;
