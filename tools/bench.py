@@ -124,7 +124,7 @@ class Runner:
         # The timed runs are started here rather than through env.wine() or env.run(), which
         # wait with a time limit: Python then polls the process every 50 ms, and each time would
         # be rounded up to that step.
-        self.environment = env._base_env()
+        self.environment = env.base_env()
         self.errors = os.path.join(scratch, "stderr")
 
     def timed(self, argv, wrapper=(), timeout=180):
@@ -157,11 +157,11 @@ class Runner:
         """Runs exe with the harness's message-box watcher started before it and stopped after
         it, both outside the timing; gives the time and the boxes the watcher saw."""
         run_dir = tempfile.mkdtemp(prefix="watched-", dir=self.scratch)
-        watcher = self.env._start_watcher(run_dir, ())
+        watch = self.env.watcher.start(run_dir, bits=harness.hook_bits(exe))
         try:
             seconds, _ = self.windows(exe, *args)
         finally:
-            boxes = self.env._stop_watcher(watcher, run_dir)
+            boxes = self.env.watcher.stop(watch)
         return seconds, boxes
 
     def peak_kib(self, exe, *args):
@@ -214,7 +214,7 @@ def extraction(runner, work, build, runs, table):
     if not os.path.exists(payload):
         random_file(work, "payload-64.bin", 64 * MIB)
     exe = build_update(os.path.join(work, f"update-64-{build.name}.exe"), payload,
-                       arch=build.name, validate=False)
+                       build=build, validate=False)
     bare_exe = bare_updater(build)
     extracted = os.path.join(work, "extracted.msp")
     copied = os.path.join(work, "copied.bin")
@@ -301,7 +301,7 @@ def peak_memory(runner, work, build, exe64, runs, table):
     if not os.path.exists(payload16):
         random_file(work, "payload-16.bin", 16 * MIB)
     exe16 = build_update(os.path.join(work, f"update-16-{build.name}.exe"), payload16,
-                         arch=build.name, validate=False)
+                         build=build, validate=False)
 
     def peaks(exe, *args, count=runs):
         values = []
@@ -352,7 +352,7 @@ def update_run(runner, env, work, builds, runs, table):
                               patch_code=fixtures.derived_guid("bench", "patch"),
                               transform=(base, target, code, upgrade))
     exes = {b.name: build_update(os.path.join(work, f"update-patch-{b.name}.exe"), str(msp),
-                                 arch=b.name) for b in builds}
+                                 build=b) for b in builds}
     msp_windows = fixtures.windows_path(msp)
 
     def version():
@@ -419,7 +419,7 @@ def information_report(runner, work, build, runs, table):
         if not os.path.exists(path):
             random_file(work, os.path.basename(path), 32 * MIB)
     exe = build_update(os.path.join(work, f"update-3x32-{build.name}.exe"), *payloads,
-                       arch=build.name, validate=False)
+                       build=build, validate=False)
     runner.watched(exe, "/i")  # warm-up: the page cache and the prefix's first box
     report, start_up, box_counts, flags = [], [], set(), set()
     for _ in range(runs):
@@ -581,7 +581,7 @@ def carried_payload(runner, work, build, start_mib, table):
         try:
             expected = stamped_payload(payload, size_mib)
             try:
-                build_update(exe, payload, arch=build.name, validate=False)
+                build_update(exe, payload, build=build, validate=False)
             except AssertionError as error:
                 return False, f"packaging failed: {str(error).strip()[-300:]}"
             remove(payload)

@@ -51,7 +51,7 @@ def main():
                                              product["productCode"], product["upgradeCode"]))
         print(f"demo: patch {os.path.basename(str(msp))}: targets {product['productCode']}, "
               f"versions {versions}")
-        exe = build_update(os.path.join(work, "SampleSuite-SP1.exe"), str(msp), arch=build.name)
+        exe = build_update(os.path.join(work, "SampleSuite-SP1.exe"), str(msp), build=build)
         print(f"demo: packaged {os.path.basename(exe)} ({os.path.getsize(exe):,} bytes, "
               f"{build.name} build)")
 

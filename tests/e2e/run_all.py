@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """Runs the end-to-end tests: every unittest.TestCase in tests/e2e/test_*.py, under Wine.
 
-All tests share one WineEnv (harness.shared_env()), started before the first test and stopped
-after the last, also when a test fails or the run is interrupted.
+The run is one harness.Session, made here before the tests are imported and handed to the
+harness (harness.use_session): the builds under test and the one WineEnv all tests share
+(harness.shared_env()), started before the first test and stopped after the last, also when a
+test fails or the run is interrupted.
 
   /usr/bin/python3 tests/e2e/run_all.py [-k PATTERN]...
 
@@ -17,11 +19,12 @@ updater or a driver linking its code takes one line to run on every build under 
     class MyTest(unittest.TestCase):
         ...   # cls.build / self.build: the Build (name "x86" or "x64", folder, artefact())
 
-It runs as MyTest_x86 and MyTest_x64 (the names in the output). Inside such a class,
-updates.build_update() packages around that build's updater and harness.updater_artefact(...)
-finds that build's files (drivers); WineEnv.run() and .wine() start each program under the Wine
-loader of its own bitness. Outside one, both follow the first build under test (x86 where it
-runs). Product tests run on both builds; the tests of the test tools and of the harness once.
+It runs as MyTest_x86 and MyTest_x64 (the names in the output). Inside such a class the tests
+pass their build on: updates.build_update(..., build=self.build) packages around that build's
+updater and self.build.artefact(...) finds that build's files (drivers); WineEnv.run() and
+.wine() start each program under the Wine loader of its own bitness. Outside one, a test uses
+harness.first_build() (x86 where it runs). Product tests run on both builds; the tests of the
+test tools and of the harness once.
 The message-box watcher records the exact flags of 32-bit and 64-bit programs alike: each run
 hooks the bitness of the program it starts (harness.WineEnv.run, hook_bits). Each
 result line ends with the builds the test used, e.g. "[x86]"; none for tests of the tools.
@@ -40,7 +43,10 @@ Environment:
   E2E_KEEP_TEMP=1        keep the temporary prefix and box logs
 
 A program that Wine's loader fails to start (exit 1, nothing printed, no box: it never ran) is
-started again, up to three times in all, each retry said on stderr as "harness: ...".
+started again, up to three times in all; so is the watcher when it ends before it is ready. Each
+start made again is said on stderr as "harness: ..." when it happens, is in the RunResult of its
+run (failed_starts), and is named at the end of the line of the test that made it, e.g.
+"started again: cmd 2x".
 
 Prints one line per test and closes with "e2e: N passed, N failed" (", N skipped" appended when
 tests were skipped). Exits 0 when every test passed, 1 when any failed or none ran, 130 when
@@ -64,9 +70,10 @@ import harness  # noqa: E402
 class LineResult(unittest.TestResult):
     """Prints one line per finished test; a test with any failing subtest counts as failed."""
 
-    def __init__(self, stream):
+    def __init__(self, stream, session):
         super().__init__()
         self.stream = stream
+        self.session = session
         self.outcomes = {}
         self.details = []
         self.interrupted = False  # set before the interrupt unwinds the running test
@@ -83,9 +90,11 @@ class LineResult(unittest.TestResult):
             self.outcomes[test.id()] = "FAIL"
             self.details.append((f"INTERRUPTED: {test.id()}", ""))
         seconds = time.monotonic() - self._started
-        used = harness.take_builds_used()
+        used = self.session.take_builds_used()
         builds = f" [{','.join(used)}]" if used else ""
-        self.stream.write(f"{self.outcomes[test.id()]:4} {test.id()} ({seconds:.2f} s){builds}\n")
+        again = started_again(self.session.take_failed_starts())
+        self.stream.write(f"{self.outcomes[test.id()]:4} {test.id()} ({seconds:.2f} s){builds}"
+                          f"{again}\n")
         self.stream.flush()
 
     def _fail(self, test, err, label):
@@ -123,6 +132,17 @@ class LineResult(unittest.TestResult):
         return values.count("PASS"), values.count("FAIL"), values.count("SKIP")
 
 
+def started_again(failed_starts):
+    """The end of a test's line naming the starts made again during it, e.g. " started again:
+    cmd 2x, boxwatch.exe 1x"; empty when there were none."""
+    counts = {}
+    for failure in failed_starts:
+        counts[failure.program] = counts.get(failure.program, 0) + 1
+    if not counts:
+        return ""
+    return " started again: " + ", ".join(f"{name} {count}x" for name, count in counts.items())
+
+
 def closing_line(passed, failed, skipped):
     line = f"e2e: {passed} passed, {failed} failed"
     return line + (f", {skipped} skipped" if skipped else "")
@@ -156,8 +176,10 @@ def main():
     loader = unittest.TestLoader()
     if options.patterns:
         loader.testNamePatterns = [f"*{p}*" for p in options.patterns]
+    session = harness.Session()
+    harness.use_session(session)  # before the tests are imported: @harness.each_build uses it
     try:
-        print("e2e: " + harness.describe_builds().replace("\n", "\ne2e: "), flush=True)
+        print("e2e: " + session.builds.describe().replace("\n", "\ne2e: "), flush=True)
     except harness.WineError as error:
         print(f"e2e: {error}")
         print(closing_line(0, 0, 0))
@@ -169,7 +191,7 @@ def main():
         print(closing_line(0, 0, 0))
         return 1
 
-    result = LineResult(sys.stdout)
+    result = LineResult(sys.stdout, session)
 
     def on_signal(signum, frame):
         result.interrupted = True
@@ -177,7 +199,7 @@ def main():
 
     signal.signal(signal.SIGTERM, on_signal)
     signal.signal(signal.SIGINT, on_signal)
-    env = harness.WineEnv()
+    env = harness.WineEnv(x86_build=session.builds.all["x86"])
     try:
         try:
             env.start()
@@ -189,8 +211,9 @@ def main():
             print(closing_line(0, len(tests), 0))
             return 1
         print(f"e2e: Wine environment ready in {env.startup_seconds:.1f} s "
-              f"(display {env.display}, prefix {env.prefix})", flush=True)
-        harness.set_shared_env(env)
+              f"(display {env.display}, prefix {env.prefix})"
+              f"{started_again(env.take_failed_starts())}", flush=True)
+        session.env = env
         suite.run(result)
     except KeyboardInterrupt:
         print("e2e: interrupted")
@@ -198,7 +221,7 @@ def main():
         print(closing_line(passed, failed, skipped))
         return 130
     finally:
-        harness.set_shared_env(None)
+        session.env = None
         env.close()
 
     for title, text in result.details:

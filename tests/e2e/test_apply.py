@@ -19,7 +19,8 @@ class ApplyTest(ProductCase):
 
     def update(self, global_patch=None, language_pack=None, product_specific=None):
         path = os.path.join(self.folder, fixtures.new_guid() + ".exe")
-        return build_update(path, global_patch, language_pack, product_specific)
+        return build_update(path, global_patch, language_pack, product_specific,
+                            build=self.build)
 
     def run_update(self, exe, *args):
         result = self.env.run(exe, list(args))

@@ -32,6 +32,7 @@ class DeployTest(ProductCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
+        cls.build = harness.first_build()
         cls.exit_status = harness.artefact("tests", "drivers", "exit_status.exe")
 
     # ------------------------------------------------------------------------------ fixtures
@@ -48,7 +49,7 @@ class DeployTest(ProductCase):
     def update(self, global_patch):
         # Carried unchecked: one case is a payload that is no patch at all.
         return build_update(os.path.join(self.folder, fixtures.new_guid() + ".exe"), global_patch,
-                            validate=False)
+                            validate=False, build=self.build)
 
     # ------------------------------------------------------------------------------- running
 
@@ -56,7 +57,7 @@ class DeployTest(ProductCase):
         """Runs the update through the exit-code driver; (exit code, boxes). The driver is a
         64-bit test tool; the boxes come from the update, of the build under test."""
         result = self.env.run(self.exit_status, [self.env.to_windows_path(exe), *args],
-                              timeout=timeout, hook_bits=harness.current_build().bits)
+                              timeout=timeout, hook_bits=self.build.bits)
         match = re.search(r"^exit (\d+)\s*$", result.stdout, re.MULTILINE)
         self.assertIsNotNone(match, result)
         self.assertEqual(glob.glob(os.path.join(self.env.temp_dir, "MSP*")), [],

@@ -54,7 +54,7 @@ class ElevationCase(ProductCase):
 
     def update(self, payload, folder=None):
         return build_update(os.path.join(folder or self.folder, fixtures.new_guid() + ".exe"),
-                            payload)
+                            payload, build=self.build)
 
     def assert_patched(self, code, patch_count=1):
         state = self.state(code)
@@ -77,7 +77,7 @@ class PlantedDlls(ElevationCase):
         markers = work_folder(self.env, "markers")
         for name in PLANTED:
             stem = name.split(".")[0]
-            shutil.copy(harness.updater_artefact("tests", "drivers", f"planted_{stem}", name),
+            shutil.copy(self.build.artefact("tests", "drivers", f"planted_{stem}", name),
                         downloads)
         extra = {"PLANTED_DLL_MARKERS": self.env.to_windows_path(markers),
                  "WINEDLLOVERRIDES": PLANT_OVERRIDES}
@@ -89,7 +89,7 @@ class PlantedDlls(ElevationCase):
             return found
 
         # The plants work: a program that loads them by name from the same folder runs them.
-        control = shutil.copy(harness.updater_artefact("tests", "drivers", "load_library.exe"),
+        control = shutil.copy(self.build.artefact("tests", "drivers", "load_library.exe"),
                               downloads)
         for name in PLANTED:
             with self.subTest(control=name):
@@ -275,7 +275,7 @@ class TempFolderAttacks(ElevationCase):
         shutil.copy(exe, os.path.join(start, "update.exe"))
         before = sorted(os.listdir(start))
         # The attack works: with TMP=".", the temporary folder is the starting folder.
-        control = shutil.copy(harness.updater_artefact("tests", "drivers", "temp_path.exe"), start)
+        control = shutil.copy(self.build.artefact("tests", "drivers", "temp_path.exe"), start)
         result = self.env.run(control, [], extra_env={"TMP": "."}, cwd=start)
         self.assertEqual(result.stdout.strip().lower(), (self.windows(start) + "\\").lower())
 
@@ -367,7 +367,7 @@ class PrivateFolders(ElevationCase):
 
     def test_platform_facts_and_the_access_list_as_built(self):
         folder = work_folder(self.env, "acl")
-        result = self.env.wine([harness.updater_artefact("tests", "drivers", "ground_driver.exe"),
+        result = self.env.wine([self.build.artefact("tests", "drivers", "ground_driver.exe"),
                                 self.env.to_windows_path(folder)])
         facts = json.loads(result.stdout)
         # Every process under Wine holds an elevated, full token; this one has no manifest.

@@ -18,7 +18,7 @@ class Extraction(unittest.TestCase):
         cls.folder = work_folder(cls.env, "extract")
         cls.payload = random_file(cls.folder, "global.msp", PAYLOAD_SIZE)
         cls.exe = build_update(os.path.join(cls.folder, "update.exe"), global_payload=cls.payload,
-                               validate=False)
+                               validate=False, build=cls.build)
         cls.expected = read_bytes(cls.payload)
 
     def run_update(self, *args, tmp=None):
@@ -107,7 +107,8 @@ class ExtractionOfThreePayloads(unittest.TestCase):
         folder = work_folder(env, "three")
         payloads = [random_file(folder, f"{kind}.msp", 1000 + i)
                     for i, kind in enumerate(("global", "lp", "ps"))]
-        exe = build_update(os.path.join(folder, "update.exe"), *payloads, validate=False)
+        exe = build_update(os.path.join(folder, "update.exe"), *payloads, validate=False,
+                           build=self.build)
         out = work_folder(env, "three-out")
         result = env.run(exe, ["/e", env.to_windows_path(os.path.join(out, "Fix.beta.msp"))])
         self.assertEqual(result.exit_code, 0)

@@ -38,14 +38,14 @@ class FleetTest(ProductCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.exit_status = harness.updater_artefact("tests", "drivers", "exit_status.exe")
-        cls.hold_mutex = harness.updater_artefact("tests", "drivers", "hold_mutex.exe")
-        cls.hidden_station = harness.updater_artefact("tests", "drivers", "hidden_station.exe")
-        cls.plain_box = harness.updater_artefact("tests", "drivers", "plain_box.exe")
+        cls.exit_status = cls.build.artefact("tests", "drivers", "exit_status.exe")
+        cls.hold_mutex = cls.build.artefact("tests", "drivers", "hold_mutex.exe")
+        cls.hidden_station = cls.build.artefact("tests", "drivers", "hidden_station.exe")
+        cls.plain_box = cls.build.artefact("tests", "drivers", "plain_box.exe")
 
     def update(self, payload, validate=True):
         return build_update(os.path.join(self.folder, fixtures.new_guid() + ".exe"), payload,
-                            validate=validate)
+                            validate=validate, build=self.build)
 
     def patched_update(self, name):
         # Each build's copy installs products of its own names: the installer logs of both

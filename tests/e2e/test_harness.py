@@ -9,18 +9,26 @@ import unittest
 import uuid
 
 import harness
+import run_all
+import updates
 
 
 def showboxes():
     return harness.artefact("tools", "boxwatch", "showboxes.exe")
 
 
-def processes_mentioning(word):
+def processes_mentioning(word, env):
+    """The processes of env's prefix whose command line holds word (other prefixes on this
+    machine run their own)."""
     found = []
+    entry = f"WINEPREFIX={env.prefix}".encode()
     for pid in os.listdir("/proc"):
         if not pid.isdigit():
             continue
         try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if entry not in f.read().split(b"\0"):
+                    continue
             with open(f"/proc/{pid}/cmdline", "rb") as f:
                 cmdline = f.read().replace(b"\0", b" ").decode(errors="replace")
         except OSError:
@@ -110,14 +118,14 @@ class ExitAndTimeoutTest(unittest.TestCase):
         # The box came before the sleep, so the watcher still saw it.
         self.assertEqual([b["caption"] for b in caught.exception.result.boxes],
                          ["Installation Error"])
-        self.assertEqual(processes_mentioning("showboxes.exe"), [])
+        self.assertEqual(processes_mentioning("showboxes.exe", env), [])
         # The environment goes on working after a killed run.
         self.assertEqual(env.run(showboxes(), ["--count", "0", "--exit", "9"]).exit_code, 9)
 
-    def test_a_start_that_never_reached_the_program_is_tried_again_and_said(self):
+    def test_a_start_that_never_reached_the_program_is_tried_again_and_recorded(self):
         # Exit 1 with nothing printed and no box is how a start fails inside Wine's loader.
         env = harness.shared_env()
-        cases = [(["/c", "exit 1"], 1, harness._START_ATTEMPTS),
+        cases = [(["/c", "exit 1"], 1, harness.START_ATTEMPTS),
                  (["/c", "echo ran& exit 1"], 1, 1),
                  (["/c", "exit 2"], 2, 1)]
         runners = {"run": lambda args: env.run("cmd", args),
@@ -125,11 +133,55 @@ class ExitAndTimeoutTest(unittest.TestCase):
         for (args, code, starts), (how, runner) in itertools.product(cases, runners.items()):
             with self.subTest(args=args, runner=how):
                 said = io.StringIO()
+                recorded = len(env.failed_starts)
                 with contextlib.redirect_stderr(said):
                     result = runner(args)
                 self.assertEqual(result.exit_code, code, result)
+                self.assertEqual(result.attempts, starts)
+                self.assertEqual([(f.program, f.exit_code, f.attempt)
+                                  for f in result.failed_starts],
+                                 [("cmd", 1, n) for n in range(1, starts)])
+                # The runner's record (the line of this test) holds the same starts.
+                self.assertEqual(env.failed_starts[recorded:], result.failed_starts)
                 self.assertEqual(said.getvalue().count("before it ran"), starts - 1,
                                  said.getvalue())
+
+    def test_a_watcher_that_ends_before_it_is_ready_is_started_again_and_recorded(self):
+        # boxwatch refuses an option it does not know before it is ready, on every start.
+        env = harness.shared_env()
+        recorded = len(env.failed_starts)
+        said = io.StringIO()
+        with contextlib.redirect_stderr(said), self.assertRaises(harness.WineError) as caught:
+            env.run(showboxes(), ["--count", "0"], watcher_args=["--no-such-option"])
+        self.assertIn("boxwatch.exe exited with 2 before it was ready", str(caught.exception))
+        self.assertIn("usage: boxwatch", str(caught.exception))
+        self.assertEqual([(f.program, f.exit_code, f.attempt)
+                          for f in env.failed_starts[recorded:]],
+                         [("boxwatch.exe", 2, n) for n in range(1, harness.START_ATTEMPTS)])
+        self.assertEqual(said.getvalue().count("before it was ready"),
+                         harness.START_ATTEMPTS - 1, said.getvalue())
+        self.assertEqual(env.run(showboxes(), ["--count", "0", "--exit", "9"]).exit_code, 9)
+
+    def test_the_runner_names_the_starts_made_again_in_the_line_of_their_test(self):
+        env = harness.shared_env()
+        session = harness.session()
+
+        class Inner(unittest.TestCase):
+            def test_never_started(self):
+                env.wine(["cmd", "/c", "exit 1"])
+
+            def test_started_at_once(self):
+                env.wine(["cmd", "/c", "exit 2"])
+
+        session.take_failed_starts()  # none under run_all.py: it took them for the last line
+        lines = io.StringIO()
+        with contextlib.redirect_stderr(io.StringIO()):
+            unittest.TestSuite([Inner("test_never_started"), Inner("test_started_at_once")]).run(
+                run_all.LineResult(lines, session))
+        first, second = lines.getvalue().splitlines()
+        self.assertRegex(first, r"^PASS \S+\.test_never_started \(\d+\.\d\d s\) "
+                                rf"started again: cmd {harness.START_ATTEMPTS - 1}x$")
+        self.assertRegex(second, r"^PASS \S+\.test_started_at_once \(\d+\.\d\d s\)$")
 
 
 class BuildCopiesTest(unittest.TestCase):
@@ -150,6 +202,29 @@ class BuildCopiesTest(unittest.TestCase):
         self.assertEqual(Template.results, {})
         self.assertEqual((x86.limit, x64.limit), (3, 3))
         self.assertEqual((x86.build.name, x64.build.name), ("x86", "x64"))
+
+    def test_calls_not_handed_a_build_follow_the_running_copy(self):
+        # Tests written before the build was passed call build_update() and updater_artefact()
+        # without one: inside a copy they get the copy's build, elsewhere the first under test.
+        folder = tempfile.mkdtemp(prefix="not-handed-", dir=harness.shared_env().root)
+        payload = updates.random_file(folder, "global.msp", 1000)
+        seen = {}
+
+        class Template(unittest.TestCase):
+            def test_record(self):
+                exe = updates.build_update(os.path.join(folder, f"{self.build.name}.exe"),
+                                           payload, validate=False)
+                seen[self.build.name] = (harness.current_build(), harness.pe_bits(exe),
+                                         harness.updater_artefact("updater.exe"))
+
+        builds = harness.builds_under_test()
+        for build in builds:
+            result = unittest.TestResult()
+            unittest.TestSuite([harness._variant(Template, build)("test_record")]).run(result)
+            self.assertTrue(result.wasSuccessful(), result.errors + result.failures)
+        self.assertEqual(seen, {b.name: (b, b.bits, os.path.join(b.folder, "updater.exe"))
+                                for b in builds})
+        self.assertIs(harness.current_build(), builds[0])
 
 
 if __name__ == "__main__":

@@ -153,7 +153,7 @@ class HostileCase(ProductCase):
 
     def update(self, payload):
         return build_update(os.path.join(self.folder, fixtures.new_guid() + ".exe"), payload,
-                            validate=False)
+                            validate=False, build=self.build)
 
     def case_folder(self):
         """A fresh folder for one run, in the user's profile (where an elevated run keeps its logs

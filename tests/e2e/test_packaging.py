@@ -129,7 +129,9 @@ class Signed(unittest.TestCase):
                         "-subj", "/CN=Quorvex Test Publisher", "-keyout", cls.key,
                         "-out", cls.cert], check=True, capture_output=True)
         cls.payload = random_file(cls.folder, "global.msp", 3_000_017)
+        cls.build = harness.first_build()
         cls.exe = build_update(os.path.join(cls.folder, "signed.exe"), cls.payload, validate=False,
+                               build=cls.build,
                                extra=["--sign-cert", cls.cert, "--sign-key", cls.key])
 
     def verify(self, path):
@@ -159,7 +161,7 @@ class Signed(unittest.TestCase):
 
     def test_the_signature_is_added_to_the_reproducible_update_and_nothing_else(self):
         unsigned = build_update(os.path.join(self.folder, "unsigned.exe"), self.payload,
-                                validate=False)
+                                validate=False, build=self.build)
         stripped = os.path.join(self.folder, "stripped.exe")
         subprocess.run(["osslsigncode", "remove-signature", "-in", self.exe, "-out", stripped],
                        check=True, capture_output=True)
@@ -168,7 +170,7 @@ class Signed(unittest.TestCase):
         os.environ["SOURCE_DATE_EPOCH"] = "1700000000"
         try:
             signed = [build_update(os.path.join(self.folder, f"fixed-{i}.exe"), self.payload,
-                                   validate=False,
+                                   validate=False, build=self.build,
                                    extra=["--sign-cert", self.cert, "--sign-key", self.key])
                       for i in range(2)]
         finally:

@@ -25,7 +25,8 @@ class InstallerLibrary(WineCase):
         patch = fixtures.make_patch(self.run_windows, os.path.join(self.folder, name + ".msp"),
                                     targets=code, versions="2.0.0.0;1.0.0.0",
                                     transform=("1.0.0.0", "2.0.0.0", code, upgrade))
-        return code, build_update(os.path.join(folder, "update.exe"), str(patch))
+        return code, build_update(os.path.join(folder, "update.exe"), str(patch),
+                                  build=self.build)
 
     def test_a_planted_msi_dll_beside_the_update_is_never_loaded(self):
         downloads = work_folder(self.env, "downloads")

@@ -111,10 +111,10 @@ class InformationReport(unittest.TestCase):
 
         cls.global_patch = patch("global.msp", cls.global_props)
         cls.one = build_update(os.path.join(cls.folder, "one.exe"), cls.global_patch,
-                               validate=False)
+                               validate=False, build=cls.build)
         cls.three = build_update(os.path.join(cls.folder, "three.exe"), cls.global_patch,
                                  patch("lp.msp", cls.lp_props), patch("ps.msp", cls.ps_props),
-                                 validate=False)
+                                 validate=False, build=cls.build)
 
     def show(self, exe, *args):
         before = set(without_run_logs(glob.glob(os.path.join(self.env.temp_dir, "*"))))
@@ -171,7 +171,8 @@ class ReportNamesTheRunningWindows(unittest.TestCase):
         cls.props = (fixtures.new_guid(), "2.0.0.0;1.0.0.0")
         patch = fixtures.make_patch(windows_runner(cls.env), os.path.join(cls.folder, "g.msp"),
                                     targets=cls.props[0], versions=cls.props[1])
-        cls.update = build_update(os.path.join(cls.folder, "u.exe"), str(patch))
+        cls.update = build_update(os.path.join(cls.folder, "u.exe"), str(patch),
+                                  build=harness.first_build())
         if cls.env.wine(["reg", "query", WINE_KEY, "/v", "Version"]).exit_code == 0:
             raise AssertionError("the prefix already sets a Windows version")
 

@@ -7,6 +7,7 @@ import os
 import unittest
 
 import fixtures
+import harness
 from catalogue import expected_box, shown
 from updates import ProductCase, build_update
 
@@ -23,7 +24,8 @@ class ThreePartVersions(ProductCase):
         """An update carrying a patch for product with property 5 = versions; when patched, its
         transform takes the product from its version to the upgrade version."""
         patch = self.make_patch([product], versions, [product] if patched else ())
-        return build_update(os.path.join(self.folder, fixtures.new_guid() + ".exe"), patch)
+        return build_update(os.path.join(self.folder, fixtures.new_guid() + ".exe"), patch,
+                            build=harness.first_build())
 
     def run_update(self, exe):
         result = self.env.run(exe, [])

@@ -29,14 +29,17 @@ def without_run_logs(names):
 
 
 def build_update(output, global_payload=None, language_pack=None, product_specific=None,
-                 arch=None, extra=(), validate=True):
+                 arch=None, extra=(), validate=True, build=None):
     """Packages the given payload files (paths or None) into the executable at output, around
-    the updater of `arch` ("x86" or "x64"; by default harness.current_build()); extra holds
-    further options of scripts/build-update. Without validate the files are carried unchecked
-    (--no-validate), as payloads that are no patch or a deliberately broken one need."""
-    arch = arch or harness.current_build().name
-    harness.note_build_used(arch)
-    args = [BUILD_UPDATE, "--arch", arch, "--output", output, *extra]
+    the updater of `build` (a builds.Build) or of the build named by `arch` ("x86" or "x64");
+    extra holds further options of scripts/build-update. Without validate the files are carried
+    unchecked (--no-validate), as payloads that are no patch or a deliberately broken one need.
+    Given neither build nor arch, the build is harness.current_build(): kept for tests written
+    before the build was passed."""
+    if build is None:
+        build = harness.BUILDS[arch] if arch else harness.current_build()
+    build.note_used()
+    args = [BUILD_UPDATE, "--arch", build.name, "--output", output, *extra]
     if not validate:
         args.append("--no-validate")
     for option, path in (("--global", global_payload), ("--language-pack", language_pack),
