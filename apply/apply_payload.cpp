@@ -1,5 +1,6 @@
 #include "apply/apply_payload.h"
 
+#include "apply/installer_result.h"
 #include "apply/log_name.h"
 #include "inspection/four_part_version.h"
 #include "inspection/summary.h"
@@ -14,11 +15,6 @@ namespace {
 constexpr wchar_t kLogSuffix[] = L" SP1.log";
 // Names a product's log may take when a link stands at the one before.
 constexpr int kLogNameTries = 3;
-
-bool IsSuccess(uint32_t result) {
-  return result == 0 || result == kErrorSuccessRebootInitiated ||
-         result == kErrorSuccessRebootRequired;
-}
 
 bool IsFileNameCharacter(wchar_t c) {
   if (c < 0x20) return false;
@@ -50,6 +46,18 @@ class NoEvents final : public ApplyEvents {
 };
 
 }  // namespace
+
+uint32_t FailureMessage(PayloadFailure failure) {
+  switch (failure) {
+    case PayloadFailure::kOwnStep:
+      return kMsgFailure;
+    case PayloadFailure::kNoTargetInstalled:
+      return kMsgNoProduct;
+    case PayloadFailure::kNone:
+      break;
+  }
+  return 0;
+}
 
 ApplyEvents& ApplyEvents::None() {
   static NoEvents none;
@@ -145,16 +153,16 @@ void PayloadApplier::PatchProduct(ProductRun& turn, const std::wstring& payloadP
   installer_.SetInternalUI(previousLevel);
 }
 
-PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failureMessageId,
-                                        const MessageContext& messages) {
+PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, const MessageContext& messages) {
   PayloadRun run;
   run.messages = messages;
-  const auto fail = [&](uint32_t messageId, uint32_t error) {
+  const auto fail = [&](PayloadFailure failure, uint32_t error) {
     run.outcome = PayloadOutcome::Failed;
     run.error = error;
-    run.failureMessageId = messageId;
+    run.failure = failure;
     events_.PayloadEnded(kind, run);
-    messages_.ShowMessage(messageId, {run.messages.language, run.messages.productName, error});
+    messages_.ShowMessage(FailureMessage(failure),
+                          {run.messages.language, run.messages.productName, error});
     return std::move(run);
   };
 
@@ -165,12 +173,12 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failur
     events_.PayloadEnded(kind, run);
     return run;
   }
-  if (copy.status == ExtractStatus::kFailed) return fail(failureMessageId, copy.error);
+  if (copy.status == ExtractStatus::kFailed) return fail(PayloadFailure::kOwnStep, copy.error);
   events_.PayloadHeld(kind, copy.copy->fullPath());
 
   const Outcome<PatchTargets> targets =
       ReadPatchTargets(system_, installer_, copy.copy->fullPath());
-  if (!targets) return fail(failureMessageId, targets.error());
+  if (!targets) return fail(PayloadFailure::kOwnStep, targets.error());
   events_.PatchRead(kind, *targets);
 
   for (TargetProductRecord& product : DetectInstalledTargets(installer_, targets->productCodes)) {
@@ -185,7 +193,7 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failur
         next < run.products.size() && run.products[next].product.productCode == code;
     events_.TargetDetected(code, installed ? &run.products[next++] : nullptr);
   }
-  if (run.products.empty()) return fail(kMsgNoProduct, 0);
+  if (run.products.empty()) return fail(PayloadFailure::kNoTargetInstalled, 0);
 
   const std::wstring workFolder = GetWorkFolder(system_);
   size_t upToDate = 0;
@@ -207,10 +215,10 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, uint32_t failur
           break;
         }
         PatchProduct(turn, copy.copy->fullPath(), workFolder);
-        if (IsSuccess(*turn.installerResult)) {
+        if (IsPatched(*turn.installerResult)) {
           run.outcome = PayloadOutcome::Applied;
         } else {
-          messages_.ShowMessage(failureMessageId,
+          messages_.ShowMessage(kMsgFailure,
                                 {turn.language, run.messages.productName, *turn.installerResult});
         }
         break;

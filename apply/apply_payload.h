@@ -36,12 +36,22 @@ struct ProductRun {
   uint32_t installerMilliseconds = 0;       // kPatch: how long the installer call took
 };
 
+// Why a payload's run ended before its per-product pass.
+enum class PayloadFailure {
+  kNone,               // it reached its products, or is not carried
+  kOwnStep,            // a step of the updater failed (the copy, reading the patch): 300, error
+  kNoTargetInstalled,  // none of its targets is installed here: 307
+};
+
+// The message that tells such a failure: 300, 307, or none (0).
+uint32_t FailureMessage(PayloadFailure failure);
+
 // The result of one payload's run.
 struct PayloadRun {
   PayloadOutcome outcome = PayloadOutcome::Unnecessary;
-  bool carried = true;            // false: the executable has no such payload and nothing was done
-  uint32_t error = 0;             // the error shown when the run failed before its per-product pass
-  uint32_t failureMessageId = 0;  // the message of such a failure: 300 with error, or 307
+  bool carried = true;  // false: the executable has no such payload and nothing was done
+  PayloadFailure failure = PayloadFailure::kNone;  // why it ended before its products
+  uint32_t error = 0;                              // kOwnStep: the error code shown with 300
   std::vector<ProductRun> products;  // the installed targets, in the order of the codes
   // The language and product name that the messages after this run use: the last product's
   // language (the user's default when every product was up to date), and with the global payload
@@ -72,14 +82,13 @@ class PayloadApplier {
   // Holds a temporary copy of the payload, reads its targets and versions, detects the installed
   // targets and patches each whose installed version is one of the target versions, with a
   // verbose log per product in the work folder. Products at the upgrade version count as up to
-  // date; other versions are shown as 308. Failures are shown as failureMessageId with their
-  // error code, and the pass goes on with the next product. Messages come in the language of
+  // date; other versions are shown as 308. Failures are shown as 300 with their error code,
+  // and the pass goes on with the next product. Messages come in the language of
   // the product in turn and name the product name of messages (replaced per product for a kind
   // that names its products). The copy is deleted on every way out. Each installer call waits
   // while another installation runs and is retried after 1618 (options' wait policy); under
   // planOnly a product to patch counts as applied and no call is made.
-  PayloadRun ApplyPayload(const PayloadKind& kind, uint32_t failureMessageId,
-                          const MessageContext& messages);
+  PayloadRun ApplyPayload(const PayloadKind& kind, const MessageContext& messages);
 
  private:
   void PatchProduct(ProductRun& turn, const std::wstring& payloadPath,

@@ -1,5 +1,6 @@
 #include "launcher/run_journal.h"
 
+#include "apply/installer_result.h"
 #include "platform/decimal_text.h"
 
 namespace updater {
@@ -39,19 +40,23 @@ std::wstring JoinArguments(const std::vector<std::wstring>& arguments) {
 }
 
 std::wstring DescribeInstallerResult(uint32_t result) {
-  switch (result) {
-    case 0:
+  switch (ClassifyInstallerResult(result)) {
+    case InstallerResultKind::kSuccess:
       return L"success";
-    case kErrorSuccessRebootRequired:
+    case InstallerResultKind::kRestartRequired:
       return L"success, restart required";
-    case kErrorSuccessRebootInitiated:
+    case InstallerResultKind::kRestartStarted:
       return L"success, restart started";
+    case InstallerResultKind::kAnotherInstall:
+      return L"failed: another installation is running";
+    case InstallerResultKind::kFailed:
+      break;
+  }
+  switch (result) {
     case 1602:
       return L"failed: cancelled by the user";
     case 1603:
       return L"failed: fatal error during installation";
-    case 1618:
-      return L"failed: another installation is running";
     case 1642:
       return L"failed: the patch has no target here";
     default:

@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PayloadStore store(system);
   MessageBoxes messages(system, false);
   PayloadApplier applier(system, installer, store, messages);
-  const PayloadRun run = applier.ApplyPayload(kPayloadKinds[0], 300, {1033, L"", 0});
+  const PayloadRun run = applier.ApplyPayload(kPayloadKinds[0], {1033, L"", 0});
 
   Check(system.FilesUnder(L"C:\\Temp\\").empty());
   Check(installer.openHandles() == 0 && installer.doubleCloses() == 0);

@@ -27,7 +27,7 @@ class ApplyPayloadTest : public ::testing::Test, public testing::FakePlatform {
 
   // One run, with the messages going on from where the previous run left them, as in a sequence.
   PayloadRun Apply(const PayloadKind& kind = kGlobal) {
-    PayloadRun run = applier.ApplyPayload(kind, kMsgFailure, context);
+    PayloadRun run = applier.ApplyPayload(kind, context);
     context = run.messages;
     return run;
   }
@@ -429,7 +429,7 @@ TEST(ApplyPayloadTmp, RelativeTmpIsRefusedAndNothingLandsInTheStartingFolder) {
     PayloadStore store{fresh.system};
     MessageBoxes messages{fresh.system, false};
     PayloadApplier applier{fresh.system, fresh.installer, store, messages};
-    const PayloadRun run = applier.ApplyPayload(kGlobal, kMsgFailure, {1033, L"", 0});
+    const PayloadRun run = applier.ApplyPayload(kGlobal, {1033, L"", 0});
     EXPECT_EQ(run.outcome, PayloadOutcome::Failed) << tmp;
     EXPECT_EQ(run.error, kErrorBadPathname) << tmp;
     ASSERT_EQ(fresh.system.boxes().size(), 1u) << tmp;
