@@ -13,6 +13,7 @@ struct PayloadKind;
 struct PatchTargets;
 struct ProductRun;
 struct PayloadRun;
+struct DetectedTarget;
 
 class ApplyEvents {
  public:
@@ -27,7 +28,7 @@ class ApplyEvents {
   virtual void PatchRead(const PayloadKind& kind, const PatchTargets& targets) = 0;
   // One target code and whether it is installed here; for an installed one, the product as the
   // installer service describes it.
-  virtual void TargetDetected(const std::wstring& productCode, const ProductRun* installed) = 0;
+  virtual void TargetDetected(const DetectedTarget& target) = 0;
   // The decision for an installed target, with the versions it came from.
   virtual void ProductDecided(const ProductRun& turn, const PatchTargets& targets) = 0;
   // The installer call for a product is about to begin: its log path is set.

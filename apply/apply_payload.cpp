@@ -12,33 +12,11 @@
 namespace updater {
 namespace {
 
-constexpr wchar_t kLogSuffix[] = L" SP1.log";
-// Names a product's log may take when a link stands at the one before.
-constexpr int kLogNameTries = 3;
-
-bool IsFileNameCharacter(wchar_t c) {
-  if (c < 0x20) return false;
-  switch (c) {
-    case L'\\':
-    case L'/':
-    case L':':
-    case L'*':
-    case L'?':
-    case L'"':
-    case L'<':
-    case L'>':
-    case L'|':
-      return false;
-    default:
-      return true;
-  }
-}
-
 class NoEvents final : public ApplyEvents {
  public:
   void PayloadHeld(const PayloadKind&, const std::wstring&) override {}
   void PatchRead(const PayloadKind&, const PatchTargets&) override {}
-  void TargetDetected(const std::wstring&, const ProductRun*) override {}
+  void TargetDetected(const DetectedTarget&) override {}
   void ProductDecided(const ProductRun&, const PatchTargets&) override {}
   void InstallerCallStarts(const ProductRun&) override {}
   void InstallerCallEnded(const ProductRun&) override {}
@@ -47,38 +25,9 @@ class NoEvents final : public ApplyEvents {
 
 }  // namespace
 
-uint32_t FailureMessage(PayloadFailure failure) {
-  switch (failure) {
-    case PayloadFailure::kOwnStep:
-      return kMsgFailure;
-    case PayloadFailure::kNoTargetInstalled:
-      return kMsgNoProduct;
-    case PayloadFailure::kNone:
-      break;
-  }
-  return 0;
-}
-
 ApplyEvents& ApplyEvents::None() {
   static NoEvents none;
   return none;
-}
-
-std::wstring BuildLogPath(const std::wstring& workFolder, const std::wstring& productName) {
-  const size_t fixedLength = workFolder.size() + 1 + std::char_traits<wchar_t>::length(kLogSuffix);
-  if (fixedLength > kMaxPathCapacity - 1) return {};
-  const size_t room = kMaxPathCapacity - 1 - fixedLength;
-  std::wstring name = productName.substr(0, room);
-  for (wchar_t& c : name) {
-    if (!IsFileNameCharacter(c)) c = L'_';
-  }
-  // A stem such as "NUL" or "COM1 " would send the log to a device: one "_" before it makes it a
-  // file name, the name shortened by one where the path would not fit otherwise.
-  if (IsDeviceName(name + kLogSuffix)) {
-    if (name.size() == room) name.pop_back();
-    name = L"_" + name;
-  }
-  return workFolder + L'\\' + name + kLogSuffix;
 }
 
 std::wstring BuildPatchCommandLine(const std::wstring& payloadPath, const std::wstring& filesInUse,
@@ -91,14 +40,24 @@ uint32_t EnterUserLocale(System& system) {
   return system.SetThreadLocaleId(kLocaleUserDefault).value_or(system.ThreadLocale());
 }
 
-uint32_t EnterProductLocale(System& system, const std::wstring& language) {
-  const std::optional<uint32_t> locale =
-      system.SetThreadLocaleId(static_cast<uint32_t>(ReadDecimal(language)));
-  return locale ? *locale : EnterUserLocale(system);
+uint32_t EnterProductLocale(System& system, uint32_t locale) {
+  const std::optional<uint32_t> entered = system.SetThreadLocaleId(locale);
+  return entered ? *entered : EnterUserLocale(system);
 }
 
-void PayloadApplier::PatchProduct(ProductRun& turn, const std::wstring& payloadPath,
-                                  const std::wstring& workFolder) {
+PayloadOutcome OutcomeOf(const PayloadPlan& plan, const std::vector<ProductRun>& products) {
+  if (plan.outcome != PayloadOutcome::Applied) return plan.outcome;
+  for (const ProductRun& turn : products) {
+    if (turn.decision == Decision::kPatch &&
+        (!turn.installerResult || IsPatched(*turn.installerResult))) {
+      return PayloadOutcome::Applied;
+    }
+  }
+  return PayloadOutcome::Failed;
+}
+
+void PayloadApplier::PatchProduct(ProductRun& turn, const ProductPlan& step,
+                                  const std::wstring& payloadPath, const std::wstring& logFolder) {
   // The bound counts from here: the wait before the call and every retry fall within it.
   const uint32_t started = system_.TickCount();
   if (!WaitForFreeInstaller(system_, options_.wait, started, events_, turn)) {
@@ -112,10 +71,9 @@ void PayloadApplier::PatchProduct(ProductRun& turn, const std::wstring& payloadP
   // after the product name instead.
   std::unique_ptr<WritableFile> logHold;
   turn.logPath.clear();
-  for (int n = 1; n <= kLogNameTries && !workFolder.empty(); ++n) {
-    const std::wstring& name = turn.product.productName;
+  for (int n = 1; n <= kLogNameChoices; ++n) {
     const std::wstring logPath =
-        BuildLogPath(workFolder, n == 1 ? name : name + L" (" + DecimalText(n) + L")");
+        n == 1 ? step.logPath : LogPathChoice(logFolder, turn.product.productName, n);
     if (logPath.empty()) break;
     Outcome<std::unique_ptr<WritableFile>> created = system_.CreateRegularFileForWriting(logPath);
     if (created) {
@@ -153,19 +111,43 @@ void PayloadApplier::PatchProduct(ProductRun& turn, const std::wstring& payloadP
   installer_.SetInternalUI(previousLevel);
 }
 
+PayloadRun PayloadApplier::Fail(const PayloadKind& kind, PayloadRun run, PayloadFailure failure,
+                                uint32_t error) {
+  run.outcome = PayloadOutcome::Failed;
+  run.error = error;
+  run.failure = failure;
+  events_.PayloadEnded(kind, run);
+  messages_.ShowMessage(FailureMessage(failure),
+                        {run.messages.language, run.messages.productName, error});
+  return run;
+}
+
+void PayloadApplier::Execute(const PayloadPlan& plan, const PatchTargets& targets,
+                             const std::wstring& payloadPath, PayloadRun& run) {
+  // Reserved, so that each turn handed to the events stays where it is.
+  run.products.reserve(plan.products.size());
+  for (const ProductPlan& step : plan.products) {
+    ProductRun& turn = run.products.emplace_back();
+    turn.product = step.product;
+    turn.decision = step.decision.decision;
+    turn.reason = step.decision.reason;
+    turn.language = EnterProductLocale(system_, step.locale);
+    run.messages = {turn.language, step.messageName, 0};
+    events_.ProductDecided(turn, targets);
+    if (step.message != 0) messages_.ShowMessage(step.message, run.messages);
+    if (turn.decision != Decision::kPatch || options_.planOnly) continue;
+    PatchProduct(turn, step, payloadPath, plan.logFolder);
+    if (!IsPatched(*turn.installerResult)) {
+      messages_.ShowMessage(kMsgFailure, {turn.language, step.messageName, *turn.installerResult});
+    }
+  }
+  if (plan.everyUpToDate) run.messages.language = EnterUserLocale(system_);
+  run.outcome = OutcomeOf(plan, run.products);
+}
+
 PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, const MessageContext& messages) {
   PayloadRun run;
   run.messages = messages;
-  const auto fail = [&](PayloadFailure failure, uint32_t error) {
-    run.outcome = PayloadOutcome::Failed;
-    run.error = error;
-    run.failure = failure;
-    events_.PayloadEnded(kind, run);
-    messages_.ShowMessage(FailureMessage(failure),
-                          {run.messages.language, run.messages.productName, error});
-    return std::move(run);
-  };
-
   // Held read-only from here until the run returns, then deleted.
   const CopyResult copy = store_.HoldPayloadCopy(kind.resourceName);
   if (copy.status == ExtractStatus::kNotCarried) {
@@ -173,64 +155,23 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, const MessageCo
     events_.PayloadEnded(kind, run);
     return run;
   }
-  if (copy.status == ExtractStatus::kFailed) return fail(PayloadFailure::kOwnStep, copy.error);
-  events_.PayloadHeld(kind, copy.copy->fullPath());
+  if (copy.status == ExtractStatus::kFailed) {
+    return Fail(kind, std::move(run), PayloadFailure::kOwnStep, copy.error);
+  }
+  const std::wstring& payloadPath = copy.copy->fullPath();
+  events_.PayloadHeld(kind, payloadPath);
 
-  const Outcome<PatchTargets> targets =
-      ReadPatchTargets(system_, installer_, copy.copy->fullPath());
-  if (!targets) return fail(PayloadFailure::kOwnStep, targets.error());
+  const Outcome<PatchTargets> targets = ReadPatchTargets(system_, installer_, payloadPath);
+  if (!targets) return Fail(kind, std::move(run), PayloadFailure::kOwnStep, targets.error());
   events_.PatchRead(kind, *targets);
 
-  for (TargetProductRecord& product : DetectInstalledTargets(installer_, targets->productCodes)) {
-    ProductRun turn;
-    turn.product = std::move(product);
-    run.products.push_back(std::move(turn));
-  }
-  // The detection keeps the installed codes in their order and drops the others.
-  size_t next = 0;
-  for (const std::wstring& code : targets->productCodes) {
-    const bool installed =
-        next < run.products.size() && run.products[next].product.productCode == code;
-    events_.TargetDetected(code, installed ? &run.products[next++] : nullptr);
-  }
-  if (run.products.empty()) return fail(PayloadFailure::kNoTargetInstalled, 0);
+  const std::vector<DetectedTarget> detected = DetectTargets(installer_, targets->productCodes);
+  for (const DetectedTarget& target : detected) events_.TargetDetected(target);
+  const PayloadPlan plan =
+      PlanPayload(kind, *targets, detected, GetWorkFolder(system_), run.messages.productName);
+  if (plan.failure != PayloadFailure::kNone) return Fail(kind, std::move(run), plan.failure, 0);
 
-  const std::wstring workFolder = GetWorkFolder(system_);
-  size_t upToDate = 0;
-  run.outcome = PayloadOutcome::Failed;
-  for (ProductRun& turn : run.products) {
-    if (kind.namesProduct) run.messages.productName = turn.product.productName;
-    turn.language = EnterProductLocale(system_, turn.product.language);
-    run.messages.language = turn.language;
-    turn.decision = DecideProduct(turn.product.InstalledVersion(), targets->upgradeVersion,
-                                  targets->targetVersions);
-    events_.ProductDecided(turn, *targets);
-    switch (turn.decision) {
-      case Decision::kUpToDate:
-        ++upToDate;
-        break;
-      case Decision::kPatch:
-        if (options_.planOnly) {
-          run.outcome = PayloadOutcome::Applied;
-          break;
-        }
-        PatchProduct(turn, copy.copy->fullPath(), workFolder);
-        if (IsPatched(*turn.installerResult)) {
-          run.outcome = PayloadOutcome::Applied;
-        } else {
-          messages_.ShowMessage(kMsgFailure,
-                                {turn.language, run.messages.productName, *turn.installerResult});
-        }
-        break;
-      case Decision::kNotCovered:
-        messages_.ShowMessage(kMsgWrongVersion, {turn.language, run.messages.productName, 0});
-        break;
-    }
-  }
-  if (upToDate == run.products.size()) {
-    run.messages.language = EnterUserLocale(system_);
-    run.outcome = PayloadOutcome::Unnecessary;
-  }
+  Execute(plan, *targets, payloadPath, run);
   events_.PayloadEnded(kind, run);
   return run;
 }

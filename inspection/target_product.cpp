@@ -36,18 +36,21 @@ std::wstring QueryInstalledVersion(Installer& installer, const std::wstring& pro
   return QueryProductProperty(installer, productCode, L"VersionString", buffer);
 }
 
-std::vector<TargetProductRecord> DetectInstalledTargets(Installer& installer,
-                                                        const std::vector<std::wstring>& codes) {
-  std::vector<TargetProductRecord> installed;
+std::vector<DetectedTarget> DetectTargets(Installer& installer,
+                                          const std::vector<std::wstring>& codes) {
+  std::vector<DetectedTarget> detected;
   for (const std::wstring& code : codes) {
-    if (!IsProductInstalled(installer, code)) continue;
-    TargetProductRecord record;
-    record.productCode = code;
-    record.installedVersion = QueryInstalledVersion(installer, code);
-    QueryProductNameAndLanguage(installer, code, record.productName, record.language);
-    installed.push_back(std::move(record));
+    DetectedTarget target;
+    target.product.productCode = code;
+    target.installed = IsProductInstalled(installer, code);
+    if (target.installed) {
+      target.product.installedVersion = QueryInstalledVersion(installer, code);
+      QueryProductNameAndLanguage(installer, code, target.product.productName,
+                                  target.product.language);
+    }
+    detected.push_back(std::move(target));
   }
-  return installed;
+  return detected;
 }
 
 }  // namespace updater

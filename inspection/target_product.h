@@ -34,8 +34,16 @@ void QueryProductNameAndLanguage(Installer& installer, const std::wstring& produ
 // The product's "VersionString", or an empty text when the service does not deliver it.
 std::wstring QueryInstalledVersion(Installer& installer, const std::wstring& productCode);
 
-// The records of the codes that are installed, in the order of the codes; the others are dropped.
-std::vector<TargetProductRecord> DetectInstalledTargets(Installer& installer,
-                                                        const std::vector<std::wstring>& codes);
+// One target code as detected here: whether it is installed and, when it is, the product as the
+// installer service describes it (the code is always set).
+struct DetectedTarget {
+  bool installed = false;
+  TargetProductRecord product;
+};
+
+// One entry per code, in the order of the codes; only an installed one is asked for its version,
+// name and language.
+std::vector<DetectedTarget> DetectTargets(Installer& installer,
+                                          const std::vector<std::wstring>& codes);
 
 }  // namespace updater

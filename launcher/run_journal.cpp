@@ -64,19 +64,18 @@ std::wstring DescribeInstallerResult(uint32_t result) {
   }
 }
 
-std::wstring DescribeDecision(Decision decision, const FourPartVersion& installed,
+std::wstring DescribeDecision(DecisionReason reason, const FourPartVersion& installed,
                               const PatchTargets& targets) {
   const std::wstring version = installed.ToText();
-  switch (decision) {
-    case Decision::kPatch:
+  switch (reason) {
+    case DecisionReason::kAtTargetVersion:
       return L"patch: installed version " + version + L" is one of the target versions";
-    case Decision::kUpToDate:
-      if (installed.Equals(targets.upgradeVersion)) {
-        return L"up to date: installed version " + version + L" is the upgrade version";
-      }
+    case DecisionReason::kAtUpgradeVersion:
+      return L"up to date: installed version " + version + L" is the upgrade version";
+    case DecisionReason::kUpgradeListedFirst:
       return L"up to date: the target versions list the upgrade version " +
              targets.upgradeVersion.ToText() + L" before installed version " + version;
-    case Decision::kNotCovered:
+    case DecisionReason::kUnknownVersion:
       break;
   }
   return L"not covered: installed version " + version + L" is neither the upgrade version " +
@@ -145,19 +144,19 @@ void RunJournal::PatchRead(const PayloadKind&, const PatchTargets& targets) {
              JoinVersions(targets.targetVersions));
 }
 
-void RunJournal::TargetDetected(const std::wstring& productCode, const ProductRun* installed) {
-  if (!installed) {
-    log_.Write(L"Product " + productCode + L": not installed");
+void RunJournal::TargetDetected(const DetectedTarget& target) {
+  const TargetProductRecord& product = target.product;
+  if (!target.installed) {
+    log_.Write(L"Product " + product.productCode + L": not installed");
     return;
   }
-  const TargetProductRecord& product = installed->product;
-  log_.Write(L"Product " + productCode + L": installed, name \"" + product.productName +
+  log_.Write(L"Product " + product.productCode + L": installed, name \"" + product.productName +
              L"\", language " + product.language + L", version " + product.installedVersion);
 }
 
 void RunJournal::ProductDecided(const ProductRun& turn, const PatchTargets& targets) {
   log_.Write(L"Decision for " + ProductName(turn) + L": " +
-             DescribeDecision(turn.decision, turn.product.InstalledVersion(), targets) +
+             DescribeDecision(turn.reason, turn.product.InstalledVersion(), targets) +
              (plan_ && turn.decision == Decision::kPatch ? L" (/plan: not patched)" : L""));
 }
 

@@ -24,8 +24,8 @@ std::wstring JoinArguments(const std::vector<std::wstring>& arguments);
 // What an installer result means, in a few words: "success", "restart required" ...
 std::wstring DescribeInstallerResult(uint32_t result);
 
-// The decision for a product and the reason for it, from the versions it was made from.
-std::wstring DescribeDecision(Decision decision, const FourPartVersion& installed,
+// The decision for a product and the reason for it, with the versions it was made from.
+std::wstring DescribeDecision(DecisionReason reason, const FourPartVersion& installed,
                               const PatchTargets& targets);
 
 class RunJournal final : public ApplyEvents, public MessageObserver {
@@ -54,7 +54,7 @@ class RunJournal final : public ApplyEvents, public MessageObserver {
 
   void PayloadHeld(const PayloadKind& kind, const std::wstring& path) override;
   void PatchRead(const PayloadKind& kind, const PatchTargets& targets) override;
-  void TargetDetected(const std::wstring& productCode, const ProductRun* installed) override;
+  void TargetDetected(const DetectedTarget& target) override;
   void ProductDecided(const ProductRun& turn, const PatchTargets& targets) override;
   void InstallerCallStarts(const ProductRun& turn) override;
   void InstallerCallEnded(const ProductRun& turn) override;

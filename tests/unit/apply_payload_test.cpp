@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "apply/apply_payload.h"
+#include "apply/log_name.h"
 #include "messages/catalogue.h"
 #include "tests/fakes/fake_platform.h"
 
