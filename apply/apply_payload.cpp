@@ -124,13 +124,13 @@ PayloadRun PayloadApplier::Fail(const PayloadKind& kind, PayloadRun run, Payload
 
 void PayloadApplier::Execute(const PayloadPlan& plan, const PatchTargets& targets,
                              const std::wstring& payloadPath, PayloadRun& run) {
-  // Reserved, so that each turn handed to the events stays where it is.
-  run.products.reserve(plan.products.size());
   for (const ProductPlan& step : plan.products) {
-    ProductRun& turn = run.products.emplace_back();
-    turn.product = step.product;
-    turn.decision = step.decision.decision;
-    turn.reason = step.decision.reason;
+    ProductRun started;
+    started.product = step.product;
+    started.decision = step.decision.decision;
+    started.reason = step.decision.reason;
+    run.products.push_back(std::move(started));
+    ProductRun& turn = run.products.back();
     turn.language = EnterProductLocale(system_, step.locale);
     run.messages = {turn.language, step.messageName, 0};
     events_.ProductDecided(turn, targets);
