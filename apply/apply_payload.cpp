@@ -56,14 +56,8 @@ PayloadOutcome OutcomeOf(const PayloadPlan& plan, const std::vector<ProductRun>&
   return PayloadOutcome::Failed;
 }
 
-void PayloadApplier::PatchProduct(ProductRun& turn, const ProductPlan& step,
-                                  const std::wstring& payloadPath, const std::wstring& logFolder) {
-  // The bound counts from here: the wait before the call and every retry fall within it.
-  const uint32_t started = system_.TickCount();
-  if (!WaitForFreeInstaller(system_, options_.wait, started, events_, turn)) {
-    turn.installerResult = kErrorInstallAlreadyRunning;
-    return;
-  }
+std::unique_ptr<WritableFile> PayloadApplier::HoldLog(ProductRun& turn, const ProductPlan& step,
+                                                      const std::wstring& logFolder) {
   // The log is made here first, safely: never through a link or junction and never over anything
   // but a regular file of its name. It is held until the installer is done, so that nobody can
   // delete it and put a link in its place before the installer service writes into it.
@@ -86,13 +80,11 @@ void PayloadApplier::PatchProduct(ProductRun& turn, const ProductPlan& step,
   // Where the hold cannot be turned into one that lets the installer service write, the log is
   // closed again; it is still a regular file of its own at the name.
   if (logHold) logHold->KeepForAnotherWriter();
-  installer_.EnableLog(turn.logPath.empty() ? 0 : kInstallLogModeVerbose, turn.logPath, 0);
+  return logHold;
+}
 
-  std::wstring filesInUse;
-  LoadText(system_, kTextFilesInUse, turn.language, filesInUse, kCatalogueLookupCapacity);
-  const int32_t previousLevel = installer_.SetInternalUI(kInstallUiLevelBasicHideCancel);
-  const std::wstring commandLine =
-      BuildPatchCommandLine(payloadPath, filesInUse, options_.suppressRestart);
+void PayloadApplier::CallInstaller(ProductRun& turn, const std::wstring& commandLine,
+                                   uint32_t started) {
   for (uint32_t attempt = 1, pause = 0;; ++attempt) {
     // Told before the call, so that a run killed inside the call leaves an account ending with it.
     events_.InstallerCallStarts(turn);
@@ -101,13 +93,34 @@ void PayloadApplier::PatchProduct(ProductRun& turn, const ProductPlan& step,
         turn.product.productCode, kInstallLevelDefault, kInstallStateDefault, commandLine);
     turn.installerMilliseconds = system_.TickCount() - called;
     events_.InstallerCallEnded(turn);
-    if (*turn.installerResult != kErrorInstallAlreadyRunning) break;
+    if (ClassifyInstallerResult(*turn.installerResult) != InstallerResultKind::kAnotherInstall) {
+      break;
+    }
     pause = NextRetryPause(options_.wait, pause, system_.TickCount() - started);
     if (pause == 0) break;
     events_.InstallerRetry(turn, attempt + 1, pause);
     system_.Pause(pause);
     if (!WaitForFreeInstaller(system_, options_.wait, started, events_, turn)) break;
   }
+}
+
+void PayloadApplier::PatchProduct(ProductRun& turn, const ProductPlan& step,
+                                  const std::wstring& payloadPath, const std::wstring& logFolder) {
+  // The bound counts from here: the wait before the call and every retry fall within it.
+  const uint32_t started = system_.TickCount();
+  if (!WaitForFreeInstaller(system_, options_.wait, started, events_, turn)) {
+    turn.installerResult = kErrorInstallAlreadyRunning;
+    return;
+  }
+  const std::unique_ptr<WritableFile> logHold = HoldLog(turn, step, logFolder);
+  installer_.EnableLog(turn.logPath.empty() ? 0 : kInstallLogModeVerbose, turn.logPath, 0);
+
+  std::wstring filesInUse;
+  LoadText(system_, kTextFilesInUse, turn.language, filesInUse, kCatalogueLookupCapacity);
+  const int32_t previousLevel = installer_.SetInternalUI(kInstallUiLevelBasicHideCancel);
+  const std::wstring commandLine =
+      BuildPatchCommandLine(payloadPath, filesInUse, options_.suppressRestart);
+  CallInstaller(turn, commandLine, started);
   installer_.SetInternalUI(previousLevel);
 }
 
