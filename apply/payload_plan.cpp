@@ -3,6 +3,7 @@
 #include "apply/log_name.h"
 #include "inspection/four_part_version.h"
 #include "messages/catalogue.h"
+#include "platform/decimal_text.h"
 
 namespace updater {
 

@@ -5,6 +5,7 @@
 
 #include "apply/apply_payload.h"
 #include "inspection/four_part_version.h"
+#include "platform/decimal_text.h"
 #include "tests/fakes/fake_installer.h"
 #include "tests/fakes/fake_system.h"
 #include "tests/fakes/string_tables.h"
