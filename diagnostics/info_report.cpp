@@ -53,8 +53,4 @@ std::wstring BuildInformationReport(System& system, Installer& installer, Payloa
   return report;
 }
 
-void ShowInformationReport(System& system, Installer& installer, PayloadStore& store) {
-  system.ShowMessageBox(BuildInformationReport(system, installer, store), L"Info", kInfoBoxFlags);
-}
-
 }  // namespace updater

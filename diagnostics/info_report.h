@@ -21,7 +21,4 @@ std::wstring BuildPayloadReport(System& system, Installer& installer, PayloadSto
 // One section per payload kind, in the kinds' order, each under its title, between separators.
 std::wstring BuildInformationReport(System& system, Installer& installer, PayloadStore& store);
 
-// Shows the report in a box captioned "Info" with the warning icon.
-void ShowInformationReport(System& system, Installer& installer, PayloadStore& store);
-
 }  // namespace updater

@@ -83,7 +83,7 @@ std::wstring DescribeDecision(DecisionReason reason, const FourPartVersion& inst
 }
 
 void RunJournal::Header(const std::vector<std::wstring>& arguments, const std::wstring& osLine,
-                        std::optional<bool> elevated, const std::wstring& temporaryFolder) {
+                        bool elevated, const std::wstring& temporaryFolder) {
   const LocalTime now = system_.CurrentLocalTime();
   log_.Write(L"Quorvex Updater run log, started " + FormatEntryTime(now).substr(0, 19));
   const std::optional<std::wstring> module = system_.ModulePath();
@@ -94,7 +94,7 @@ void RunJournal::Header(const std::vector<std::wstring>& arguments, const std::w
   }
   log_.Write(L"Command line: " + JoinArguments(arguments));
   log_.Write(L"Windows: " + osLine);
-  log_.Write(std::wstring(L"Elevated: ") + (!elevated ? L"not known" : *elevated ? L"yes" : L"no"));
+  log_.Write(std::wstring(L"Elevated: ") + (elevated ? L"yes" : L"no"));
   log_.Write(L"Temporary folder: " + temporaryFolder);
   log_.Write(L"Run log: " + log_.path());
 }

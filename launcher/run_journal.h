@@ -33,10 +33,9 @@ class RunJournal final : public ApplyEvents, public MessageObserver {
   RunJournal(System& system, RunLog& log) : system_(system), log_(log) {}
 
   // The run's header: the update file with its size, the command line, the operating system,
-  // whether the process is elevated (nothing when not known), and the temporary folder, where the
-  // installer logs go.
-  void Header(const std::vector<std::wstring>& arguments, const std::wstring& osLine,
-              std::optional<bool> elevated, const std::wstring& temporaryFolder);
+  // whether the process is elevated, and the temporary folder, where the installer logs go.
+  void Header(const std::vector<std::wstring>& arguments, const std::wstring& osLine, bool elevated,
+              const std::wstring& temporaryFolder);
 
   // "/e": one payload written to target, or not.
   void Extracted(const PayloadKind& kind, const std::wstring& target, const WriteResult& result);

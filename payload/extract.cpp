@@ -33,7 +33,7 @@ PayloadCopy::PayloadCopy(PayloadCopy&& other) noexcept
 PayloadCopy::~PayloadCopy() {
   if (system_ == nullptr) return;
   if (held_) held_->Close();
-  system_->RemoveFile(path_);
+  system_->DeleteFileNamed(path_);
 }
 
 WriteResult PayloadStore::WritePayload(std::wstring& target, const std::wstring& resourceName,
@@ -74,7 +74,7 @@ WriteResult PayloadStore::WritePayload(std::wstring& target, const std::wstring&
   file->reset();
   if (written && !closed) written = closed;
   if (!written) {
-    system_.RemoveFile(target);
+    system_.DeleteFileNamed(target);
     // A write that stopped short without naming an error ran out of room.
     return {ExtractStatus::kFailed, written.error() != 0 ? written.error() : kErrorDiskFull};
   }

@@ -78,12 +78,6 @@ class PayloadStore {
   // the copies could be had).
   void RefuseCopies(uint32_t error) { copyRefusal_ = error; }
 
-  // WritePayload reduced to whether the file was written.
-  bool ExtractPayload(std::wstring& target, const std::wstring& resourceName,
-                      const std::wstring& suffix) {
-    return WritePayload(target, resourceName, suffix).status == ExtractStatus::kWritten;
-  }
-
   // The payload written to a fresh temporary name and held as a PayloadCopy, its name resolved to
   // the full path (which must fit 260 characters). A copy whose name cannot be resolved is deleted
   // again and the result fails with the resolution's error.

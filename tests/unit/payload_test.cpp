@@ -205,18 +205,19 @@ TEST_F(Extraction, ReadOnlyFolderReportsTheCreationError) {
 
 TEST_F(Extraction, SecondRequestGoesOnFromTheLastNumber) {
   std::wstring first, second;
-  store.ExtractPayload(first, kPayloadGlobal, L"");
-  store.ExtractPayload(second, kPayloadGlobal, L"");
+  store.WritePayload(first, kPayloadGlobal, L"");
+  store.WritePayload(second, kPayloadGlobal, L"");
   EXPECT_EQ(second, L"C:\\Temp\\MSP3");
 }
 
 TEST_F(Extraction, DerivedNamesWithSuffixes) {
   system.AddPayload(kPayloadProductSpecific, std::string("ps"));
   std::wstring global = L"D:\\Out\\Fix.msp", languagePack = global, productSpecific = global;
-  EXPECT_TRUE(store.ExtractPayload(global, kPayloadGlobal, L""));
+  EXPECT_EQ(store.WritePayload(global, kPayloadGlobal, L"").status, ExtractStatus::kWritten);
   EXPECT_EQ(store.WritePayload(languagePack, kPayloadLanguagePack, L"_lp").status,
             ExtractStatus::kNotCarried);
-  EXPECT_TRUE(store.ExtractPayload(productSpecific, kPayloadProductSpecific, L"_ps"));
+  EXPECT_EQ(store.WritePayload(productSpecific, kPayloadProductSpecific, L"_ps").status,
+            ExtractStatus::kWritten);
   EXPECT_EQ(languagePack, L"D:\\Out\\Fix_lp.msp");  // the name is settled even without payload
   EXPECT_FALSE(system.Exists(L"D:\\Out\\Fix_lp.msp"));
   EXPECT_EQ(system.ContentOf(L"D:\\Out\\Fix_ps.msp"), "ps");
@@ -226,7 +227,7 @@ TEST_F(Extraction, DerivedNamesWithSuffixes) {
 TEST_F(Extraction, DerivedNameReplacesAnExistingFile) {
   system.AddFile(L"D:\\Out\\Fix.msp", "old content that is longer");
   std::wstring target = L"D:\\Out\\Fix.msp";
-  EXPECT_TRUE(store.ExtractPayload(target, kPayloadGlobal, L""));
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"").status, ExtractStatus::kWritten);
   EXPECT_EQ(system.ContentOf(target), std::string("\xD0\xCF\x11\xE0 payload bytes"));
 }
 
