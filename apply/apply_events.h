@@ -14,6 +14,7 @@ struct PatchTargets;
 struct ProductRun;
 struct PayloadRun;
 struct DetectedTarget;
+struct ProductRegistration;
 
 class ApplyEvents {
  public:
@@ -29,6 +30,11 @@ class ApplyEvents {
   // One target code and whether it is installed here; for an installed one, the product as the
   // installer service describes it.
   virtual void TargetDetected(const DetectedTarget& target) = 0;
+  // Elevated: a target code whose unmanaged per-user registration keeps it from being patched;
+  // it then counts as not installed (TargetDetected follows).
+  virtual void RegistrationRefused(const ProductRegistration&) {}
+  // Elevated: the registrations could not be listed (the error), so no target counts.
+  virtual void RegistrationsUnread(uint32_t) {}
   // The decision for an installed target, with the versions it came from.
   virtual void ProductDecided(const ProductRun& turn, const PatchTargets& targets) = 0;
   // The installer call for a product is about to begin: its log path is set.

@@ -124,6 +124,18 @@ void PayloadApplier::PatchProduct(ProductRun& turn, const ProductPlan& step,
   installer_.SetInternalUI(previousLevel);
 }
 
+std::vector<DetectedTarget> PayloadApplier::Detect(const std::vector<std::wstring>& codes) {
+  if (!system_.IsElevated()) return DetectTargets(installer_, codes);
+  // Elevated, only an installation that needed administrators counts: one that any user can make
+  // must not have the updater's rights run its installer actions.
+  ElevatedDetection detection = DetectElevatedTargets(installer_, codes);
+  if (detection.error != 0) events_.RegistrationsUnread(detection.error);
+  for (const ProductRegistration& refused : detection.refused) {
+    events_.RegistrationRefused(refused);
+  }
+  return std::move(detection.targets);
+}
+
 PayloadRun PayloadApplier::Fail(const PayloadKind& kind, PayloadRun run, PayloadFailure failure,
                                 uint32_t error) {
   run.outcome = PayloadOutcome::Failed;
@@ -178,7 +190,7 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, const MessageCo
   if (!targets) return Fail(kind, std::move(run), PayloadFailure::kOwnStep, targets.error());
   events_.PatchRead(kind, *targets);
 
-  const std::vector<DetectedTarget> detected = DetectTargets(installer_, targets->productCodes);
+  const std::vector<DetectedTarget> detected = Detect(targets->productCodes);
   for (const DetectedTarget& target : detected) events_.TargetDetected(target);
   const PayloadPlan plan =
       PlanPayload(kind, *targets, detected, GetWorkFolder(system_), run.messages.productName);

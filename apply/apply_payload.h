@@ -83,6 +83,9 @@ class PayloadApplier {
   PayloadRun ApplyPayload(const PayloadKind& kind, const MessageContext& messages);
 
  private:
+  // One entry per target code; elevated, only installations that needed administrators count,
+  // and the registrations refused are told.
+  std::vector<DetectedTarget> Detect(const std::vector<std::wstring>& codes);
   // Tells a payload that ends before its products, with its message.
   PayloadRun Fail(const PayloadKind& kind, PayloadRun run, PayloadFailure failure, uint32_t error);
   // Walks the plan's products in order: enters each one's locale, shows the message its decision

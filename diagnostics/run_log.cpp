@@ -44,11 +44,11 @@ bool IsAbsoluteFolder(const std::wstring& folder) {
 }
 
 // The one place the log file is created.
-// A fresh name is created exclusively, so nothing standing there (a link included) is opened; a
-// given name is replaced only when it is a regular file reached without any link.
+// A fresh name is created as a new regular file, so nothing standing there (a link included) is
+// opened; a given name is replaced only when it is a regular file reached without any link.
 Outcome<std::unique_ptr<WritableFile>> CreateLogFile(System& system, const std::wstring& path,
-                                                     bool exclusive) {
-  if (exclusive) return system.CreateFileForWriting(path, true);
+                                                     bool fresh) {
+  if (fresh) return system.CreateNewRegularFile(path);
   return system.CreateRegularFileForWriting(path);
 }
 
@@ -93,11 +93,15 @@ std::wstring FileStem(const std::wstring& path) {
 }
 
 std::wstring DefaultLogPath(const std::wstring& folder, const std::wstring& stem,
-                            const std::wstring& stamp, uint32_t attempt) {
+                            const std::wstring& stamp, std::span<const std::byte> random) {
+  static constexpr wchar_t kDigits[] = L"0123456789abcdef";
   std::wstring path = folder;
   if (path.empty() || path.back() != L'\\') path += L'\\';
-  path += stem + L'_' + stamp;
-  if (attempt > 1) path += L'_' + DecimalText(attempt);
+  path += stem + L'_' + stamp + L'_';
+  for (const std::byte b : random) {
+    path += kDigits[std::to_integer<unsigned>(b) >> 4];
+    path += kDigits[std::to_integer<unsigned>(b) & 0xF];
+  }
   return path + kLogExtension;
 }
 
@@ -111,10 +115,15 @@ bool RunLog::OpenDefault(const std::wstring& folder, const std::wstring& stem) {
   if (!IsAbsoluteFolder(folder)) return false;
   const std::wstring stamp = FormatNameStamp(system_.CurrentLocalTime());
   for (uint32_t attempt = 1; attempt <= kMaxLogNameAttempts; ++attempt) {
-    std::wstring path = DefaultLogPath(folder, stem, stamp, attempt);
+    std::byte random[kLogNameRandomBytes];
+    if (!system_.RandomBytes(random)) return false;
+    std::wstring path = DefaultLogPath(folder, stem, stamp, random);
     Outcome<std::unique_ptr<WritableFile>> file = CreateLogFile(system_, path, true);
     if (file) return Start(std::move(*file), std::move(path));
-    if (file.error() != kErrorFileExists && file.error() != kErrorAlreadyExists) return false;
+    if (file.error() != kErrorFileExists && file.error() != kErrorAlreadyExists &&
+        file.error() != kErrorCantResolveFilename) {
+      return false;
+    }
   }
   return false;
 }

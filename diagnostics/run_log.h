@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -16,8 +17,10 @@
 namespace updater {
 
 inline constexpr wchar_t kLogExtension[] = L".log";
-// Names tried for the default place: the plain one, then "_2" up to this number.
-inline constexpr uint32_t kMaxLogNameAttempts = 99;
+// Names tried for the default place, each with a random part of its own.
+inline constexpr uint32_t kMaxLogNameAttempts = 4;
+// The random bytes in the default name, written as twice as many hexadecimal digits.
+inline constexpr size_t kLogNameRandomBytes = 4;
 
 // The text in UTF-8. UTF-16 surrogate pairs become one character; a surrogate without its partner
 // and any value beyond U+10FFFF become U+FFFD.
@@ -33,10 +36,10 @@ std::wstring FormatNameStamp(const LocalTime& time);
 // gives "Fix.v2".
 std::wstring FileStem(const std::wstring& path);
 
-// The default place: "<folder>\<stem>_<stamp>.log" for attempt 1, "<folder>\<stem>_<stamp>_<n>.log"
-// for attempt n.
+// The default place: "<folder>\<stem>_<stamp>_<random>.log", random being the hexadecimal digits
+// of the bytes.
 std::wstring DefaultLogPath(const std::wstring& folder, const std::wstring& stem,
-                            const std::wstring& stamp, uint32_t attempt);
+                            const std::wstring& stamp, std::span<const std::byte> random);
 
 class RunLog {
  public:
@@ -49,11 +52,12 @@ class RunLog {
   bool OpenAt(const std::wstring& path);
 
   // The log at its default place in folder (see DefaultLogPath), named after the update file's
-  // stem and the local time now. The name is created anew, so that nothing already standing there
-  // (an earlier run's log of the same second, a planted file or link) is ever opened: a taken name
-  // moves on to the next attempt. Only an absolute folder is used (a drive letter with a
-  // backslash, or a network path), never one relative to the current folder. False, and no log,
-  // when no name could be created.
+  // stem, the local time now and random bytes from the system's generator, so that nobody can
+  // plant anything at the name beforehand. The name is created as a new regular file, never
+  // through a link at it or on the way (CreateNewRegularFile), so nothing standing there is ever
+  // opened: a taken name moves on to another random one, up to kMaxLogNameAttempts. Only an
+  // absolute folder is used (a drive letter with a backslash, or a network path), never one
+  // relative to the current folder. False, and no log, when no name could be created.
   bool OpenDefault(const std::wstring& folder, const std::wstring& stem);
 
   bool IsOpen() const { return file_ != nullptr; }

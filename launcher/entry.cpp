@@ -34,12 +34,11 @@ std::wstring DescribeSequence(const SequenceResult& result) {
   return L"completed, nothing needed patching";
 }
 
-// Gives the store the run's private folder for its temporary copies, after removing the folders
-// of earlier runs that were killed (unless sweep is false: "/plan" removes nothing); or, where no
-// such folder can be had, the reason, which every later copy then fails with. With checkUserTemp,
-// an unusable user's temporary folder (the place of the installer logs) is such a reason too.
+// Gives the store the run's private folder for its temporary copies; or, where no such folder can
+// be had, the reason, which every later copy then fails with. With checkUserTemp, an unusable
+// user's temporary folder (the place of the installer logs) is such a reason too.
 std::unique_ptr<PrivateFolder> PrepareGround(System& system, PayloadStore& store,
-                                             bool checkUserTemp, bool sweep = true) {
+                                             bool checkUserTemp) {
   const FolderChoice userTemp = ChooseUserTempFolder(system);
   const bool elevated = system.IsElevated();
   const FolderChoice root = ChoosePrivateRoot(system, elevated, userTemp);
@@ -55,7 +54,6 @@ std::unique_ptr<PrivateFolder> PrepareGround(System& system, PayloadStore& store
     store.RefuseCopies(folder.error());
     return nullptr;
   }
-  if (sweep) SweepStaleFolders(system, root.folder, (*folder)->path());
   store.UseCopyFolder((*folder)->path());
   return std::move(*folder);
 }
@@ -99,8 +97,7 @@ ModeFindings ShowUsage(RunParts& run) {
 ModeFindings ApplyPayloads(RunParts& run) {
   const Settings& settings = run.settings;
   // Removed with everything in it when the mode ends, after every copy in it is closed.
-  const std::unique_ptr<PrivateFolder> ground =
-      PrepareGround(run.system, run.store, true, !settings.plan);
+  const std::unique_ptr<PrivateFolder> ground = PrepareGround(run.system, run.store, true);
   PayloadApplier applier(run.system, run.installer, run.store, run.messages, run.journal);
   ApplyOptions options;
   options.suppressRestart = settings.noRestart;
@@ -166,10 +163,11 @@ ModeFindings RunMode(RunParts& run) {
   return found;
 }
 
-// The checked folder the installer logs go to, and the run log by default: never the starting
-// folder, and never reached through a link or junction; empty for none.
+// The checked folder the installer logs go to, and the run log by default (elevated: one the user
+// could write to anyway, else the protected log folder): never the starting folder, and never
+// reached through a link or junction; empty for none.
 std::wstring CheckedTemporaryFolder(System& system) {
-  std::wstring folder = ChooseUserTempFolder(system).folder;
+  std::wstring folder = ChooseLogFolder(system, system.IsElevated()).folder;
   if (!folder.empty() && !system.CheckReachedWithoutLinks(folder)) folder.clear();
   return folder;
 }

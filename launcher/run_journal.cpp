@@ -154,6 +154,19 @@ void RunJournal::TargetDetected(const DetectedTarget& target) {
              L"\", language " + product.language + L", version " + product.installedVersion);
 }
 
+void RunJournal::RegistrationRefused(const ProductRegistration& registration) {
+  log_.Write(L"Product " + registration.productCode +
+             L": not patched: registered per user, unmanaged, for " +
+             (registration.userSid.empty() ? L"an unnamed user" : registration.userSid) +
+             L"; any user can make such a registration, and the installer would take it with "
+             L"this run's rights, also beside a machine-wide installation");
+}
+
+void RunJournal::RegistrationsUnread(uint32_t error) {
+  log_.Write(L"Installed products could not be listed by installation context: error " +
+             DecimalText(error) + L"; no target counts as installed");
+}
+
 void RunJournal::ProductDecided(const ProductRun& turn, const PatchTargets& targets) {
   log_.Write(L"Decision for " + ProductName(turn) + L": " +
              DescribeDecision(turn.reason, turn.product.InstalledVersion(), targets) +

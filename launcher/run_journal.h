@@ -54,6 +54,8 @@ class RunJournal final : public ApplyEvents, public MessageObserver {
   void PayloadHeld(const PayloadKind& kind, const std::wstring& path) override;
   void PatchRead(const PayloadKind& kind, const PatchTargets& targets) override;
   void TargetDetected(const DetectedTarget& target) override;
+  void RegistrationRefused(const ProductRegistration& registration) override;
+  void RegistrationsUnread(uint32_t error) override;
   void ProductDecided(const ProductRun& turn, const PatchTargets& targets) override;
   void InstallerCallStarts(const ProductRun& turn) override;
   void InstallerCallEnded(const ProductRun& turn) override;

@@ -7,19 +7,6 @@ namespace {
 
 constexpr int kMaxTreeDepth = 32;
 
-bool StartsWithPrefix(const std::wstring& name) {
-  const std::wstring prefix = kPrivateFolderPrefix;
-  if (name.size() <= prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    wchar_t c = name[i];
-    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-    wchar_t p = prefix[i];
-    if (p >= L'a' && p <= L'z') p = static_cast<wchar_t>(p - L'a' + L'A');
-    if (c != p) return false;
-  }
-  return true;
-}
-
 Status RemoveTreeAt(System& system, const std::wstring& folder, int depth) {
   Status first;
   auto note = [&first](const Status& status) {
@@ -86,27 +73,6 @@ Status RemoveTree(System& system, const std::wstring& folder) {
   return RemoveTreeAt(system, folder, 0);
 }
 
-void SweepStaleFolders(System& system, const std::wstring& root, const std::wstring& ownFolder) {
-  // Only folders with the owner of the run's own folder are taken for runs'. Users may make
-  // folders under the Windows folder's Temp, with any name; one of theirs could turn into a
-  // junction while it is being emptied and steer the deletions elsewhere, while a folder owned by
-  // Administrators with the private access list is out of their reach.
-  const std::optional<std::wstring> owner = system.OwnerOf(ownFolder);
-  if (!owner) return;
-  const Outcome<std::vector<FolderEntry>> entries = system.ListFolder(root);
-  if (!entries) return;
-  for (const FolderEntry& entry : *entries) {
-    if (!StartsWithPrefix(entry.name) || (entry.attributes & kFileAttributeDirectory) == 0 ||
-        (entry.attributes & kFileAttributeReparsePoint) != 0) {
-      continue;
-    }
-    const std::wstring folder = JoinPath(root, entry.name);
-    if (folder == ownFolder || system.OwnerOf(folder) != owner) continue;
-    const Status unlocked = system.DeleteFileNamed(JoinPath(folder, kRunLockName));
-    if (unlocked || unlocked.error() == kErrorFileNotFound) RemoveTree(system, folder);
-  }
-}
-
 Outcome<std::unique_ptr<PrivateFolder>> PrivateFolder::Create(System& system,
                                                               const std::wstring& root,
                                                               bool elevated) {
@@ -137,7 +103,7 @@ Outcome<std::unique_ptr<PrivateFolder>> PrivateFolder::Create(System& system,
     }
     failure = lock.failure();
     RemoveTree(system, path);
-    // The folder went away under a concurrent sweep: another name.
+    // The folder went away in between: another name.
     if (failure.error != kErrorPathNotFound && failure.error != kErrorFileNotFound) return failure;
   }
   return failure;

@@ -2,8 +2,10 @@
 // run under a name nobody can predict, in one step with an access list of its own that nothing
 // above it hands down, and is never reached through a link or junction. An elevated run keeps it
 // under the Windows folder's Temp, whose path no user setting can redirect; another run under
-// the user's temporary folder. Everything in it is removed when the run ends, and folders left by
-// runs that were killed are removed by the next run.
+// the user's temporary folder. Everything in it is removed when the run ends. A run that is killed
+// leaves its folder behind, out of every user's reach; no later run removes it: a sweep of
+// folders by name cannot be kept from following a link where the platform (Wine) neither shows a
+// link on its handle nor deletes one without its target.
 #pragma once
 
 #include <cstdint>
@@ -17,12 +19,11 @@
 namespace updater {
 
 inline constexpr wchar_t kPrivateFolderPrefix[] = L"QuorvexUpdate-";
-// Held open by the run that owns the folder, without sharing deletion: while it cannot be
-// deleted, the folder belongs to a live run.
+// Held open by the run that owns the folder, without sharing deletion.
 inline constexpr wchar_t kRunLockName[] = L"run.lock";
 inline constexpr size_t kPrivateNameRandomBytes = 16;
 // Fresh names tried before giving up; each is 128 random bits, so a second try only happens when
-// something was planted at the name or another sweep took the folder away in between.
+// something was planted at the name or the folder went away in between.
 inline constexpr int kPrivateFolderAttempts = 8;
 
 // The access list, in the security descriptor language, of the private folder: protected from
@@ -42,12 +43,6 @@ FolderChoice ChoosePrivateRoot(System& system, bool elevated, const FolderChoice
 // Removes folder and everything in it. A link or junction inside is removed itself, never
 // followed. Fails with the first error met.
 Status RemoveTree(System& system, const std::wstring& folder);
-
-// Removes the private folders under root whose run is over (their lock can be deleted, or they
-// have none). The run's own folder stays, and so does a folder whose lock another run still
-// holds, and one whose owner is not that of the run's own folder (someone else made it). Errors
-// are passed over.
-void SweepStaleFolders(System& system, const std::wstring& root, const std::wstring& ownFolder);
 
 class PrivateFolder {
  public:

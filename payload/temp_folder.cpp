@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "payload/private_folder.h"
 #include "payload/temp_name.h"
 
 namespace updater {
@@ -10,6 +11,10 @@ namespace {
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
+wchar_t Upper(wchar_t c) {
+  return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+}
 
 }  // namespace
 
@@ -47,8 +52,69 @@ FolderChoice ChooseUserTempFolder(System& system) {
   return {{}, kErrorPathNotFound};
 }
 
+bool LiesWithin(const std::wstring& folder, const std::wstring& profile) {
+  std::wstring base = profile;
+  while (base.size() > 3 && IsSeparator(base.back())) base.pop_back();
+  if (base.empty() || folder.size() < base.size()) return false;
+  for (size_t i = 0; i < base.size(); ++i) {
+    const bool both = IsSeparator(folder[i]) && IsSeparator(base[i]);
+    if (!both && Upper(folder[i]) != Upper(base[i])) return false;
+  }
+  if (folder.size() > base.size() && !IsSeparator(folder[base.size()]) &&
+      !IsSeparator(base.back())) {
+    return false;
+  }
+  // Every part after the profile names a folder of its own.
+  size_t start = base.size();
+  while (start < folder.size()) {
+    while (start < folder.size() && IsSeparator(folder[start])) ++start;
+    size_t end = start;
+    bool onlyDots = true;
+    while (end < folder.size() && !IsSeparator(folder[end])) {
+      if (folder[end] != L'.' && folder[end] != L' ') onlyDots = false;
+      ++end;
+    }
+    if (end > start && onlyDots) return false;
+    start = end;
+  }
+  return true;
+}
+
+FolderChoice ChooseLogFolder(System& system, bool elevated) {
+  const FolderChoice userTemp = ChooseUserTempFolder(system);
+  if (!elevated) return userTemp;
+  if (userTemp.error == 0) {
+    const std::optional<std::wstring> profile = system.UserProfileFolder();
+    if (profile && IsFullPath(*profile) && LiesWithin(userTemp.folder, *profile)) return userTemp;
+  }
+  const FolderChoice root = ChoosePrivateRoot(system, true, userTemp);
+  if (root.error != 0) return root;
+  const std::wstring folder = JoinPath(root.folder, kLogFolderName);
+  const std::wstring access = PrivateFolderAccess(true, L"");
+  const Status made = system.CreateFolderWithAccess(folder, access);
+  if (made) return {folder, 0};
+  if (made.error() != kErrorAlreadyExists && made.error() != kErrorFileExists) {
+    return {{}, made.error()};
+  }
+  // Standing already: taken only when its owner, read on its handle, is the one this process
+  // gives what it creates (Administrators on Windows), as read back from a fresh folder made
+  // beside it. A user who made the folder first owns it.
+  std::byte random[kPrivateNameRandomBytes];
+  if (const Status drawn = system.RandomBytes(random); !drawn) return {{}, drawn.error()};
+  const std::wstring reference = JoinPath(root.folder, PrivateFolderName(random));
+  if (const Status created = system.CreateFolderWithAccess(reference, access); !created) {
+    return {{}, created.error()};
+  }
+  const Outcome<std::wstring> ours = system.FolderOwner(reference);
+  system.RemoveEmptyFolder(reference);
+  const Outcome<std::wstring> owner = system.FolderOwner(folder);
+  if (!owner) return {{}, owner.error()};
+  if (!ours || *owner != *ours) return {{}, kErrorAccessDenied};
+  return {folder, 0};
+}
+
 std::wstring GetWorkFolder(System& system) {
-  std::wstring folder = ChooseUserTempFolder(system).folder;
+  std::wstring folder = ChooseLogFolder(system, system.IsElevated()).folder;
   while (!folder.empty() && IsSeparator(folder.back())) folder.pop_back();
   return folder;
 }

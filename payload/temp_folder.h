@@ -30,10 +30,27 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 // the current folder.
 FolderChoice ChooseUserTempFolder(System& system);
 
-// The work folder, where the installer logs go: the user's temporary folder as
-// ChooseUserTempFolder gives it, without trailing separators, so that a name is joined to it with
-// one backslash (a drive root "D:\" gives "D:"). Empty when there is none: the products are then
-// patched without a log, never with one in the current folder or at the root of a drive.
+// The protected folder of the logs of elevated runs, under the Windows folder's Temp.
+inline constexpr wchar_t kLogFolderName[] = L"QuorvexUpdate-Logs";
+
+// Whether folder is profile or lies below it, compared without regard to case; a folder with a
+// "." or ".." part (or one of dots and blanks only, which Windows takes the same way) never does.
+bool LiesWithin(const std::wstring& folder, const std::wstring& profile);
+
+// Where the logs of the run go (the run log's default place and the installer logs). Not
+// elevated: the user's temporary folder (ChooseUserTempFolder). Elevated: that folder only when
+// it lies in the user's profile as the token gives it, which an unelevated user could write to
+// anyway; otherwise (TMP pointed at C:\Windows\System32, say) kLogFolderName under the Windows
+// folder's Temp, created with the private folder's elevated access list or, when it already
+// stands, taken only when its owner, read on its handle, is the one this process gives what it
+// creates (Administrators), as read back from a fresh folder with a random name made and removed
+// beside it: a folder a user made first is not used. An error when there is none.
+FolderChoice ChooseLogFolder(System& system, bool elevated);
+
+// The work folder, where the installer logs go: ChooseLogFolder's folder for this process,
+// without trailing separators, so that a name is joined to it with one backslash (a drive root
+// "D:\" gives "D:"). Empty when there is none: the products are then patched without a log,
+// never with one in the current folder or at the root of a drive.
 std::wstring GetWorkFolder(System& system);
 
 }  // namespace updater

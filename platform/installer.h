@@ -22,6 +22,15 @@ inline constexpr int32_t kInstallLevelDefault = 0;
 inline constexpr uint32_t kInstallLogModeVerbose = 0x1000;
 inline constexpr int32_t kInstallUiLevelBasicHideCancel = 0x23;
 
+// Installation contexts (MSIINSTALLCONTEXT), as flags.
+inline constexpr uint32_t kInstallContextUserManaged = 1;
+inline constexpr uint32_t kInstallContextUserUnmanaged = 2;
+inline constexpr uint32_t kInstallContextMachine = 4;
+inline constexpr uint32_t kInstallContextAll = 7;
+// The user SID that names every user in the enumeration.
+inline constexpr wchar_t kEveryUserSid[] = L"S-1-1-0";
+inline constexpr uint32_t kErrorNoMoreItems = 259;
+
 inline constexpr uint32_t kErrorSuccessRebootInitiated = 1641;
 inline constexpr uint32_t kErrorSuccessRebootRequired = 3010;
 
@@ -45,6 +54,19 @@ class Installer {
   // MsiGetProductInfoW; length as for SummaryInfoGetProperty.
   virtual uint32_t GetProductInfo(const std::wstring& productCode, const std::wstring& property,
                                   wchar_t* buffer, uint32_t& length) = 0;
+
+  // MsiEnumProductsExW for every product (no product code), in contexts, of the users userSid
+  // names (kEveryUserSid: all): the index-th registration's product code, context and user SID
+  // (empty for the machine context). kErrorNoMoreItems after the last one.
+  virtual uint32_t EnumProductsEx(const std::wstring& userSid, uint32_t contexts, uint32_t index,
+                                  std::wstring& productCode, uint32_t& context,
+                                  std::wstring& sid) = 0;
+
+  // MsiGetProductInfoExW of the registration in this context (userSid empty for the machine
+  // context); length as for SummaryInfoGetProperty.
+  virtual uint32_t GetProductInfoEx(const std::wstring& productCode, const std::wstring& userSid,
+                                    uint32_t context, const std::wstring& property, wchar_t* buffer,
+                                    uint32_t& length) = 0;
 
   // MsiEnableLogW.
   virtual uint32_t EnableLog(uint32_t logMode, const std::wstring& logFile,

@@ -231,8 +231,19 @@ class System {
   virtual Outcome<std::unique_ptr<WritableFile>> CreateRegularFileForWriting(
       const std::wstring& path) = 0;
 
-  // The owner (S-1-...) of a file or folder (GetNamedSecurityInfoW).
-  virtual std::optional<std::wstring> OwnerOf(const std::wstring& path) = 0;
+  // CreateRegularFileForWriting for a new file only: anything standing at the name, a regular
+  // file included, refuses it with kErrorFileExists and stays as it is.
+  virtual Outcome<std::unique_ptr<WritableFile>> CreateNewRegularFile(const std::wstring& path) = 0;
+
+  // The owner (S-1-...) of a folder (GetSecurityInfo), read on a handle to the folder itself,
+  // opened without following a link at its name: a link or junction at the name or on the way
+  // fails with kErrorCantResolveFilename, as CheckReachedWithoutLinks.
+  virtual Outcome<std::wstring> FolderOwner(const std::wstring& path) = 0;
+
+  // The profile folder of the user the process runs as, as its token gives it
+  // (GetUserProfileDirectoryW; userenv.dll loaded from the system folder only); nothing where
+  // it cannot be had.
+  virtual std::optional<std::wstring> UserProfileFolder() = 0;
 
   // The entries of a folder, "." and ".." left out (FindFirstFileW on folder\*).
   virtual Outcome<std::vector<FolderEntry>> ListFolder(const std::wstring& folder) = 0;

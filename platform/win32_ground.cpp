@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "platform/system_library.h"
 #include "platform/win32_loaded_function.h"
 #include "platform/win32_system.h"
 
@@ -122,16 +123,41 @@ std::vector<std::byte> TokenInformation(TOKEN_INFORMATION_CLASS what) {
 
 }  // namespace
 
-std::optional<std::wstring> Win32System::OwnerOf(const std::wstring& path) {
+Outcome<std::wstring> Win32System::FolderOwner(const std::wstring& path) {
+  const Handle handle(
+      ::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle.valid()) return Failure{ErrorOr(ERROR_FILE_NOT_FOUND)};
+  if (const DWORD error = CheckOpened(handle.get(), path); error != 0) return Failure{error};
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                              nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
+  const DWORD read = ::GetSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                       &owner, nullptr, nullptr, nullptr, &descriptor);
+  if (read != ERROR_SUCCESS) return Failure{read};
   std::optional<std::wstring> text = SidText(owner);
   ::LocalFree(descriptor);
-  return text;
+  if (!text) return Failure{ERROR_INVALID_SID};
+  return std::move(*text);
+}
+
+std::optional<std::wstring> Win32System::UserProfileFolder() {
+  const Outcome<void*> loaded = LoadSystemLibrary(*this, L"userenv.dll");
+  if (!loaded) return std::nullopt;
+  const HMODULE userenv = static_cast<HMODULE>(*loaded);
+  const auto profileOf = reinterpret_cast<BOOL(WINAPI*)(HANDLE, LPWSTR, LPDWORD)>(
+      reinterpret_cast<void*>(::GetProcAddress(userenv, "GetUserProfileDirectoryW")));
+  std::optional<std::wstring> folder;
+  HANDLE token = nullptr;
+  if (profileOf != nullptr && ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    const Handle owned(token);
+    // A profile folder longer than this could not hold a temporary folder within MAX_PATH.
+    wchar_t buffer[MAX_PATH];
+    DWORD length = MAX_PATH;
+    if (profileOf(token, buffer, &length)) folder = std::wstring(buffer);
+  }
+  ::FreeLibrary(userenv);
+  return folder;
 }
 
 bool Win32System::IsElevated() {
@@ -189,14 +215,17 @@ Status Win32System::CheckReachedWithoutLinks(const std::wstring& path) {
   return AsStatus(CheckOpened(handle.get(), path));
 }
 
-Outcome<std::unique_ptr<WritableFile>> Win32System::CreateRegularFileForWriting(
-    const std::wstring& path) {
+namespace {
+
+// CreateRegularFileForWriting, for a new file only when newOnly is set.
+Outcome<std::unique_ptr<WritableFile>> CreateRegularFile(Win32System& system,
+                                                         const std::wstring& path, bool newOnly) {
   constexpr DWORD kAccess = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
   // The folder first: a link or junction on the way would take the file elsewhere.
   const size_t separator = path.find_last_of(L'\\');
   if (separator == std::wstring::npos) return Failure{ERROR_BAD_PATHNAME};
   const std::wstring folder = separator == 2 ? path.substr(0, 3) : path.substr(0, separator);
-  if (const Status reached = CheckReachedWithoutLinks(folder); !reached) {
+  if (const Status reached = system.CheckReachedWithoutLinks(folder); !reached) {
     return Failure{reached.error()};
   }
   DWORD error = 0;
@@ -208,6 +237,7 @@ Outcome<std::unique_ptr<WritableFile>> Win32System::CreateRegularFileForWriting(
   if (!handle.valid()) {
     error = ErrorOr(ERROR_ACCESS_DENIED);
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return Failure{error};
+    if (newOnly) return Failure{ERROR_FILE_EXISTS};
     // Something stands there: opened as it is, without emptying it, and looked at first.
     existed = true;
     handle.reset(::CreateFileW(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -234,6 +264,17 @@ Outcome<std::unique_ptr<WritableFile>> Win32System::CreateRegularFileForWriting(
   if (error != 0) return Failure{error};
   if (existed && !::SetEndOfFile(handle.get())) return Failure{ErrorOr(ERROR_ACCESS_DENIED)};
   return WrapWin32File(handle.release(), path);
+}
+
+}  // namespace
+
+Outcome<std::unique_ptr<WritableFile>> Win32System::CreateRegularFileForWriting(
+    const std::wstring& path) {
+  return CreateRegularFile(*this, path, false);
+}
+
+Outcome<std::unique_ptr<WritableFile>> Win32System::CreateNewRegularFile(const std::wstring& path) {
+  return CreateRegularFile(*this, path, true);
 }
 
 Outcome<std::vector<FolderEntry>> Win32System::ListFolder(const std::wstring& folder) {

@@ -31,6 +31,9 @@ uint32_t Win32Installer::Load() {
   Resolve(library_, "MsiQueryProductStateW", queryProductState_, loadError_);
   Resolve(library_, "MsiGetProductInfoW", getProductInfo_, loadError_);
   Resolve(library_, "MsiEnableLogW", enableLog_, loadError_);
+  uint32_t optional = ERROR_SUCCESS;
+  Resolve(library_, "MsiEnumProductsExW", enumProductsEx_, optional);
+  Resolve(library_, "MsiGetProductInfoExW", getProductInfoEx_, optional);
   Resolve(library_, "MsiSetInternalUI", setInternalUI_, loadError_);
   Resolve(library_, "MsiConfigureProductExW", configureProductEx_, loadError_);
   return loadError_;
@@ -79,6 +82,39 @@ uint32_t Win32Installer::GetProductInfo(const std::wstring& productCode,
   if (Load() != ERROR_SUCCESS) return loadError_;
   DWORD size = length;
   const UINT result = getProductInfo_(productCode.c_str(), property.c_str(), buffer, &size);
+  length = size;
+  return result;
+}
+
+uint32_t Win32Installer::EnumProductsEx(const std::wstring& userSid, uint32_t contexts,
+                                        uint32_t index, std::wstring& productCode,
+                                        uint32_t& context, std::wstring& sid) {
+  if (Load() != ERROR_SUCCESS) return loadError_;
+  if (enumProductsEx_ == nullptr) return ERROR_PROC_NOT_FOUND;
+  wchar_t code[39] = {};
+  MSIINSTALLCONTEXT found = MSIINSTALLCONTEXT_NONE;
+  // A SID in text has at most 184 characters.
+  wchar_t user[256] = {};
+  DWORD length = 256;
+  const UINT result =
+      enumProductsEx_(nullptr, userSid.c_str(), contexts, index, code, &found, user, &length);
+  if (result != ERROR_SUCCESS) return result;
+  productCode = code;
+  context = static_cast<uint32_t>(found);
+  sid = user;
+  return result;
+}
+
+uint32_t Win32Installer::GetProductInfoEx(const std::wstring& productCode,
+                                          const std::wstring& userSid, uint32_t context,
+                                          const std::wstring& property, wchar_t* buffer,
+                                          uint32_t& length) {
+  if (Load() != ERROR_SUCCESS) return loadError_;
+  if (getProductInfoEx_ == nullptr) return ERROR_PROC_NOT_FOUND;
+  DWORD size = length;
+  const UINT result =
+      getProductInfoEx_(productCode.c_str(), userSid.empty() ? nullptr : userSid.c_str(),
+                        static_cast<MSIINSTALLCONTEXT>(context), property.c_str(), buffer, &size);
   length = size;
   return result;
 }

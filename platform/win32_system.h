@@ -49,7 +49,9 @@ class Win32System final : public System {
   Status CheckReachedWithoutLinks(const std::wstring& path) override;
   Outcome<std::unique_ptr<WritableFile>> CreateRegularFileForWriting(
       const std::wstring& path) override;
-  std::optional<std::wstring> OwnerOf(const std::wstring& path) override;
+  Outcome<std::unique_ptr<WritableFile>> CreateNewRegularFile(const std::wstring& path) override;
+  Outcome<std::wstring> FolderOwner(const std::wstring& path) override;
+  std::optional<std::wstring> UserProfileFolder() override;
   Outcome<std::vector<FolderEntry>> ListFolder(const std::wstring& folder) override;
   Status DeleteFileNamed(const std::wstring& path) override;
   Status RemoveEmptyFolder(const std::wstring& path) override;

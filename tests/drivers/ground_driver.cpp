@@ -57,6 +57,8 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring asked = updater::PrivateFolderAccess(elevated, sid);
   const uint32_t created = system.CreateFolderWithAccess(privateFolder, asked).error();
   const bool plain = CreateDirectoryW(plainFolder.c_str(), nullptr) != FALSE;
+  const updater::Outcome<std::wstring> folderOwner = system.FolderOwner(privateFolder);
+  const std::wstring owner = folderOwner ? *folderOwner : L"";
   std::printf(
       "{\"elevated\": %s, \"elevation_type\": %d, \"windows\": %s, \"user\": %s, "
       "\"asked\": %s, \"created\": %u, \"private\": %s, \"plain_created\": %s, \"plain\": %s, "
@@ -64,7 +66,6 @@ int wmain(int argc, wchar_t** argv) {
       elevated ? "true" : "false", static_cast<int>(type),
       JsonText(system.WindowsFolder().value_or(L"")).c_str(), JsonText(sid).c_str(),
       JsonText(asked).c_str(), created, JsonText(ReadBack(privateFolder)).c_str(),
-      plain ? "true" : "false", JsonText(ReadBack(plainFolder)).c_str(),
-      JsonText(system.OwnerOf(privateFolder).value_or(L"")).c_str());
+      plain ? "true" : "false", JsonText(ReadBack(plainFolder)).c_str(), JsonText(owner).c_str());
   return 0;
 }

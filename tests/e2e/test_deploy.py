@@ -108,7 +108,7 @@ class DeployTest(ProductCase):
         self.assertEqual(code, 1642)
         logs = self.default_logs(exe)
         self.assertEqual(len(logs), 1, logs)
-        self.assertRegex(os.path.basename(logs[0]), r"_\d{14}\.log$")
+        self.assertRegex(os.path.basename(logs[0]), r"_\d{14}_[0-9a-f]{8}\.log$")
         text = self.read_log(logs[0])
         for expected in (product.code, product.name, INSTALLED, old.name, "0.9.0.0",
                          "patch", "not covered", "result 0", "exit code 1642", "/exitcode"):

@@ -12,8 +12,10 @@ these runs take the elevated path, whose private folder lives under C:\\windows\
 import glob
 import json
 import os
+import re
 import shutil
 import stat
+import subprocess
 import tempfile
 import threading
 import time
@@ -23,7 +25,7 @@ import fixtures
 import harness
 from catalogue import expected_box, shown
 from test_hostile import WriteWatch
-from updates import ProductCase, build_update, without_run_logs, work_folder
+from updates import ProductCase, build_update, profile_folder, without_run_logs, work_folder
 
 UPGRADE, INSTALLED = "2.0.0.0", "1.0.0.0"
 VERSIONS = f"{UPGRADE};{INSTALLED}"
@@ -33,6 +35,7 @@ PLANTED = ("uxtheme.dll", "dwmapi.dll")
 # does for any DLL that is not a known one.
 PLANT_OVERRIDES = "uxtheme,dwmapi=n,b;mscoree,mshtml="
 PRIVATE_PREFIX = "QuorvexUpdate-"
+LOG_FOLDER = "QuorvexUpdate-Logs"
 ERROR_BAD_PATHNAME = 161
 
 
@@ -134,6 +137,11 @@ class TempFolderAttacks(ElevationCase):
     def on_drive_c(self, name):
         """A fresh folder on drive C:, so that drive-relative paths land on C: too."""
         return tempfile.mkdtemp(prefix=name + "-", dir=self.env.drive_c)
+
+    def in_profile(self, name):
+        """A fresh folder in the user's profile (on C: too), where an elevated run keeps its logs
+        when TMP points there."""
+        return profile_folder(self.env, name)
 
     def windows(self, path):
         return self.env.to_windows_path(path)
@@ -287,7 +295,7 @@ class TempFolderAttacks(ElevationCase):
         name = "Log Link Suite"
         code, upgrade, bundled, exe = self.bundled_update(name)
         twin = self.product("Log Link Twin")
-        base = self.on_drive_c("loglink")
+        base = self.in_profile("loglink")
         tmp, outside = os.path.join(base, "tmp"), os.path.join(base, "outside")
         os.mkdir(tmp)
         os.mkdir(outside)
@@ -327,7 +335,7 @@ class TempFolderAttacks(ElevationCase):
         for stem in ("NUL.x", "COM1 .x", "CONIN$.x"):
             with self.subTest(product=stem):
                 code, upgrade, bundled, exe = self.bundled_update(stem)
-                tmp = self.on_drive_c("device")
+                tmp = self.in_profile("device")
                 # The attack works: the log name as it stands is no file, Windows sends it to a
                 # device and nothing appears in the folder.
                 fixtures.configure_product(self.run_on_c, code, "",
@@ -354,7 +362,8 @@ class PrivateFolders(ElevationCase):
         return self.env.from_windows_path("C:\\windows\\temp")
 
     def private_folders(self):
-        return sorted(glob.glob(os.path.join(self.windows_temp(), PRIVATE_PREFIX + "*")))
+        return sorted(f for f in glob.glob(os.path.join(self.windows_temp(), PRIVATE_PREFIX + "*"))
+                      if os.path.basename(f) != LOG_FOLDER)
 
     def test_platform_facts_and_the_access_list_as_built(self):
         folder = work_folder(self.env, "acl")
@@ -379,7 +388,7 @@ class PrivateFolders(ElevationCase):
         self.assertEqual(private_mode & 0o007, 0, oct(private_mode))
         self.assertNotEqual(plain_mode & 0o007, 0, oct(plain_mode))
 
-    def test_a_killed_run_leaves_nothing_behind_after_the_next_run(self):
+    def test_a_killed_runs_folder_stays_out_of_reach_and_no_run_sweeps_it(self):
         for leftover in self.private_folders():
             shutil.rmtree(leftover)
         # A run that stops at a box while its payload copy is in use: one target is at a version
@@ -428,14 +437,292 @@ class PrivateFolders(ElevationCase):
         self.assertEqual(self.private_folders(), live)
         self.assertTrue(os.path.exists(os.path.join(live[0], "MSP2")))
 
+        # No later run removes it (a sweep by name could be steered through links, see NoSweep);
+        # it stays where no user reaches it, and the next run cleans up only its own folder.
         next_code, next_upgrade = self.product("After Kill Suite")
         result = self.env.wine([self.update(self.patch_of("next", next_code, next_upgrade)),
                                 "/q"], watch=False)
         self.assertEqual(result.exit_code, 0)
         self.assert_patched(next_code)
-        self.assertEqual(self.private_folders(), [])
-        self.assertEqual(glob.glob(os.path.join(self.windows_temp(), "**", "MSP*"),
-                                   recursive=True), [])
+        self.assertEqual(self.private_folders(), live)
+        self.assertTrue(os.path.exists(os.path.join(live[0], "MSP2")))
+        mode = stat.S_IMODE(os.stat(live[0]).st_mode)
+        self.assertEqual(mode & 0o007, 0, oct(mode))
+        shutil.rmtree(live[0])
+
+
+# ------------------------------------------------------------------- per-user registrations
+
+
+def install_per_user(msi):
+    """Makes the package install per user, as any user can without rights: wixl writes
+    ALLUSERS=1 into the Property table (InstallScope="perMachine"), and without it msiexec /i
+    registers the product under HKCU (context 2, unmanaged)."""
+    work = tempfile.mkdtemp(dir=os.path.dirname(str(msi)))
+    rows = subprocess.run(["msiinfo", "export", str(msi), "Property"], check=True,
+                          capture_output=True, text=True).stdout.splitlines()
+    kept = [r for r in rows if not r.startswith("ALLUSERS\t")]
+    assert len(kept) == len(rows) - 1, rows
+    idt = os.path.join(work, "Property.idt")
+    with open(idt, "wb") as f:
+        f.write(("\r\n".join(kept) + "\r\n").encode("utf-8"))
+    subprocess.run(["msibuild", str(msi), "-i", idt], check=True)
+
+
+def user_product_key(code):
+    return "HKCU\\Software\\Microsoft\\Installer\\Products\\" + fixtures.squashed_guid(code)
+
+
+@harness.each_build
+class PerUserRegistrations(ElevationCase):
+    """A user installs, without rights, a per-user package with a target's product code (read
+    from the patch in the downloaded update); the installer call takes no context, so an elevated
+    update would patch the user's package and run its custom actions with its own rights."""
+
+    def run_log(self, exe):
+        stem = os.path.splitext(os.path.basename(exe))[0]
+        logs = glob.glob(os.path.join(self.env.temp_dir, stem + "_*.log"))
+        self.assertEqual(len(logs), 1, logs)
+        with open(logs[0], encoding="utf-8-sig") as f:
+            return f.read()
+
+    def has_user_registration(self, code):
+        return self.env.wine(["reg", "query", user_product_key(code)]).exit_code == 0
+
+    def test_a_per_user_product_with_a_targets_code_is_never_patched(self):
+        # The attack works: msiexec /p patches a per-user product like any other.
+        control = self.install("Per User Control", INSTALLED, prepare=install_per_user)
+        self.assertTrue(self.has_user_registration(control.code))
+        self.assertEqual(self.state(control)["state"], 5)
+        fixtures.apply_patch(self.run_windows,
+                             self.patch_of("control", control.code, control.upgrade_code))
+        self.assert_patched(control.code)
+
+        planted = self.install("Per User Plant", INSTALLED, prepare=install_per_user)
+        self.assertTrue(self.has_user_registration(planted.code))
+        exe = self.update(self.patch_of("plant", planted.code, planted.upgrade_code))
+        result = self.env.run(exe, [])
+        self.assertEqual(result.exit_code, 0)
+        self.assertEqual(shown(result.boxes), [expected_box(1033, 307)])
+        self.assert_unpatched(planted.code)
+        log = self.run_log(exe)
+        self.assertRegex(log, rf"Product {re.escape(planted.code)}: not patched: registered per "
+                              r"user, unmanaged, for S-1-5-21-[-0-9]+;")
+        self.assertIn(f"Product {planted.code}: not installed", log)
+
+    def test_a_machine_product_beside_a_per_user_registration_stays_unpatched(self):
+        name = "Shadowed Suite"
+        product = self.install(name, INSTALLED)
+        exe = self.update(self.patch_of("shadow", product.code, product.upgrade_code))
+        key = user_product_key(product.code)
+        fixtures._run_checked(self.run_windows, ["reg", "add", key, "/v", "ProductName", "/d",
+                                                 name, "/f"], "planting the user's key")
+        try:
+            # The attack works: the context-free query takes the user's registration.
+            self.assertEqual(self.state(product)["state"], 1)
+            result = self.env.run(exe, ["/q"])
+            self.assertEqual(result.exit_code, 0)
+            self.assertEqual(shown(result.boxes), [])
+            self.assertIn(f"Product {product.code}: not patched: registered per user, unmanaged",
+                          self.run_log(exe))
+        finally:
+            fixtures._run_checked(self.run_windows, ["reg", "delete", key, "/f"],
+                                  "removing the user's key")
+        # Read without the user's key, which shadows every context-free query: untouched.
+        self.assert_unpatched(product.code)
+        # What README tells the administrator: without the user's registration the same update
+        # patches the machine-wide product.
+        for log in glob.glob(os.path.join(self.env.temp_dir,
+                                          os.path.splitext(os.path.basename(exe))[0] + "_*")):
+            os.remove(log)
+        result = self.env.run(exe, [])
+        self.assertEqual(shown(result.boxes), [expected_box(1033, 301, name)])
+        self.assert_patched(product.code)
+
+
+# ------------------------------------------------------------------------------- log places
+
+
+@harness.each_build
+class LogPlaces(ElevationCase):
+    """TMP comes from HKCU\\Environment, which the user writes; an elevated run writes its logs
+    only where the user could write anyway."""
+
+    def logs_folder(self):
+        return self.env.from_windows_path("C:\\windows\\temp\\QuorvexUpdate-Logs")
+
+    def test_tmp_at_administrators_folders_sends_the_logs_to_the_protected_folder(self):
+        for tmp in ("C:\\windows\\system32", "C:\\windows"):
+            with self.subTest(tmp=tmp):
+                folder = self.env.from_windows_path(tmp)
+                # The attack works: a plain program writes where TMP points.
+                marker = "quorvex-control-" + fixtures.new_guid().strip("{}") + ".txt"
+                result = self.env.wine(["cmd", "/c", f"echo x> %TMP%\\{marker}"],
+                                       extra_env={"TMP": tmp})
+                self.assertTrue(os.path.exists(os.path.join(folder, marker)), result.stderr)
+                os.remove(os.path.join(folder, marker))
+
+                name = "Admin Tmp " + str(len(tmp))
+                product = self.install(name, INSTALLED)
+                exe = self.update(self.patch_of(name, product.code, product.upgrade_code))
+                stem = os.path.splitext(os.path.basename(exe))[0]
+                before = set(os.listdir(folder))
+                result = self.env.run(exe, [], extra_env={"TMP": tmp})
+                self.assertEqual(shown(result.boxes), [expected_box(1033, 301, name)])
+                self.assert_patched(product.code)
+                self.assertEqual(set(os.listdir(folder)) - before, set())
+                logs = os.listdir(self.logs_folder())
+                self.assertIn(name + LOG_SUFFIX, logs)
+                with open(os.path.join(self.logs_folder(), name + LOG_SUFFIX),
+                          encoding="utf-8", errors="replace") as f:
+                    self.assertIn("=== Logging started", f.read())
+                run_log = [n for n in logs if n.startswith(stem + "_")]
+                self.assertEqual(len(run_log), 1, logs)
+                mode = stat.S_IMODE(os.stat(self.logs_folder()).st_mode)
+                self.assertEqual(mode & 0o007, 0, oct(mode))
+
+    def test_tmp_in_the_profile_keeps_the_logs_there(self):
+        # The control of the rule: the user's own temporary folder (in C:\\users\\<user>) is used.
+        name = "Profile Tmp Suite"
+        product = self.install(name, INSTALLED)
+        exe = self.update(self.patch_of(name, product.code, product.upgrade_code))
+        result = self.env.run(exe, [])
+        self.assertEqual(shown(result.boxes), [expected_box(1033, 301, name)])
+        self.assertTrue(os.path.exists(os.path.join(self.env.temp_dir, name + LOG_SUFFIX)))
+
+
+# ---------------------------------------------------------------------------- run log names
+
+
+@harness.each_build
+class RunLogNames(ElevationCase):
+    def test_planted_names_neither_redirect_nor_suppress_the_run_log(self):
+        downloads = work_folder(self.env, "runlog")
+        exe = shutil.copy(self.update(self.patch_of("x", fixtures.new_guid(), fixtures.new_guid())),
+                          os.path.join(downloads, "update.exe"))
+        victim = os.path.join(downloads, "victim.txt")
+        with open(victim, "w") as f:
+            f.write("victim")
+        tmp = self.env.temp_dir
+        # The attack works: a naive writer that opens a planted name follows the link.
+        control = os.path.join(tmp, "update_control.log")
+        os.symlink(victim, control)
+        try:
+            self.env.wine(["cmd", "/c", f"echo naive> {self.env.to_windows_path(control)}"])
+            with open(victim) as f:
+                self.assertIn("naive", f.read())
+        finally:
+            os.remove(control)
+        with open(victim, "w") as f:
+            f.write("victim")
+
+        # Links at the plain names and files at "_2" to "_99" for the coming half minute.
+        planted = []
+        now = time.time()
+        for second in range(-2, 30):
+            stamp = time.strftime("%Y%m%d%H%M%S", time.localtime(now + second))
+            link = os.path.join(tmp, f"update_{stamp}.log")
+            os.symlink(victim, link)
+            planted.append(link)
+            for n in range(2, 100):
+                path = os.path.join(tmp, f"update_{stamp}_{n}.log")
+                with open(path, "w") as f:
+                    f.write("planted")
+                planted.append(path)
+        try:
+            before = set(os.listdir(tmp))
+            result = self.env.run(exe, ["/pi"])
+            self.assertEqual(result.exit_code, 0)
+            made = sorted(set(os.listdir(tmp)) - before)
+            self.assertEqual(len(made), 1, made)
+            self.assertRegex(made[0], r"^update_\d{14}_[0-9a-f]{8}\.log$")
+            with open(os.path.join(tmp, made[0]), encoding="utf-8-sig") as f:
+                self.assertIn("nothing to do (/pi)", f.read())
+            with open(victim) as f:
+                self.assertEqual(f.read(), "victim")
+            self.assertTrue(all(os.path.islink(p) for p in planted[::99]))
+            os.remove(os.path.join(tmp, made[0]))
+        finally:
+            for path in planted:
+                os.remove(path)
+
+
+# ------------------------------------------------------------------------ no sweep to steer
+
+
+@harness.each_build
+class NoSweep(ElevationCase):
+    def test_decoys_and_links_in_the_windows_temp_are_never_followed(self):
+        temp = self.env.from_windows_path("C:\\windows\\temp")
+        victims = work_folder(self.env, "victims")
+        decoys, links, baits = [], [], []
+        try:
+            for i in range(200):
+                decoy = os.path.join(temp, f"{PRIVATE_PREFIX}{i:032x}")
+                os.mkdir(decoy)
+                decoys.append(decoy)
+                if i % 10 == 0:  # a file link where a run's copy would be
+                    target = os.path.join(victims, f"file{i}.txt")
+                    with open(target, "w") as f:
+                        f.write("victim")
+                    os.symlink(target, os.path.join(decoy, "MSP2"))
+                    links.append((os.path.join(decoy, "MSP2"), target))
+                elif i % 10 == 5:  # a folder that turns into a link to a victim folder
+                    target = os.path.join(victims, f"dir{i}")
+                    os.mkdir(target)
+                    with open(os.path.join(target, "keep.txt"), "w") as f:
+                        f.write("victim")
+                    baits.append((decoy, target))
+                else:
+                    with open(os.path.join(decoy, "MSP2"), "w") as f:
+                        f.write("decoy")
+
+            # The attack works: a naive program that deletes a decoy's file deletes the target of
+            # the link under Wine.
+            naive_link, naive_target = links[0]
+            self.env.wine(["cmd", "/c", "del", self.env.to_windows_path(naive_link)])
+            self.assertFalse(os.path.exists(naive_target))
+            with open(naive_target, "w") as f:
+                f.write("victim")
+
+            # Baits turn into links the moment anything in the decoys changes (bounded: 20 s).
+            stop = threading.Event()
+
+            def race():
+                deadline = time.monotonic() + 20
+                while not stop.is_set() and time.monotonic() < deadline:
+                    if any(not os.path.exists(os.path.join(d, "MSP2")) for d in decoys[1:4]):
+                        for decoy, target in baits:
+                            shutil.rmtree(decoy)
+                            os.symlink(target, decoy)
+                        return
+                    time.sleep(0.001)
+
+            thread = threading.Thread(target=race, daemon=True)
+            thread.start()
+            code, upgrade = self.product("Decoy Suite")
+            result = self.env.run(self.update(self.patch_of("decoy", code, upgrade)), ["/q"])
+            stop.set()
+            thread.join(30)
+            self.assertEqual(result.exit_code, 0)
+            self.assert_patched(code)
+            bait_folders = {decoy for decoy, _ in baits}
+            for decoy in decoys:
+                if decoy not in bait_folders:
+                    self.assertTrue(os.path.lexists(os.path.join(decoy, "MSP2")), decoy)
+            for link, target in links:
+                self.assertTrue(os.path.islink(link), link)
+                with open(target) as f:
+                    self.assertEqual(f.read(), "victim")
+            for decoy, target in baits:
+                self.assertFalse(os.path.islink(decoy), "the decoys were touched")
+                self.assertTrue(os.path.exists(os.path.join(target, "keep.txt")))
+        finally:
+            for decoy in decoys:
+                if os.path.islink(decoy):
+                    os.remove(decoy)
+                else:
+                    shutil.rmtree(decoy, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -5,7 +5,7 @@ import unittest
 
 import harness
 from updates import (build_update, random_file, read_bytes, run_logs, without_run_logs,
-                     work_folder)
+                     profile_folder, work_folder)
 
 PAYLOAD_SIZE = 5 * 1024 * 1024 + 17
 
@@ -29,7 +29,8 @@ class Extraction(unittest.TestCase):
         return result
 
     def fresh(self, name):
-        return work_folder(self.env, name)
+        """A fresh folder in the user's profile: a TMP there is where an elevated run logs."""
+        return profile_folder(self.env, name)
 
     def test_extracts_the_global_payload_byte_for_byte_and_nothing_else(self):
         for switch in ("/e", "/E"):

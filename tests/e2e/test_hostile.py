@@ -31,12 +31,14 @@ import unittest
 import fixtures
 import harness
 from catalogue import expected_box, shown, texts
-from updates import ProductCase, build_update, without_run_logs, work_folder
+from updates import ProductCase, build_update, profile_folder, without_run_logs, work_folder
 
 UPGRADE, INSTALLED = "2.0.0.0", "1.0.0.0"
 VERSIONS = f"{UPGRADE};{INSTALLED}"
 LOG_SUFFIX = " SP1.log"
 PRIVATE_PREFIX = "QuorvexUpdate-"
+# The protected folder of the logs of elevated runs whose TMP lies outside the profile.
+LOG_FOLDER = "QuorvexUpdate-Logs"
 MAX_PATH_CHARACTERS = 259  # MAX_PATH without the terminator
 
 # ------------------------------------------------------------------------ watching for writes
@@ -117,7 +119,8 @@ class Outcome:
 
     def private_folders(self):
         """The private folders the run made in the Windows folder's Temp for its copies."""
-        return [n for n in self.watch.touched(self.windows_temp) if n.startswith(PRIVATE_PREFIX)]
+        return [n for n in self.watch.touched(self.windows_temp)
+                if n.startswith(PRIVATE_PREFIX) and n != LOG_FOLDER]
 
 
 def mounted_tmpfs(folder, options):
@@ -153,9 +156,10 @@ class HostileCase(ProductCase):
                             validate=False)
 
     def case_folder(self):
-        """A fresh folder for one run; its TMP folder goes inside, so that the folder around the
-        temporary folder can be watched too."""
-        return work_folder(self.env, "case")
+        """A fresh folder for one run, in the user's profile (where an elevated run keeps its logs
+        in TMP); its TMP folder goes inside, so that the folder around the temporary folder can
+        be watched too."""
+        return profile_folder(self.env, "case")
 
     def fresh_tmp(self):
         tmp = os.path.join(self.case_folder(), "tmp")
@@ -190,7 +194,8 @@ class HostileCase(ProductCase):
         allowed = [outcome.tmp, outcome.windows_temp] if allowed is None else allowed
         allowed = {os.path.realpath(f) for f in allowed}
         self.assertEqual([n for n in os.listdir(outcome.windows_temp)
-                          if n.startswith(PRIVATE_PREFIX)], [], "a private folder was left")
+                          if n.startswith(PRIVATE_PREFIX) and n != LOG_FOLDER], [],
+                         "a private folder was left")
         self.assertEqual(outcome.result.exit_code, 0, outcome.result)
         outside = {folder: names for folder, names in outcome.watch.names.items()
                    if names and folder not in allowed}

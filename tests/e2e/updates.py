@@ -14,8 +14,8 @@ import harness
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD_UPDATE = os.path.join(ROOT, "scripts", "build-update")
 
-# The log every run writes into the temporary folder: <update name>_<yyyyMMddHHmmss>[_<n>].log.
-RUN_LOG = re.compile(r"_\d{14}(_\d+)?\.log$")
+# The log every run writes into its log folder: <update name>_<yyyyMMddHHmmss>_<8 hex digits>.log.
+RUN_LOG = re.compile(r"_\d{14}_[0-9a-f]{8}\.log$")
 
 
 def run_logs(names):
@@ -64,6 +64,12 @@ def read_bytes(path):
 def work_folder(env, name):
     """A fresh folder for one test inside the Wine environment's root."""
     return tempfile.mkdtemp(prefix=name + "-", dir=env.root)
+
+
+def profile_folder(env, name):
+    """A fresh folder for one test inside the user's profile (beside the default temporary
+    folder), where an elevated run keeps its logs when TMP points there."""
+    return tempfile.mkdtemp(prefix=name + "-", dir=os.path.dirname(env.temp_dir))
 
 
 def windows_runner(env):

@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/installer.h"
@@ -59,11 +60,29 @@ class FakeInstaller : public Installer {
   }
   std::function<std::optional<std::string>(const std::wstring&)> readFile;
 
+  // A product as MsiQueryProductStateW and MsiGetProductInfoW see it; an installed or advertised
+  // one is registered machine-wide too, with the same properties.
   void AddProduct(const std::wstring& code, const std::wstring& name, const std::wstring& language,
                   const std::wstring& version, int32_t state = kInstallStateDefault) {
     products_[code] = Product{
         state, {{L"ProductName", name}, {L"Language", language}, {L"VersionString", version}}};
+    if (state == kInstallStateDefault || state == kInstallStateAdvertised) {
+      AddRegistration(code, kInstallContextMachine, L"", name, language, version);
+    }
   }
+  // One registration as MsiEnumProductsExW lists it and MsiGetProductInfoExW reads it.
+  void AddRegistration(const std::wstring& code, uint32_t context, const std::wstring& sid,
+                       const std::wstring& name, const std::wstring& language,
+                       const std::wstring& version) {
+    registrations_.push_back(
+        {code,
+         context,
+         sid,
+         {{L"ProductName", name}, {L"Language", language}, {L"VersionString", version}}});
+  }
+  void ClearRegistrations() { registrations_.clear(); }
+  // When set, the enumeration fails with it at this index.
+  std::optional<std::pair<uint32_t, uint32_t>> enumFailure;
   Product& product(const std::wstring& code) { return products_[code]; }
 
   void SetConfigureResult(const std::wstring& code, uint32_t result) {
@@ -148,6 +167,34 @@ class FakeInstaller : public Installer {
     return CopyOut(value->second, buffer, length);
   }
 
+  uint32_t EnumProductsEx(const std::wstring& userSid, uint32_t contexts, uint32_t index,
+                          std::wstring& productCode, uint32_t& context,
+                          std::wstring& sid) override {
+    calls_.push_back(L"EnumProductsEx " + userSid + L" " + std::to_wstring(contexts) + L" " +
+                     std::to_wstring(index));
+    if (enumFailure && enumFailure->first == index) return enumFailure->second;
+    if (index >= registrations_.size()) return kErrorNoMoreItems;
+    productCode = registrations_[index].code;
+    context = registrations_[index].context;
+    sid = registrations_[index].sid;
+    return 0;
+  }
+
+  uint32_t GetProductInfoEx(const std::wstring& productCode, const std::wstring& userSid,
+                            uint32_t context, const std::wstring& property, wchar_t* buffer,
+                            uint32_t& length) override {
+    calls_.push_back(L"GetProductInfoEx " + std::to_wstring(context) + L" " + property);
+    for (const Registration& r : registrations_) {
+      if (r.code != productCode || r.context != context) continue;
+      // The machine context takes no user; a per-user one is read with its user's SID.
+      if (context == kInstallContextMachine ? !userSid.empty() : r.sid != userSid) return 87;
+      auto value = r.info.find(property);
+      if (value == r.info.end()) return 1608;  // ERROR_UNKNOWN_PROPERTY
+      return CopyOut(value->second, buffer, length);
+    }
+    return 1605;  // ERROR_UNKNOWN_PRODUCT
+  }
+
   uint32_t EnableLog(uint32_t logMode, const std::wstring& logFile, uint32_t attributes) override {
     calls_.push_back(L"EnableLog");
     logMode_ = logMode;
@@ -199,7 +246,14 @@ class FakeInstaller : public Installer {
 
   std::map<std::wstring, Package> packages_;
   std::map<std::string, Package> packagesByContent_;
+  struct Registration {
+    std::wstring code;
+    uint32_t context;
+    std::wstring sid;
+    std::map<std::wstring, std::wstring> info;
+  };
   std::map<std::wstring, Product> products_;
+  std::vector<Registration> registrations_;
   std::map<std::wstring, uint32_t> configureResults_;
   std::map<MsiHandle, std::wstring> open_;
   MsiHandle nextHandle_ = 100;

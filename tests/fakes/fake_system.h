@@ -391,15 +391,31 @@ class FakeSystem : public System {
   }
   void AddDevice(const std::wstring& path) { devices_.insert(path); }
 
+  Outcome<std::unique_ptr<WritableFile>> CreateNewRegularFile(const std::wstring& path) override {
+    if (Exists(path) || links_.count(path) || danglingLinks_.count(path) || devices_.count(path)) {
+      creations_.emplace_back(path, true);
+      return Failure{kErrorFileExists};
+    }
+    Outcome<std::unique_ptr<WritableFile>> file = CreateRegularFileForWriting(path);
+    creations_.back().second = true;  // made as a new file only
+    return file;
+  }
+
   // Folders made with CreateFolderWithAccess belong to the default owner; others to their
   // SetOwner, else to the user.
-  std::optional<std::wstring> OwnerOf(const std::wstring& path) override {
+  Outcome<std::wstring> FolderOwner(const std::wstring& path) override {
+    if (!CheckReachedWithoutLinks(path) || links_.count(path)) {
+      return Failure{kErrorCantResolveFilename};
+    }
+    if (!IsDirectory(path)) return Failure{kErrorFileNotFound};
     if (auto it = owners_.find(path); it != owners_.end()) return it->second;
     if (access_.count(path)) return defaultOwner_;
-    if (!Exists(path)) return std::nullopt;
-    return userSid_;
+    return userSid_.value_or(L"");
   }
   void SetOwner(const std::wstring& path, std::wstring owner) { owners_[path] = std::move(owner); }
+
+  std::optional<std::wstring> UserProfileFolder() override { return profile_; }
+  void SetProfileFolder(std::optional<std::wstring> folder) { profile_ = std::move(folder); }
 
   Outcome<std::vector<FolderEntry>> ListFolder(const std::wstring& folder) override {
     std::vector<FolderEntry> entries;
@@ -521,6 +537,8 @@ class FakeSystem : public System {
   std::wstring defaultOwner_ = L"S-1-5-32-544";
   std::vector<std::byte> random_;
   bool elevated_ = true;
+  // The default temporary folder lies in it, as a user's does on Windows.
+  std::optional<std::wstring> profile_ = L"C:\\Temp";
   std::optional<std::wstring> windowsFolder_ = L"C:\\Windows";
   std::optional<std::wstring> userSid_ = L"S-1-5-21-1-2-3-1001";
   std::map<std::wstring, std::optional<std::wstring>> environment_;

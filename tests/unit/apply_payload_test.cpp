@@ -87,6 +87,7 @@ TEST_F(ApplyPayloadTest, PatchesAnInstalledTargetVersion) {
 }
 
 TEST_F(ApplyPayloadTest, KeepsOnlyInstalledTargetsInTheirOrder) {
+  system.SetElevated(false);  // the state of each code, as this user sees it
   CarryPayload(kPayloadGlobal, std::wstring(kA) + L";" + kB + L";" + kC, L"2.0;1.0");
   installer.AddProduct(kC, L"Gamma", L"1033", L"1.0");
   installer.AddProduct(kB, L"Beta", L"1033", L"1.0", /*state=*/2);  // another user's
@@ -99,11 +100,32 @@ TEST_F(ApplyPayloadTest, KeepsOnlyInstalledTargetsInTheirOrder) {
 }
 
 TEST_F(ApplyPayloadTest, CodeListEndsAtTheFirstEmptyEntry) {
+  system.SetElevated(false);
   CarryPayload(kPayloadGlobal, std::wstring(kA) + L";;" + kB, L"2.0;1.0");
   installer.AddProduct(kB, L"Beta", L"1033", L"1.0");
   EXPECT_EQ(Outcome(), PayloadOutcome::Failed);
   EXPECT_EQ(installer.queriedStates(), 1u);  // only A was examined
   EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{Text(307)});
+  ExpectNoPayloadCopyLeft();
+}
+
+// Elevated, a target with an unmanaged per-user registration beside its machine-wide one is left
+// as if it were not installed: the installer call would take the user's registration.
+TEST_F(ApplyPayloadTest, ElevatedAPerUserRegistrationKeepsItsCodeFromBeingPatched) {
+  CarryPayload(kPayloadGlobal, std::wstring(kA) + L";" + kB, L"2.0;1.0");
+  installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
+  installer.AddRegistration(kA, kInstallContextUserUnmanaged, L"S-1-5-21-5", L"Alpha", L"1033",
+                            L"1.0");
+  EXPECT_EQ(Outcome(), PayloadOutcome::Failed);
+  EXPECT_TRUE(installer.configurations().empty());
+  EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{Text(307)});
+
+  // The same beside a target that only has its machine-wide registration: that one is patched.
+  installer.AddProduct(kB, L"Beta", L"1033", L"1.0");
+  const PayloadRun run = Apply();
+  EXPECT_EQ(run.outcome, PayloadOutcome::Applied);
+  ASSERT_EQ(installer.configurations().size(), 1u);
+  EXPECT_EQ(installer.configurations()[0].productCode, kB);
   ExpectNoPayloadCopyLeft();
 }
 
@@ -358,6 +380,7 @@ TEST_F(ApplyPayloadTest, SetsTheThreadLocaleFromEachLanguage) {
 
 TEST_F(ApplyPayloadTest, LongTemporaryFolder) {
   // The patch path stays within 260 characters: the product is patched, its log path fits.
+  system.SetElevated(false);  // the log in the user's temporary folder, wherever it is
   const std::wstring folder = L"C:\\" + std::wstring(240, L't');
   system.AddDirectory(folder);
   system.SetTempPath(folder + L"\\");

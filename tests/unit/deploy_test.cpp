@@ -14,7 +14,7 @@ namespace {
 using testing::FakeInstaller;
 using testing::FakeSystem;
 
-constexpr wchar_t kDefaultLog[] = L"C:\\Temp\\update_20261210040506.log";
+constexpr wchar_t kDefaultLog[] = L"C:\\Temp\\update_20261210040506_00000000.log";
 
 class Deploy : public ::testing::Test {
  protected:
@@ -188,15 +188,22 @@ TEST_F(Deploy, TheInstallerCallIsInTheLogBeforeTheCallBegins) {
 
 TEST_F(Deploy, EveryRunWritesALogOfItsOwn) {
   Carry(L"{A}");
+  // Each run in the same second draws its log name's random part before its private folder's.
+  const auto draw = [this](uint8_t log) {
+    system.QueueRandom(std::vector<std::byte>(4, std::byte{log}));
+    system.QueueRandom(std::vector<std::byte>(16, std::byte{0}));
+  };
+  system.QueueRandom(std::vector<std::byte>(4, std::byte{0}));  // no private folder
   Run({L"/pi"});
+  system.QueueRandom(std::vector<std::byte>(4, std::byte{0}));  // the first run's: another draw
+  draw(2);
   Run({L"/q", L"/i"});
+  draw(3);
   Run({L"/q"});
   EXPECT_TRUE(system.Exists(kDefaultLog));
-  EXPECT_TRUE(system.Exists(L"C:\\Temp\\update_20261210040506_2.log"));
-  EXPECT_TRUE(system.Exists(L"C:\\Temp\\update_20261210040506_3.log"));
-  EXPECT_NE(Log(L"C:\\Temp\\update_20261210040506_2.log").find("Info"), std::string::npos)
+  EXPECT_NE(Log(L"C:\\Temp\\update_20261210040506_02020202.log").find("Info"), std::string::npos)
       << "the report's box is in the log";
-  EXPECT_NE(Log(L"C:\\Temp\\update_20261210040506_3.log").find("307"), std::string::npos);
+  EXPECT_NE(Log(L"C:\\Temp\\update_20261210040506_03030303.log").find("307"), std::string::npos);
 }
 
 TEST_F(Deploy, TheLogGoesWhereTheCommandLineSays) {
@@ -236,14 +243,32 @@ TEST_F(Deploy, ALogThatCannotBeWrittenChangesNothingElse) {
   // "/log" in a folder that does not exist: no log anywhere, and the run as before.
   expectTheSameRun({L"/log", L"D:\\No Such Folder\\run.log", L"/exitcode"});
   EXPECT_FALSE(system.Exists(L"D:\\No Such Folder\\run.log"));
-  EXPECT_FALSE(system.Exists(L"C:\\Temp\\update_20261210040506_2.log"));
+  EXPECT_EQ(system.FilesUnder(L"C:\\Temp\\update_"), std::vector<std::wstring>{kDefaultLog});
 
-  // Every default name taken by something the log must not open.
-  for (uint32_t attempt = 2; attempt <= 99; ++attempt) {
-    system.AddDanglingLink(L"C:\\Temp\\update_20261210040506_" + std::to_wstring(attempt) +
-                           L".log");
-  }
+  // Every default name taken by something the log must not open: the first run's log at the
+  // name of every draw, then a dangling link there.
   expectTheSameRun({L"/exitcode"});
+  system.DeleteFileNamed(kDefaultLog);
+  system.AddDanglingLink(kDefaultLog);
+  expectTheSameRun({L"/exitcode"});
+  EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\update_").empty());
+}
+
+// Elevated, a target whose code some user registered per user counts as not installed: the
+// exit code of a run without targets, and the log names the registration.
+TEST_F(Deploy, APerUserRegistrationEndsLikeAProductThatIsNotInstalled) {
+  Carry(L"{A}");
+  installer.AddProduct(L"{A}", L"Suite", L"1033", L"1.0");
+  installer.AddRegistration(L"{A}", kInstallContextUserUnmanaged, L"S-1-5-21-1-2-3-1001", L"Suite",
+                            L"1033", L"1.0");
+  EXPECT_EQ(Run({L"/q", L"/exitcode"}), 1642);
+  EXPECT_TRUE(installer.configurations().empty());
+  const std::string log = Log();
+  EXPECT_NE(log.find("Product {A}: not patched: registered per user, unmanaged, for "
+                     "S-1-5-21-1-2-3-1001;"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Product {A}: not installed"), std::string::npos);
 }
 
 TEST_F(Deploy, TheLogKeepsEveryLanguage) {

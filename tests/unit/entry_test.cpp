@@ -8,7 +8,7 @@ namespace updater {
 namespace {
 
 // Every run writes its log into the temporary folder, named after the update and the time.
-const std::wstring kRunLog = L"C:\\Temp\\update_20261210040506.log";
+const std::wstring kRunLog = L"C:\\Temp\\update_20261210040506_00000000.log";
 
 class Entry : public ::testing::Test, public testing::FakePlatform {
  protected:

@@ -21,7 +21,7 @@ namespace {
 using testing::FakeInstaller;
 using testing::FakeSystem;
 
-constexpr wchar_t kDefaultLog[] = L"C:\\Temp\\update_20261210040506.log";
+constexpr wchar_t kDefaultLog[] = L"C:\\Temp\\update_20261210040506_00000000.log";
 constexpr wchar_t kMutex[] = L"Global\\_MSIExecute";
 
 class Fleet : public ::testing::Test {

@@ -129,8 +129,68 @@ TEST(WorkFolder, TheUsersTempWithoutTrailingSeparatorsOrNone) {
     system.AddDirectory(L".");
     system.SetEnvironment(L"TMP", tmp);
     system.SetTempPath(L"C:\\Gone\\");
+    system.SetElevated(false);
     EXPECT_EQ(GetWorkFolder(system), folder) << tmp;
   }
+}
+
+TEST(LogFolder, ElevatedOnlyWhereTheUserCouldWriteAnywayElseTheProtectedFolder) {
+  const std::wstring logs = L"C:\\Windows\\Temp\\QuorvexUpdate-Logs";
+  struct Case {
+    const char* what;
+    std::wstring tmp;
+    std::optional<std::wstring> profile;
+    bool squatted;  // the protected folder's name made first by the user
+    std::wstring folder;
+  };
+  const Case cases[] = {
+      {"in the profile", L"C:\\Users\\Dana\\AppData\\Local\\Temp", L"C:\\Users\\Dana", false,
+       L"C:\\Users\\Dana\\AppData\\Local\\Temp"},
+      {"the profile itself, other case", L"c:\\users\\dana", L"C:\\Users\\Dana\\", false,
+       L"c:\\users\\dana"},
+      {"System32", L"C:\\Windows\\System32", L"C:\\Users\\Dana", false, logs},
+      {"a name that starts like the profile", L"C:\\Users\\Danax", L"C:\\Users\\Dana", false, logs},
+      {"out of the profile through ..", L"C:\\Users\\Dana\\..\\..\\Windows\\System32",
+       L"C:\\Users\\Dana", false, logs},
+      {"dots and blanks", L"C:\\Users\\Dana\\. .", L"C:\\Users\\Dana", false, logs},
+      {"no profile", L"C:\\Users\\Dana", std::nullopt, false, logs},
+      {"squatted", L"C:\\Windows\\System32", L"C:\\Users\\Dana", true, L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeSystem system;
+    for (const wchar_t* folder :
+         {L"C:\\Users", L"C:\\Users\\Dana", L"C:\\Users\\Danax", L"C:\\Users\\Dana\\AppData",
+          L"C:\\Users\\Dana\\AppData\\Local", L"C:\\Users\\Dana\\AppData\\Local\\Temp",
+          L"C:\\Users\\Dana\\..", L"C:\\Users\\Dana\\..\\..", L"C:\\Users\\Dana\\..\\..\\Windows",
+          L"C:\\Users\\Dana\\..\\..\\Windows\\System32", L"C:\\Users\\Dana\\. .",
+          L"C:\\Windows\\System32", L"c:\\users\\dana"}) {
+      system.AddDirectory(folder);
+    }
+    system.SetEnvironment(L"TMP", c.tmp);
+    system.SetProfileFolder(c.profile);
+    if (c.squatted) system.AddDirectory(logs);  // the user's, with the user as owner
+    const FolderChoice chosen = ChooseLogFolder(system, true);
+    EXPECT_EQ(chosen.folder, c.folder);
+    if (c.folder == logs) {
+      EXPECT_EQ(system.AccessOf(logs), std::optional<std::wstring>(PrivateFolderAccess(true, L"")));
+    }
+    // Not elevated, the user's own folder whatever it is.
+    EXPECT_EQ(ChooseLogFolder(system, false).folder, c.tmp);
+  }
+}
+
+TEST(LogFolder, AProtectedFolderOfAnEarlierRunIsTakenAgain) {
+  FakeSystem system;
+  system.SetEnvironment(L"TMP", L"D:\\Elsewhere");
+  system.AddDirectory(L"D:\\Elsewhere");
+  const std::wstring logs = L"C:\\Windows\\Temp\\QuorvexUpdate-Logs";
+  EXPECT_EQ(ChooseLogFolder(system, true).folder, logs);
+  EXPECT_EQ(ChooseLogFolder(system, true).folder, logs);
+  // The reference folder of the second choice is gone again.
+  EXPECT_EQ(system.DirectoriesUnder(L"C:\\Windows\\Temp"), std::vector<std::wstring>{logs});
+  system.AddLink(logs);
+  EXPECT_EQ(ChooseLogFolder(system, true).folder, L"");
 }
 
 // ----------------------------------------------------------------------- temporary-name loop
@@ -285,40 +345,6 @@ TEST(PrivateFolderLife, CreationErrorsComeBackAsValues) {
   EXPECT_TRUE(system.DirectoriesUnder(L"C:\\Windows\\Temp").empty());
 }
 
-TEST(StaleFolders, KilledRunsGoLiveRunsAndOthersStay) {
-  FakeSystem system;
-  const std::wstring root = L"C:\\Windows\\Temp";
-  const std::wstring killed = root + L"\\QuorvexUpdate-0123";
-  const std::wstring lockless = root + L"\\quorvexupdate-4567";
-  const std::wstring live = root + L"\\QuorvexUpdate-89ab";
-  const std::wstring planted = root + L"\\QuorvexUpdate-cdef";  // a user's, not ours
-  for (const std::wstring& folder : {killed, lockless, live, planted}) {
-    system.AddDirectory(folder);
-    system.AddFile(folder + L"\\MSP2");
-    if (folder != planted) system.SetOwner(folder, L"S-1-5-32-544");
-  }
-  system.AddFile(killed + L"\\run.lock");
-  system.AddFile(live + L"\\run.lock");
-  system.HoldElsewhere(live + L"\\run.lock");
-  system.AddDirectory(root + L"\\Other");
-  system.AddFile(root + L"\\QuorvexUpdate-file");
-  system.AddLink(root + L"\\QuorvexUpdate-link");
-  const std::wstring own = root + L"\\QuorvexUpdate-own";
-  system.AddDirectory(own);
-  system.SetOwner(own, L"S-1-5-32-544");
-  SweepStaleFolders(system, root, own);
-  EXPECT_TRUE(system.Exists(own));
-  EXPECT_FALSE(system.Exists(killed));
-  EXPECT_FALSE(system.Exists(lockless));
-  EXPECT_TRUE(system.Exists(live + L"\\MSP2"));
-  EXPECT_TRUE(system.Exists(planted + L"\\MSP2"));
-  EXPECT_TRUE(system.Exists(root + L"\\Other"));
-  EXPECT_TRUE(system.Exists(root + L"\\QuorvexUpdate-file"));
-  for (const std::wstring& removed : system.removed()) {
-    EXPECT_NE(removed, root + L"\\QuorvexUpdate-link");
-  }
-}
-
 // --------------------------------------------------------------------------- the whole run
 
 class Ground : public ::testing::Test {
@@ -344,14 +370,15 @@ class Ground : public ::testing::Test {
 };
 
 TEST_F(Ground, ElevatedCopiesGoIntoThePrivateFolderWhichIsGoneAfterwards) {
-  system.AddDirectory(L"C:\\Windows\\Temp\\QuorvexUpdate-dead");  // a killed run's
-  system.SetOwner(L"C:\\Windows\\Temp\\QuorvexUpdate-dead", L"S-1-5-32-544");
+  const std::wstring killed = L"C:\\Windows\\Temp\\QuorvexUpdate-dead";
+  system.AddDirectory(killed);  // a killed run's, which no run removes
+  system.AddFile(killed + L"\\MSP2");
   EXPECT_EQ(Run({}), 0);
   ASSERT_EQ(installer.configurations().size(), 1u);
   const std::wstring expected = L"PATCH=\"" + std::wstring(kFirstPrivate) + L"\\MSP2\" ";
   EXPECT_EQ(installer.configurations()[0].commandLine.substr(0, expected.size()), expected);
-  EXPECT_TRUE(system.DirectoriesUnder(L"C:\\Windows\\Temp").empty());
-  EXPECT_TRUE(system.PayloadCopies().empty());
+  EXPECT_EQ(system.DirectoriesUnder(L"C:\\Windows\\Temp"), std::vector<std::wstring>{killed});
+  EXPECT_TRUE(system.Exists(killed + L"\\MSP2"));
   // The log stays in the user's temporary folder, made safely and held for the installer.
   EXPECT_TRUE(system.Exists(L"C:\\Temp\\Suite SP1.log"));
   EXPECT_EQ(installer.configurations()[0].logFile, L"C:\\Temp\\Suite SP1.log");
@@ -394,8 +421,11 @@ TEST_F(Ground, UnusableUserTempFailsWith300AndTheError) {
     ASSERT_EQ(fresh.boxes().size(), 1u) << c.tmp;
     EXPECT_NE(fresh.boxes()[0].text.find(L": " + std::to_wstring(c.error)), std::wstring::npos)
         << c.tmp;
-    EXPECT_TRUE(fresh.creations().empty()) << c.tmp;
-    EXPECT_TRUE(fresh.DirectoriesUnder(L"C:\\Windows\\Temp").empty()) << c.tmp;
+    // Only the run log, in the protected log folder, since there is no user's folder.
+    const std::wstring logs = L"C:\\Windows\\Temp\\QuorvexUpdate-Logs";
+    ASSERT_EQ(fresh.creations().size(), 1u) << c.tmp;
+    EXPECT_EQ(fresh.creations()[0].first.rfind(logs + L"\\update_", 0), 0u) << c.tmp;
+    EXPECT_EQ(fresh.DirectoriesUnder(L"C:\\Windows\\Temp"), std::vector<std::wstring>{logs});
   }
   EXPECT_TRUE(installer.configurations().empty());
 }
@@ -427,6 +457,7 @@ TEST_F(Ground, LogFolderReachedThroughALinkOrALogNameThatIsAFolderMeansNoLog) {
     fresh.AddDirectory(L"C:\\Users");
     fresh.AddDirectory(L"C:\\Users\\t");
     fresh.SetEnvironment(L"TMP", L"C:\\Users\\t");
+    fresh.SetProfileFolder(L"C:\\Users\\t");
     if (folderAtName) {
       fresh.AddDirectory(L"C:\\Users\\t\\Suite SP1.log");
     } else {

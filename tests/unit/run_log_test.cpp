@@ -49,10 +49,11 @@ TEST(LogNames, StampsAndStems) {
                                                          {L"C:update.exe", L"update"}};
   for (const auto& [path, stem] : stems) EXPECT_EQ(FileStem(path), stem) << path.c_str();
 
-  EXPECT_EQ(DefaultLogPath(L"C:\\Temp", L"update", L"20270102030405", 1),
-            L"C:\\Temp\\update_20270102030405.log");
-  EXPECT_EQ(DefaultLogPath(L"C:\\", L"update", L"20270102030405", 3),
-            L"C:\\update_20270102030405_3.log");
+  const std::byte random[] = {std::byte{0x0f}, std::byte{0xa0}, std::byte{0x5c}, std::byte{0xff}};
+  EXPECT_EQ(DefaultLogPath(L"C:\\Temp", L"update", L"20270102030405", random),
+            L"C:\\Temp\\update_20270102030405_0fa05cff.log");
+  EXPECT_EQ(DefaultLogPath(L"C:\\", L"update", L"20270102030405", random),
+            L"C:\\update_20270102030405_0fa05cff.log");
 }
 
 class RunLogFile : public ::testing::Test {
@@ -63,8 +64,9 @@ class RunLogFile : public ::testing::Test {
 
 TEST_F(RunLogFile, DefaultPlaceHoldsTimedEntriesInUtf8WithMark) {
   RunLog log(system);
+  system.QueueRandom({std::byte{0x12}, std::byte{0x34}, std::byte{0xab}, std::byte{0xcd}});
   ASSERT_TRUE(log.OpenDefault(L"C:\\Temp", L"update"));
-  EXPECT_EQ(log.path(), L"C:\\Temp\\update_20261210040506.log");
+  EXPECT_EQ(log.path(), L"C:\\Temp\\update_20261210040506_1234abcd.log");
   log.Write(L"Product \u00DCbersicht");
   system.AdvanceClock(1250);
   log.Write(L"Decision: patch");
@@ -101,31 +103,42 @@ TEST_F(RunLogFile, ALineFeedStartsAnIndentedContinuationLine) {
 
 TEST_F(RunLogFile, ASecondRunInTheSameSecondGetsItsOwnName) {
   RunLog first(system), second(system), third(system);
+  // The second run draws the first one's bytes again: another draw gives it a name of its own.
+  system.QueueRandom({std::byte{1}, std::byte{1}, std::byte{1}, std::byte{1}});
   ASSERT_TRUE(first.OpenDefault(L"C:\\Temp", L"update"));
+  system.QueueRandom({std::byte{1}, std::byte{1}, std::byte{1}, std::byte{1}, std::byte{2},
+                      std::byte{2}, std::byte{2}, std::byte{2}});
   ASSERT_TRUE(second.OpenDefault(L"C:\\Temp", L"update"));
+  system.QueueRandom({std::byte{3}, std::byte{3}, std::byte{3}, std::byte{3}});
   ASSERT_TRUE(third.OpenDefault(L"C:\\Temp", L"update"));
-  EXPECT_EQ(first.path(), L"C:\\Temp\\update_20261210040506.log");
-  EXPECT_EQ(second.path(), L"C:\\Temp\\update_20261210040506_2.log");
-  EXPECT_EQ(third.path(), L"C:\\Temp\\update_20261210040506_3.log");
+  EXPECT_EQ(first.path(), L"C:\\Temp\\update_20261210040506_01010101.log");
+  EXPECT_EQ(second.path(), L"C:\\Temp\\update_20261210040506_02020202.log");
+  EXPECT_EQ(third.path(), L"C:\\Temp\\update_20261210040506_03030303.log");
   first.Write(L"first");
   EXPECT_EQ(system.ContentOf(second.path()), kBom);
 }
 
 TEST_F(RunLogFile, NothingStandingAtTheDefaultNameIsOpened) {
-  system.AddFile(L"C:\\Temp\\update_20261210040506.log", "planted");
-  system.AddDanglingLink(L"C:\\Temp\\update_20261210040506_2.log");
+  // A planted file, a dangling link and a link at the names the first three draws give.
+  system.AddFile(L"C:\\Temp\\update_20261210040506_00000000.log", "planted");
+  system.AddDanglingLink(L"C:\\Temp\\update_20261210040506_01010101.log");
+  system.AddLink(L"C:\\Temp\\update_20261210040506_02020202.log");
+  system.QueueRandom({std::byte{0}, std::byte{0}, std::byte{0}, std::byte{0}, std::byte{1},
+                      std::byte{1}, std::byte{1}, std::byte{1}, std::byte{2}, std::byte{2},
+                      std::byte{2}, std::byte{2}, std::byte{3}, std::byte{3}, std::byte{3},
+                      std::byte{3}});
   RunLog log(system);
   ASSERT_TRUE(log.OpenDefault(L"C:\\Temp", L"update"));
-  EXPECT_EQ(log.path(), L"C:\\Temp\\update_20261210040506_3.log");
-  EXPECT_EQ(system.ContentOf(L"C:\\Temp\\update_20261210040506.log"), "planted");
-  EXPECT_FALSE(system.Exists(L"C:\\Temp\\update_20261210040506_2.log"));
+  EXPECT_EQ(log.path(), L"C:\\Temp\\update_20261210040506_03030303.log");
+  EXPECT_EQ(system.ContentOf(L"C:\\Temp\\update_20261210040506_00000000.log"), "planted");
+  EXPECT_FALSE(system.Exists(L"C:\\Temp\\update_20261210040506_01010101.log"));
 }
 
 TEST_F(RunLogFile, TheNamesEndAfterTheirBound) {
   RunLog log(system);
-  for (uint32_t attempt = 1; attempt <= kMaxLogNameAttempts; ++attempt) {
-    system.AddFile(DefaultLogPath(L"C:\\Temp", L"update", L"20261210040506", attempt));
-  }
+  // Every draw gives zeros, whose name is taken.
+  const std::byte zeros[kLogNameRandomBytes] = {};
+  system.AddFile(DefaultLogPath(L"C:\\Temp", L"update", L"20261210040506", zeros));
   EXPECT_FALSE(log.OpenDefault(L"C:\\Temp", L"update"));
   EXPECT_FALSE(log.IsOpen());
   EXPECT_EQ(system.creations().size(), kMaxLogNameAttempts);

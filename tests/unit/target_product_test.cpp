@@ -79,5 +79,87 @@ TEST(TargetProduct, DetectGivesOneEntryPerCodeInTheirOrder) {
   EXPECT_EQ(installer.calls().size(), 4u + 2u * 3u);
 }
 
+// Elevated, a code counts only through a registration that needed administrators, read in its
+// own context; one unmanaged per-user registration of any user refuses the code.
+TEST(ElevatedTargets, OnlyRegistrationsThatNeededAdministratorsCount) {
+  constexpr uint32_t kMachine = kInstallContextMachine;
+  constexpr uint32_t kManaged = kInstallContextUserManaged;
+  constexpr uint32_t kUnmanaged = kInstallContextUserUnmanaged;
+  struct Case {
+    const char* what;
+    std::vector<std::pair<uint32_t, std::wstring>> registrations;  // context, SID
+    bool installed;
+    uint32_t readContext;  // the context its properties come from
+    bool refused;
+  };
+  const Case cases[] = {
+      {"machine-wide", {{kMachine, L""}}, true, kMachine, false},
+      {"managed per-user", {{kManaged, L"S-1-5-21-7"}}, true, kManaged, false},
+      {"machine before managed",
+       {{kManaged, L"S-1-5-21-7"}, {kMachine, L""}},
+       true,
+       kMachine,
+       false},
+      {"unmanaged alone", {{kUnmanaged, L"S-1-5-21-7"}}, false, 0, true},
+      {"unmanaged beside machine", {{kMachine, L""}, {kUnmanaged, L"S-1-5-21-9"}}, false, 0, true},
+      {"unmanaged first", {{kUnmanaged, L"S-1-5-21-9"}, {kMachine, L""}}, false, 0, true},
+      {"none", {}, false, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeInstaller installer;
+    // Another product's registrations around it, and one of the code in lower case.
+    installer.AddRegistration(L"{OTHER}", kUnmanaged, L"S-1-5-21-7", L"Other", L"1033", L"9.0");
+    for (const auto& [context, sid] : c.registrations) {
+      installer.AddRegistration(L"{P}", context, sid, L"Suite " + std::to_wstring(context),
+                                L"103" + std::to_wstring(context),
+                                std::to_wstring(context) + L".0");
+    }
+    installer.AddProduct(L"{Q}", L"Beside", L"1031", L"1.0");
+    const ElevatedDetection found = DetectElevatedTargets(installer, {L"{p}", L"{Q}"});
+    EXPECT_EQ(found.error, 0u);
+    ASSERT_EQ(found.targets.size(), 2u);
+    EXPECT_TRUE(found.targets[1].installed);
+    EXPECT_EQ(found.targets[1].product.productCode, L"{Q}");
+    EXPECT_EQ(found.targets[1].product.productName, L"Beside");
+    EXPECT_EQ(found.targets[0].installed, c.installed);
+    EXPECT_EQ(found.targets[0].product.productCode, L"{p}");
+    if (c.installed) {
+      const TargetProductRecord& record = found.targets[0].product;
+      EXPECT_EQ(record.productCode, L"{p}");
+      EXPECT_EQ(record.context, c.readContext);
+      EXPECT_EQ(record.productName, L"Suite " + std::to_wstring(c.readContext));
+      EXPECT_EQ(record.language, L"103" + std::to_wstring(c.readContext));
+      EXPECT_EQ(record.installedVersion, std::to_wstring(c.readContext) + L".0");
+    }
+    ASSERT_EQ(found.refused.size(), c.refused ? 1u : 0u);
+    if (c.refused) {
+      EXPECT_EQ(found.refused[0].context, kUnmanaged);
+      EXPECT_EQ(found.refused[0].userSid.substr(0, 9), L"S-1-5-21-");
+    }
+    // Never the context-free queries, which take whatever registration comes first.
+    for (const std::wstring& call : installer.calls()) {
+      EXPECT_EQ(call.rfind(L"QueryProductState", 0), std::wstring::npos) << call;
+      EXPECT_EQ(call.rfind(L"GetProductInfo ", 0), std::wstring::npos) << call;
+    }
+  }
+}
+
+TEST(ElevatedTargets, EveryUserIsListedAndAFailedListingFindsNothing) {
+  FakeInstaller installer;
+  installer.AddProduct(L"{P}", L"Suite", L"1033", L"1.0");
+  installer.AddProduct(L"{Q}", L"Beside", L"1033", L"1.0");
+  const ElevatedDetection found = DetectElevatedTargets(installer, {L"{P}"});
+  ASSERT_EQ(found.targets.size(), 1u);
+  EXPECT_TRUE(found.targets[0].installed);
+  EXPECT_EQ(installer.calls().front(), L"EnumProductsEx S-1-1-0 7 0");
+  installer.enumFailure = std::make_pair(1u, 1610u);
+  const ElevatedDetection failed = DetectElevatedTargets(installer, {L"{P}"});
+  ASSERT_EQ(failed.targets.size(), 1u);
+  EXPECT_FALSE(failed.targets[0].installed);
+  EXPECT_EQ(failed.targets[0].product.productCode, L"{P}");
+  EXPECT_EQ(failed.error, 1610u);
+}
+
 }  // namespace
 }  // namespace updater
