@@ -136,15 +136,14 @@ std::vector<DetectedTarget> PayloadApplier::Detect(const std::vector<std::wstrin
   return std::move(detection.targets);
 }
 
-PayloadRun PayloadApplier::Fail(const PayloadKind& kind, PayloadRun run, PayloadFailure failure,
-                                uint32_t error) {
+void PayloadApplier::Fail(const PayloadKind& kind, PayloadRun& run, PayloadFailure failure,
+                          uint32_t error) {
   run.outcome = PayloadOutcome::Failed;
   run.error = error;
   run.failure = failure;
   events_.PayloadEnded(kind, run);
   messages_.ShowMessage(FailureMessage(failure),
                         {run.messages.language, run.messages.productName, error});
-  return run;
 }
 
 void PayloadApplier::Execute(const PayloadPlan& plan, const PatchTargets& targets,
@@ -181,20 +180,27 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, const MessageCo
     return run;
   }
   if (copy.status == ExtractStatus::kFailed) {
-    return Fail(kind, std::move(run), PayloadFailure::kOwnStep, copy.error);
+    Fail(kind, run, PayloadFailure::kOwnStep, copy.error);
+    return run;
   }
   const std::wstring& payloadPath = copy.copy->fullPath();
   events_.PayloadHeld(kind, payloadPath);
 
   const Outcome<PatchTargets> targets = ReadPatchTargets(system_, installer_, payloadPath);
-  if (!targets) return Fail(kind, std::move(run), PayloadFailure::kOwnStep, targets.error());
+  if (!targets) {
+    Fail(kind, run, PayloadFailure::kOwnStep, targets.error());
+    return run;
+  }
   events_.PatchRead(kind, *targets);
 
   const std::vector<DetectedTarget> detected = Detect(targets->productCodes);
   for (const DetectedTarget& target : detected) events_.TargetDetected(target);
   const PayloadPlan plan =
       PlanPayload(kind, *targets, detected, GetWorkFolder(system_), run.messages.productName);
-  if (plan.failure != PayloadFailure::kNone) return Fail(kind, std::move(run), plan.failure, 0);
+  if (plan.failure != PayloadFailure::kNone) {
+    Fail(kind, run, plan.failure, 0);
+    return run;
+  }
 
   Execute(plan, *targets, payloadPath, run);
   events_.PayloadEnded(kind, run);

@@ -86,8 +86,8 @@ class PayloadApplier {
   // One entry per target code; elevated, only installations that needed administrators count,
   // and the registrations refused are told.
   std::vector<DetectedTarget> Detect(const std::vector<std::wstring>& codes);
-  // Tells a payload that ends before its products, with its message.
-  PayloadRun Fail(const PayloadKind& kind, PayloadRun run, PayloadFailure failure, uint32_t error);
+  // Ends run before its products: tells it, and shows its message.
+  void Fail(const PayloadKind& kind, PayloadRun& run, PayloadFailure failure, uint32_t error);
   // Walks the plan's products in order: enters each one's locale, shows the message its decision
   // shows, patches the ones to patch and shows a failed call as 300.
   void Execute(const PayloadPlan& plan, const PatchTargets& targets,

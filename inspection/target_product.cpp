@@ -88,10 +88,8 @@ ElevatedDetection DetectElevatedTargets(Installer& installer,
                                         const std::vector<std::wstring>& codes) {
   ElevatedDetection detection;
   const Outcome<std::vector<ProductRegistration>> listed = ListRegistrations(installer);
-  for (const std::wstring& code : codes) {
-    DetectedTarget& target = detection.targets.emplace_back();
-    target.product.productCode = code;
-  }
+  detection.targets.resize(codes.size());
+  for (size_t i = 0; i < codes.size(); ++i) detection.targets[i].product.productCode = codes[i];
   if (!listed) {
     detection.error = listed.error();
     return detection;

@@ -4,9 +4,7 @@
 // about 20 KB to the executable for these few numbers.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <string>
 
 namespace updater {
@@ -26,21 +24,6 @@ inline std::wstring DecimalText(int64_t value) {
 
 // Reads a decimal number the way wcstol(text, nullptr, 10) does: leading white space, an optional
 // sign, digits up to the first other character; 0 without digits; clamped to the 32-bit range.
-inline int32_t ReadDecimal(const std::wstring& text) {
-  const auto isSpace = [](wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
-  };
-  size_t i = 0;
-  while (i < text.size() && isSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
-  int64_t magnitude = 0;
-  constexpr int64_t kLimit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-    magnitude = std::min<int64_t>(magnitude * 10 + (text[i] - L'0'), kLimit);
-  }
-  if (negative) return static_cast<int32_t>(-magnitude);
-  return static_cast<int32_t>(std::min<int64_t>(magnitude, kLimit - 1));
-}
+int32_t ReadDecimal(const std::wstring& text);
 
 }  // namespace updater
