@@ -173,7 +173,7 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, const MessageCo
   PayloadRun run;
   run.messages = messages;
   // Held read-only from here until the run returns, then deleted.
-  const CopyResult copy = store_.HoldPayloadCopy(kind.resourceName);
+  const CopyResult copy = store_.HoldPayloadCopy(kind.resourceName, options_.copyFolder);
   if (copy.status == ExtractStatus::kNotCarried) {
     run.carried = false;
     events_.PayloadEnded(kind, run);
@@ -196,7 +196,7 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, const MessageCo
   const std::vector<DetectedTarget> detected = Detect(targets->productCodes);
   for (const DetectedTarget& target : detected) events_.TargetDetected(target);
   const PayloadPlan plan =
-      PlanPayload(kind, *targets, detected, GetWorkFolder(system_), run.messages.productName);
+      PlanPayload(kind, *targets, detected, options_.logFolder, run.messages.productName);
   if (plan.failure != PayloadFailure::kNone) {
     Fail(kind, run, plan.failure, 0);
     return run;

@@ -56,6 +56,10 @@ struct ApplyOptions {
   bool suppressRestart = false;  // "/norestart": REBOOT=ReallySuppress on every call
   bool planOnly = false;         // "/plan": decide every product, call the installer for none
   InstallerWaitPolicy wait;      // waiting for another installation, and retrying 1618
+  // Where the payloads' copies go (the run's private folder; its error when there is none), and
+  // the installer logs' folder (RunPlaces::installerLogFolder; empty: no logs).
+  FolderChoice copyFolder{{}, kErrorPathNotFound};
+  std::wstring logFolder;
 };
 
 class PayloadApplier {

@@ -11,6 +11,7 @@
 #include "messages/catalogue.h"
 #include "payload/payload_kinds.h"
 #include "payload/private_folder.h"
+#include "payload/run_places.h"
 #include "payload/temp_folder.h"
 #include "platform/path_limits.h"
 
@@ -34,28 +35,23 @@ std::wstring DescribeSequence(const SequenceResult& result) {
   return L"completed, nothing needed patching";
 }
 
-// Gives the store the run's private folder for its temporary copies; or, where no such folder can
-// be had, the reason, which every later copy then fails with. With checkUserTemp, an unusable
-// user's temporary folder (the place of the installer logs) is such a reason too.
-std::unique_ptr<PrivateFolder> PrepareGround(System& system, PayloadStore& store,
-                                             bool checkUserTemp) {
-  const FolderChoice userTemp = ChooseUserTempFolder(system);
-  const bool elevated = system.IsElevated();
-  const FolderChoice root = ChoosePrivateRoot(system, elevated, userTemp);
-  uint32_t error = checkUserTemp ? userTemp.error : 0;
-  if (error == 0) error = root.error;
-  if (error != 0) {
-    store.RefuseCopies(error);
-    return nullptr;
-  }
+// The run's private folder for the payloads' copies, removed with everything in it when it goes.
+struct CopyFolder {
+  std::unique_ptr<PrivateFolder> folder;
+  FolderChoice copies;  // its path, or why there is none: every copy then fails with that
+};
+
+// Makes the private folder under the places' root. With checkUserTemp, an unusable user's
+// temporary folder (the place of the installer logs) is a reason for none too.
+CopyFolder PrepareCopyFolder(System& system, const RunPlaces& places, bool checkUserTemp) {
+  uint32_t error = checkUserTemp ? places.userTemp.error : 0;
+  if (error == 0) error = places.privateRoot.error;
+  if (error != 0) return {nullptr, {{}, error}};
   Outcome<std::unique_ptr<PrivateFolder>> folder =
-      PrivateFolder::Create(system, root.folder, elevated);
-  if (!folder) {
-    store.RefuseCopies(folder.error());
-    return nullptr;
-  }
-  store.UseCopyFolder((*folder)->path());
-  return std::move(*folder);
+      PrivateFolder::Create(system, places.privateRoot.folder, system.IsElevated());
+  if (!folder) return {nullptr, {{}, folder.error()}};
+  const std::wstring path = (*folder)->path();
+  return {std::move(*folder), {path, 0}};
 }
 
 // What a mode found: the run log's words for how it ended, and what its exit code comes from -
@@ -74,6 +70,7 @@ struct RunParts {
   RunJournal& journal;
   MessageBoxes& messages;
   PayloadStore& store;
+  const RunPlaces& places;
   uint32_t startLanguage;  // the language texts come in until a product's is known
   bool stationHidden;      // nobody sees the window station: no box at all
 };
@@ -97,12 +94,14 @@ ModeFindings ShowUsage(RunParts& run) {
 ModeFindings ApplyPayloads(RunParts& run) {
   const Settings& settings = run.settings;
   // Removed with everything in it when the mode ends, after every copy in it is closed.
-  const std::unique_ptr<PrivateFolder> ground = PrepareGround(run.system, run.store, true);
+  const CopyFolder copies = PrepareCopyFolder(run.system, run.places, true);
   PayloadApplier applier(run.system, run.installer, run.store, run.messages, run.journal);
   ApplyOptions options;
   options.suppressRestart = settings.noRestart;
   options.planOnly = settings.plan;
   options.wait.boundMilliseconds = settings.waitSeconds * 1000;
+  options.copyFolder = copies.copies;
+  options.logFolder = run.places.installerLogFolder;
   applier.SetOptions(options);
   const SequenceResult result =
       RunPayloadSequence(applier, run.messages, MessageContext{run.startLanguage, L"", 0});
@@ -129,7 +128,8 @@ ModeFindings ExtractPayloads(RunParts& run) {
     if (kind.suffixId != 0) {
       LoadText(run.system, kind.suffixId, run.startLanguage, suffix, kMaxPathCapacity);
     }
-    const WriteResult written = run.store.WritePayload(target, kind.resourceName, suffix);
+    const WriteResult written =
+        run.store.WritePayload(target, kind.resourceName, suffix, run.places.userTemp);
     run.journal.Extracted(kind, target, written);
     if (written.status == ExtractStatus::kFailed) found.findings.extractFailed = true;
   }
@@ -139,8 +139,9 @@ ModeFindings ExtractPayloads(RunParts& run) {
 
 // "/i": the information report, in a box unless nobody sees the window station.
 ModeFindings ShowReport(RunParts& run) {
-  const std::unique_ptr<PrivateFolder> ground = PrepareGround(run.system, run.store, false);
-  const std::wstring report = BuildInformationReport(run.system, run.installer, run.store);
+  const CopyFolder copies = PrepareCopyFolder(run.system, run.places, false);
+  const std::wstring report =
+      BuildInformationReport(run.system, run.installer, run.store, copies.copies);
   run.journal.ReportShown(report);
   // Nobody could close the report either where nobody sees the window station.
   if (!run.stationHidden) run.system.ShowMessageBox(report, L"Info", kInfoBoxFlags);
@@ -161,15 +162,6 @@ ModeFindings RunMode(RunParts& run) {
     found.outcome = (settings.extract ? found.outcome + L", " : std::wstring()) + report.outcome;
   }
   return found;
-}
-
-// The checked folder the installer logs go to, and the run log by default (elevated: one the user
-// could write to anyway, else the protected log folder): never the starting folder, and never
-// reached through a link or junction; empty for none.
-std::wstring CheckedTemporaryFolder(System& system) {
-  std::wstring folder = ChooseLogFolder(system, system.IsElevated()).folder;
-  if (!folder.empty() && !system.CheckReachedWithoutLinks(folder)) folder.clear();
-  return folder;
 }
 
 // On a window station nobody sees (a service, session 0, an agent running as SYSTEM) a box could
@@ -194,16 +186,18 @@ int RunUpdater(System& system, Installer& installer) {
 
   // The run log goes where "/log" says, else to the temporary folder under the update's name and
   // the time. Whether it can be written changes nothing else.
+  // The places are worked out once here (elevated, the logs go only where the user could write
+  // anyway, else to the protected log folder) and passed down.
+  const RunPlaces places = FindRunPlaces(system, system.IsElevated());
   RunLog log(system);
-  const std::wstring temporaryFolder = CheckedTemporaryFolder(system);
   if (!settings.logPath.empty()) {
     log.OpenAt(settings.logPath);
   } else {
-    log.OpenDefault(temporaryFolder, FileStem(system.ModulePath().value_or(L"update.exe")));
+    log.OpenDefault(places.runLogFolder, FileStem(system.ModulePath().value_or(L"update.exe")));
   }
   RunJournal journal(system, log);
   journal.Header(system.CommandLineArguments().value_or(std::vector<std::wstring>{}),
-                 OsLine(system), system.IsElevated(), temporaryFolder);
+                 OsLine(system), system.IsElevated(), places.runLogFolder);
 
   const bool stationHidden = StationHidden(system, journal);
   journal.SetSilence(settings.plan    ? L"/plan"
@@ -212,7 +206,8 @@ int RunUpdater(System& system, Installer& installer) {
   journal.SetPlan(settings.plan);
   MessageBoxes messages(system, settings.quiet || stationHidden || settings.plan, &journal);
   PayloadStore store(system);
-  RunParts run{system, installer, settings, journal, messages, store, startLanguage, stationHidden};
+  RunParts run{system, installer, settings,      journal,      messages,
+               store,  places,    startLanguage, stationHidden};
   const ModeFindings found = RunMode(run);
 
   const uint32_t code = found.code.value_or(OutcomeExitCode(found.findings));

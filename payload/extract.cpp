@@ -37,11 +37,11 @@ PayloadCopy::~PayloadCopy() {
 }
 
 WriteResult PayloadStore::WritePayload(std::wstring& target, const std::wstring& resourceName,
-                                       const std::wstring& suffix,
+                                       const std::wstring& suffix, const FolderChoice& tempFolder,
                                        std::unique_ptr<WritableFile>* held) {
   const bool temporary = target.empty();
   const Outcome<std::wstring> name =
-      temporary ? tempNames_.ChooseName(system_) : DeriveTargetName(target, suffix);
+      temporary ? tempNames_.ChooseName(system_, tempFolder) : DeriveTargetName(target, suffix);
   if (name) target = *name;
 
   const std::optional<std::span<const std::byte>> payload =
@@ -81,14 +81,11 @@ WriteResult PayloadStore::WritePayload(std::wstring& target, const std::wstring&
   return {ExtractStatus::kWritten};
 }
 
-CopyResult PayloadStore::HoldPayloadCopy(const std::wstring& resourceName) {
+CopyResult PayloadStore::HoldPayloadCopy(const std::wstring& resourceName,
+                                         const FolderChoice& folder) {
   std::wstring path;
   std::unique_ptr<WritableFile> held;
-  // The one place a copy's folder is chosen: the run's private folder once there is one.
-  tempNames_.UseDirectory(copyFolder_);
-  if (copyRefusal_ != 0) tempNames_.Refuse(copyRefusal_);
-  const WriteResult written = WritePayload(path, resourceName, L"", &held);
-  tempNames_.UseDirectory({});
+  const WriteResult written = WritePayload(path, resourceName, L"", folder, &held);
   if (written.status != ExtractStatus::kWritten) return {written.status, written.error, {}};
   // The installer service is handed the copy by its full name, wherever the process stands.
   const Outcome<std::wstring> fullPath = GetFullPath(system_, path);

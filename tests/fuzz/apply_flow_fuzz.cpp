@@ -5,6 +5,7 @@
 
 #include "apply/apply_payload.h"
 #include "inspection/four_part_version.h"
+#include "payload/run_places.h"
 #include "platform/decimal_text.h"
 #include "tests/fakes/fake_installer.h"
 #include "tests/fakes/fake_system.h"
@@ -43,6 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PayloadStore store(system);
   MessageBoxes messages(system, false);
   PayloadApplier applier(system, installer, store, messages);
+  ApplyOptions options;
+  options.copyFolder = ChooseUserTempFolder(system);
+  options.logFolder = FindRunPlaces(system, false).installerLogFolder;
+  applier.SetOptions(options);
   const PayloadRun run = applier.ApplyPayload(kPayloadKinds[0], {1033, L"", 0});
 
   Check(system.FilesUnder(L"C:\\Temp\\").empty());

@@ -4,6 +4,7 @@
 #include "apply/log_name.h"
 #include "messages/catalogue.h"
 #include "tests/fakes/fake_platform.h"
+#include "tests/unit/placed_options.h"
 
 namespace updater {
 namespace {
@@ -28,6 +29,7 @@ class ApplyPayloadTest : public ::testing::Test, public testing::FakePlatform {
 
   // One run, with the messages going on from where the previous run left them, as in a sequence.
   PayloadRun Apply(const PayloadKind& kind = kGlobal) {
+    applier.SetOptions(PlacedOptions(system));
     PayloadRun run = applier.ApplyPayload(kind, context);
     context = run.messages;
     return run;
@@ -453,6 +455,7 @@ TEST(ApplyPayloadTmp, RelativeTmpIsRefusedAndNothingLandsInTheStartingFolder) {
     PayloadStore store{fresh.system};
     MessageBoxes messages{fresh.system, false};
     PayloadApplier applier{fresh.system, fresh.installer, store, messages};
+    applier.SetOptions(PlacedOptions(fresh.system));
     const PayloadRun run = applier.ApplyPayload(kGlobal, {1033, L"", 0});
     EXPECT_EQ(run.outcome, PayloadOutcome::Failed) << tmp;
     EXPECT_EQ(run.error, kErrorBadPathname) << tmp;
