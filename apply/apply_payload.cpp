@@ -47,16 +47,17 @@ uint32_t EnterProductLocale(System& system, uint32_t locale) {
 
 PayloadOutcome OutcomeOf(const PayloadPlan& plan, const std::vector<ProductRun>& products) {
   if (plan.outcome != PayloadOutcome::Applied) return plan.outcome;
-  for (const ProductRun& turn : products) {
-    if (turn.decision == Decision::kPatch &&
-        (!turn.installerResult || IsPatched(*turn.installerResult))) {
+  for (const ProductRun& productRun : products) {
+    if (productRun.decision == Decision::kPatch &&
+        (!productRun.installerResult || IsPatched(*productRun.installerResult))) {
       return PayloadOutcome::Applied;
     }
   }
   return PayloadOutcome::Failed;
 }
 
-std::unique_ptr<WritableFile> PayloadApplier::HoldLog(ProductRun& turn, const ProductPlan& step,
+std::unique_ptr<WritableFile> PayloadApplier::HoldLog(ProductRun& productRun,
+                                                      const ProductPlan& step,
                                                       const std::wstring& logFolder) {
   // The log is made here first, safely: never through a link or junction and never over anything
   // but a regular file of its name. It is held until the installer is done, so that nobody can
@@ -64,15 +65,15 @@ std::unique_ptr<WritableFile> PayloadApplier::HoldLog(ProductRun& turn, const Pr
   // A link standing at the name is left alone, and the log takes the name with " (2)" or " (3)"
   // after the product name instead.
   std::unique_ptr<WritableFile> logHold;
-  turn.logPath.clear();
+  productRun.logPath.clear();
   for (int n = 1; n <= kLogNameChoices; ++n) {
     const std::wstring logPath =
-        n == 1 ? step.logPath : LogPathChoice(logFolder, turn.product.productName, n);
+        n == 1 ? step.logPath : LogPathChoice(logFolder, productRun.product.productName, n);
     if (logPath.empty()) break;
     Outcome<std::unique_ptr<WritableFile>> created = system_.CreateRegularFileForWriting(logPath);
     if (created) {
       logHold = std::move(*created);
-      turn.logPath = logPath;
+      productRun.logPath = logPath;
       break;
     }
     if (created.error() != kErrorCantResolveFilename) break;
@@ -83,44 +84,46 @@ std::unique_ptr<WritableFile> PayloadApplier::HoldLog(ProductRun& turn, const Pr
   return logHold;
 }
 
-void PayloadApplier::CallInstaller(ProductRun& turn, const std::wstring& commandLine,
+void PayloadApplier::CallInstaller(ProductRun& productRun, const std::wstring& commandLine,
                                    uint32_t started) {
   for (uint32_t attempt = 1, pause = 0;; ++attempt) {
     // Told before the call, so that a run killed inside the call leaves an account ending with it.
-    events_.InstallerCallStarts(turn);
+    events_.InstallerCallStarts(productRun);
     const uint32_t called = system_.TickCount();
-    turn.installerResult = installer_.ConfigureProductEx(
-        turn.product.productCode, kInstallLevelDefault, kInstallStateDefault, commandLine);
-    turn.installerMilliseconds = system_.TickCount() - called;
-    events_.InstallerCallEnded(turn);
-    if (ClassifyInstallerResult(*turn.installerResult) != InstallerResultKind::kAnotherInstall) {
+    productRun.installerResult = installer_.ConfigureProductEx(
+        productRun.product.productCode, kInstallLevelDefault, kInstallStateDefault, commandLine);
+    productRun.installerMilliseconds = system_.TickCount() - called;
+    events_.InstallerCallEnded(productRun);
+    if (ClassifyInstallerResult(*productRun.installerResult) !=
+        InstallerResultKind::kAnotherInstall) {
       break;
     }
     pause = NextRetryPause(options_.wait, pause, system_.TickCount() - started);
     if (pause == 0) break;
-    events_.InstallerRetry(turn, attempt + 1, pause);
+    events_.InstallerRetry(productRun, attempt + 1, pause);
     system_.Pause(pause);
-    if (!WaitForFreeInstaller(system_, options_.wait, started, events_, turn)) break;
+    if (!WaitForFreeInstaller(system_, options_.wait, started, events_, productRun)) break;
   }
 }
 
-void PayloadApplier::PatchProduct(ProductRun& turn, const ProductPlan& step,
+void PayloadApplier::PatchProduct(ProductRun& productRun, const ProductPlan& step,
                                   const std::wstring& payloadPath, const std::wstring& logFolder) {
   // The bound counts from here: the wait before the call and every retry fall within it.
   const uint32_t started = system_.TickCount();
-  if (!WaitForFreeInstaller(system_, options_.wait, started, events_, turn)) {
-    turn.installerResult = kErrorInstallAlreadyRunning;
+  if (!WaitForFreeInstaller(system_, options_.wait, started, events_, productRun)) {
+    productRun.installerResult = kErrorInstallAlreadyRunning;
     return;
   }
-  const std::unique_ptr<WritableFile> logHold = HoldLog(turn, step, logFolder);
-  installer_.EnableLog(turn.logPath.empty() ? 0 : kInstallLogModeVerbose, turn.logPath, 0);
+  const std::unique_ptr<WritableFile> logHold = HoldLog(productRun, step, logFolder);
+  installer_.EnableLog(productRun.logPath.empty() ? 0 : kInstallLogModeVerbose, productRun.logPath,
+                       0);
 
   std::wstring filesInUse;
-  LoadText(system_, kTextFilesInUse, turn.language, filesInUse, kCatalogueLookupCapacity);
+  LoadText(system_, kTextFilesInUse, productRun.language, filesInUse, kCatalogueLookupCapacity);
   const int32_t previousLevel = installer_.SetInternalUI(kInstallUiLevelBasicHideCancel);
   const std::wstring commandLine =
       BuildPatchCommandLine(payloadPath, filesInUse, options_.suppressRestart);
-  CallInstaller(turn, commandLine, started);
+  CallInstaller(productRun, commandLine, started);
   installer_.SetInternalUI(previousLevel);
 }
 
@@ -154,15 +157,16 @@ void PayloadApplier::Execute(const PayloadPlan& plan, const PatchTargets& target
     started.decision = step.decision.decision;
     started.reason = step.decision.reason;
     run.products.push_back(std::move(started));
-    ProductRun& turn = run.products.back();
-    turn.language = EnterProductLocale(system_, step.locale);
-    run.messages = {turn.language, step.messageName, 0};
-    events_.ProductDecided(turn, targets);
+    ProductRun& productRun = run.products.back();
+    productRun.language = EnterProductLocale(system_, step.locale);
+    run.messages = {productRun.language, step.messageName, 0};
+    events_.ProductDecided(productRun, targets);
     if (step.message != 0) messages_.ShowMessage(step.message, run.messages);
-    if (turn.decision != Decision::kPatch || options_.planOnly) continue;
-    PatchProduct(turn, step, payloadPath, plan.logFolder);
-    if (!IsPatched(*turn.installerResult)) {
-      messages_.ShowMessage(kMsgFailure, {turn.language, step.messageName, *turn.installerResult});
+    if (productRun.decision != Decision::kPatch || options_.planOnly) continue;
+    PatchProduct(productRun, step, payloadPath, plan.logFolder);
+    if (!IsPatched(*productRun.installerResult)) {
+      messages_.ShowMessage(kMsgFailure,
+                            {productRun.language, step.messageName, *productRun.installerResult});
     }
   }
   if (plan.everyUpToDate) run.messages.language = EnterUserLocale(system_);

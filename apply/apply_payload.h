@@ -97,15 +97,16 @@ class PayloadApplier {
   void Execute(const PayloadPlan& plan, const PatchTargets& targets,
                const std::wstring& payloadPath, PayloadRun& run);
   // Waits for a free installer, makes and holds the log, and calls the installer for one product.
-  void PatchProduct(ProductRun& turn, const ProductPlan& step, const std::wstring& payloadPath,
-                    const std::wstring& logFolder);
+  void PatchProduct(ProductRun& productRun, const ProductPlan& step,
+                    const std::wstring& payloadPath, const std::wstring& logFolder);
   // Makes the product's log at the plan's path, or the next choice where a link stands there, and
-  // sets turn's log path to it (empty for none); the hold keeps it until the installer is done.
-  std::unique_ptr<WritableFile> HoldLog(ProductRun& turn, const ProductPlan& step,
+  // sets productRun's log path to it (empty for none); the hold keeps it until the installer is
+  // done.
+  std::unique_ptr<WritableFile> HoldLog(ProductRun& productRun, const ProductPlan& step,
                                         const std::wstring& logFolder);
   // The call, told before and after, and made again after 1618 while the bound counted from
   // started leaves time.
-  void CallInstaller(ProductRun& turn, const std::wstring& commandLine, uint32_t started);
+  void CallInstaller(ProductRun& productRun, const std::wstring& commandLine, uint32_t started);
 
   System& system_;
   Installer& installer_;

@@ -25,7 +25,7 @@ enum class PayloadOutcome {
 struct ProductPlan {
   TargetProductRecord product;
   ReasonedDecision decision;
-  uint32_t locale = 0;       // the product's language read as a locale id, entered for its turn
+  uint32_t locale = 0;       // the product's language read as a locale id, entered for it
   std::wstring messageName;  // the product name its messages insert
   std::wstring logPath;      // kPatch: the installer log's first choice; empty for none
   uint32_t message = 0;      // the box its decision shows by itself: 308 when not covered, else 0
@@ -41,7 +41,7 @@ struct PayloadPlan {
 };
 
 // Plans one payload of kind from the patch's targets and one detected entry per target code.
-// A kind that names its products inserts each product's name from its turn on; another keeps
+// A kind that names its products inserts each product's name from that product on; another keeps
 // messageName, the name the run came in with.
 PayloadPlan PlanPayload(const PayloadKind& kind, const PatchTargets& targets,
                         const std::vector<DetectedTarget>& detected, const std::wstring& logFolder,

@@ -38,9 +38,10 @@ uint32_t OutcomeExitCode(const RunFindings& findings) {
 RunFindings FindingsOf(const std::vector<PayloadRun>& runs) {
   RunFindings findings;
   for (const PayloadRun& run : runs) {
-    for (const ProductRun& turn : run.products) {
-      if (turn.installerResult) findings.installerResults.push_back(*turn.installerResult);
-      if (turn.decision == Decision::kNotCovered) findings.targetNotCovered = true;
+    for (const ProductRun& productRun : run.products) {
+      if (productRun.installerResult)
+        findings.installerResults.push_back(*productRun.installerResult);
+      if (productRun.decision == Decision::kNotCovered) findings.targetNotCovered = true;
     }
     if (run.failure == PayloadFailure::kNoTargetInstalled) findings.noTargetInstalled = true;
     if (run.failure == PayloadFailure::kOwnStep) findings.ownStepFailed = true;
@@ -54,9 +55,9 @@ uint32_t PlanExitCode(const std::vector<PayloadRun>& runs) {
   for (const PayloadRun& run : runs) {
     if (run.failure == PayloadFailure::kOwnStep) return kExitInstallFailure;
     if (run.failure == PayloadFailure::kNoTargetInstalled) refused = true;
-    for (const ProductRun& turn : run.products) {
-      if (turn.decision == Decision::kNotCovered) refused = true;
-      if (turn.decision == Decision::kPatch) wouldPatch = true;
+    for (const ProductRun& productRun : run.products) {
+      if (productRun.decision == Decision::kNotCovered) refused = true;
+      if (productRun.decision == Decision::kPatch) wouldPatch = true;
     }
   }
   return refused ? kExitNotApplicable : wouldPatch ? kExitPlanWouldPatch : kExitSuccess;

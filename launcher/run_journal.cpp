@@ -10,8 +10,8 @@ std::wstring KindName(const PayloadKind& kind) {
   return std::wstring(kind.resourceName) + L" (" + kind.reportTitle + L")";
 }
 
-std::wstring ProductName(const ProductRun& turn) {
-  return turn.product.productCode + L" \"" + turn.product.productName + L"\"";
+std::wstring ProductName(const ProductRun& productRun) {
+  return productRun.product.productCode + L" \"" + productRun.product.productName + L"\"";
 }
 
 std::wstring SizeText(const std::optional<uint64_t>& size) {
@@ -167,22 +167,22 @@ void RunJournal::RegistrationsUnread(uint32_t error) {
              DecimalText(error) + L"; no target counts as installed");
 }
 
-void RunJournal::ProductDecided(const ProductRun& turn, const PatchTargets& targets) {
-  log_.Write(L"Decision for " + ProductName(turn) + L": " +
-             DescribeDecision(turn.reason, turn.product.InstalledVersion(), targets) +
-             (plan_ && turn.decision == Decision::kPatch ? L" (/plan: not patched)" : L""));
+void RunJournal::ProductDecided(const ProductRun& productRun, const PatchTargets& targets) {
+  log_.Write(L"Decision for " + ProductName(productRun) + L": " +
+             DescribeDecision(productRun.reason, productRun.product.InstalledVersion(), targets) +
+             (plan_ && productRun.decision == Decision::kPatch ? L" (/plan: not patched)" : L""));
 }
 
-void RunJournal::InstallerCallStarts(const ProductRun& turn) {
-  log_.Write(L"Installer call for " + ProductName(turn) + L" starts; installer log " +
-             (turn.logPath.empty() ? std::wstring(L"none") : turn.logPath));
+void RunJournal::InstallerCallStarts(const ProductRun& productRun) {
+  log_.Write(L"Installer call for " + ProductName(productRun) + L" starts; installer log " +
+             (productRun.logPath.empty() ? std::wstring(L"none") : productRun.logPath));
 }
 
-void RunJournal::InstallerCallEnded(const ProductRun& turn) {
-  const uint32_t result = turn.installerResult.value_or(0);
-  log_.Write(L"Installer call for " + ProductName(turn) + L" ended: result " + DecimalText(result) +
-             L" (" + DescribeInstallerResult(result) + L") after " +
-             DecimalText(turn.installerMilliseconds) + L" ms");
+void RunJournal::InstallerCallEnded(const ProductRun& productRun) {
+  const uint32_t result = productRun.installerResult.value_or(0);
+  log_.Write(L"Installer call for " + ProductName(productRun) + L" ended: result " +
+             DecimalText(result) + L" (" + DescribeInstallerResult(result) + L") after " +
+             DecimalText(productRun.installerMilliseconds) + L" ms");
 }
 
 void RunJournal::PayloadEnded(const PayloadKind& kind, const PayloadRun& run) {
@@ -210,27 +210,27 @@ void RunJournal::MessageComposed(uint32_t id, const std::wstring& caption, const
              text);
 }
 
-void RunJournal::InstallerBusy(const ProductRun& turn, uint32_t leftMilliseconds) {
-  log_.Write(L"Installer busy before the call for " + ProductName(turn) +
+void RunJournal::InstallerBusy(const ProductRun& productRun, uint32_t leftMilliseconds) {
+  log_.Write(L"Installer busy before the call for " + ProductName(productRun) +
              L": another installation holds Global\\_MSIExecute; waiting up to " +
              DecimalText(leftMilliseconds) + L" ms");
 }
 
-void RunJournal::InstallerWaitEnded(const ProductRun& turn, uint32_t waitedMilliseconds,
+void RunJournal::InstallerWaitEnded(const ProductRun& productRun, uint32_t waitedMilliseconds,
                                     bool free) {
   if (free) {
-    log_.Write(L"Installer free for " + ProductName(turn) + L" after waiting " +
+    log_.Write(L"Installer free for " + ProductName(productRun) + L" after waiting " +
                DecimalText(waitedMilliseconds) + L" ms");
     return;
   }
   log_.Write(L"Installer still busy after waiting " + DecimalText(waitedMilliseconds) +
-             L" ms: the call for " + ProductName(turn) +
+             L" ms: the call for " + ProductName(productRun) +
              L" is not made; result 1618 (another installation is running)");
 }
 
-void RunJournal::InstallerRetry(const ProductRun& turn, uint32_t attempt,
+void RunJournal::InstallerRetry(const ProductRun& productRun, uint32_t attempt,
                                 uint32_t pauseMilliseconds) {
-  log_.Write(L"Installer call for " + ProductName(turn) +
+  log_.Write(L"Installer call for " + ProductName(productRun) +
              L" gave 1618 (another installation is running): call " + DecimalText(attempt) +
              L" after a pause of " + DecimalText(pauseMilliseconds) + L" ms");
 }

@@ -56,14 +56,15 @@ class RunJournal final : public ApplyEvents, public MessageObserver {
   void TargetDetected(const DetectedTarget& target) override;
   void RegistrationRefused(const ProductRegistration& registration) override;
   void RegistrationsUnread(uint32_t error) override;
-  void ProductDecided(const ProductRun& turn, const PatchTargets& targets) override;
-  void InstallerCallStarts(const ProductRun& turn) override;
-  void InstallerCallEnded(const ProductRun& turn) override;
+  void ProductDecided(const ProductRun& productRun, const PatchTargets& targets) override;
+  void InstallerCallStarts(const ProductRun& productRun) override;
+  void InstallerCallEnded(const ProductRun& productRun) override;
   void PayloadEnded(const PayloadKind& kind, const PayloadRun& run) override;
 
-  void InstallerBusy(const ProductRun& turn, uint32_t leftMilliseconds) override;
-  void InstallerWaitEnded(const ProductRun& turn, uint32_t waitedMilliseconds, bool free) override;
-  void InstallerRetry(const ProductRun& turn, uint32_t attempt,
+  void InstallerBusy(const ProductRun& productRun, uint32_t leftMilliseconds) override;
+  void InstallerWaitEnded(const ProductRun& productRun, uint32_t waitedMilliseconds,
+                          bool free) override;
+  void InstallerRetry(const ProductRun& productRun, uint32_t attempt,
                       uint32_t pauseMilliseconds) override;
 
   void MessageComposed(uint32_t id, const std::wstring& caption, const std::wstring& text,

@@ -9,9 +9,9 @@ namespace updater {
 bool RestartCompletes(const std::vector<PayloadRun>& runs) {
   bool asked = false;
   for (const PayloadRun& run : runs) {
-    for (const ProductRun& turn : run.products) {
-      if (!turn.installerResult) continue;
-      const InstallerResultKind kind = ClassifyInstallerResult(*turn.installerResult);
+    for (const ProductRun& productRun : run.products) {
+      if (!productRun.installerResult) continue;
+      const InstallerResultKind kind = ClassifyInstallerResult(*productRun.installerResult);
       if (kind == InstallerResultKind::kRestartStarted) return false;
       if (kind == InstallerResultKind::kRestartRequired) asked = true;
     }

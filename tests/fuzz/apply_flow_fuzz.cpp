@@ -60,23 +60,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::wstring targetVersions =
       separator == std::wstring::npos ? std::wstring() : versions.substr(separator + 1);
   for (const auto& call : installer.configurations()) {
-    const ProductRun* turn = nullptr;
+    const ProductRun* productRun = nullptr;
     for (const auto& candidate : run.products) {
-      if (candidate.product.productCode == call.productCode) turn = &candidate;
+      if (candidate.product.productCode == call.productCode) productRun = &candidate;
     }
-    Check(turn != nullptr && turn->decision == Decision::kPatch);
+    Check(productRun != nullptr && productRun->decision == Decision::kPatch);
     Check(call.commandLine.size() <= 1023 && call.logFile.size() <= 259);
-    const FourPartVersion installed = FourPartVersion::FromText(turn->product.installedVersion);
+    const FourPartVersion installed =
+        FourPartVersion::FromText(productRun->product.installedVersion);
     bool targeted = false;
     for (const auto& entry : fuzzing::Split(targetVersions, L',')) {
       targeted = targeted || FourPartVersion::FromText(entry).Equals(installed);
     }
     Check(targeted);
   }
-  for (const auto& turn : run.products) {
-    Check(IsProductInstalled(installer, turn.product.productCode));
-    Check(!turn.product.productCode.empty() &&
-          turn.product.productCode.find(L';') == std::wstring::npos);
+  for (const auto& productRun : run.products) {
+    Check(IsProductInstalled(installer, productRun.product.productCode));
+    Check(!productRun.product.productCode.empty() &&
+          productRun.product.productCode.find(L';') == std::wstring::npos);
   }
   for (const auto& box : system.boxes()) Check(box.text.size() <= 255 + 511);
   return 0;
