@@ -5,7 +5,7 @@
 #include "diagnostics/os_description.h"
 #include "diagnostics/run_log.h"
 #include "launcher/exit_code.h"
-#include "launcher/run_journal.h"
+#include "launcher/run_log_writer.h"
 #include "launcher/run_sequence.h"
 #include "launcher/settings.h"
 #include "messages/catalogue.h"
@@ -67,7 +67,7 @@ struct RunParts {
   System& system;
   Installer& installer;
   const Settings& settings;
-  RunJournal& journal;
+  RunLogWriter& logWriter;
   MessageBoxes& messages;
   PayloadStore& store;
   const RunPlaces& places;
@@ -95,7 +95,7 @@ ModeFindings ApplyPayloads(RunParts& run) {
   const Settings& settings = run.settings;
   // Removed with everything in it when the mode ends, after every copy in it is closed.
   const CopyFolder copies = PrepareCopyFolder(run.system, run.places, true);
-  PayloadApplier applier(run.system, run.installer, run.store, run.messages, run.journal);
+  PayloadApplier applier(run.system, run.installer, run.store, run.messages, run.logWriter);
   ApplyOptions options;
   options.suppressRestart = settings.noRestart;
   options.planOnly = settings.plan;
@@ -130,7 +130,7 @@ ModeFindings ExtractPayloads(RunParts& run) {
     }
     const WriteResult written =
         run.store.WritePayload(target, kind.resourceName, suffix, run.places.userTemp);
-    run.journal.Extracted(kind, target, written);
+    run.logWriter.Extracted(kind, target, written);
     if (written.status == ExtractStatus::kFailed) found.findings.extractFailed = true;
   }
   found.outcome = found.findings.extractFailed ? L"extraction incomplete" : L"extracted";
@@ -142,7 +142,7 @@ ModeFindings ShowReport(RunParts& run) {
   const CopyFolder copies = PrepareCopyFolder(run.system, run.places, false);
   const std::wstring report =
       BuildInformationReport(run.system, run.installer, run.store, copies.copies);
-  run.journal.ReportShown(report);
+  run.logWriter.ReportShown(report);
   // Nobody could close the report either where nobody sees the window station.
   if (!run.stationHidden) run.system.ShowMessageBox(report, L"Info", kInfoBoxFlags);
   return {run.stationHidden ? L"report not shown" : L"report shown", {}, std::nullopt};
@@ -166,11 +166,11 @@ ModeFindings RunMode(RunParts& run) {
 
 // On a window station nobody sees (a service, session 0, an agent running as SYSTEM) a box could
 // never be closed and the run would never end: it shows none, exactly as with "/q".
-bool StationHidden(System& system, RunJournal& journal) {
+bool StationHidden(System& system, RunLogWriter& logWriter) {
   const std::optional<bool> visible = system.WindowStationVisible();
   const bool hidden = visible.has_value() && !*visible;
   if (hidden) {
-    journal.Note(
+    logWriter.Note(
         L"Window station not visible (no WSF_VISIBLE: a service, session 0 or an agent running as "
         L"SYSTEM): no message box is shown, as with /q, since nobody could close one");
   }
@@ -195,25 +195,25 @@ int RunUpdater(System& system, Installer& installer) {
   } else {
     log.OpenDefault(places.runLogFolder, FileStem(system.ModulePath().value_or(L"update.exe")));
   }
-  RunJournal journal(system, log);
-  journal.Header(system.CommandLineArguments().value_or(std::vector<std::wstring>{}),
-                 OsLine(system), system.IsElevated(), places.runLogFolder);
+  RunLogWriter logWriter(system, log);
+  logWriter.Header(system.CommandLineArguments().value_or(std::vector<std::wstring>{}),
+                   OsLine(system), system.IsElevated(), places.runLogFolder);
 
-  const bool stationHidden = StationHidden(system, journal);
-  journal.SetSilence(settings.plan    ? L"/plan"
-                     : settings.quiet ? L"/q"
-                                      : L"window station not visible");
-  journal.SetPlan(settings.plan);
-  MessageBoxes messages(system, settings.quiet || stationHidden || settings.plan, &journal);
+  const bool stationHidden = StationHidden(system, logWriter);
+  logWriter.SetSilence(settings.plan    ? L"/plan"
+                       : settings.quiet ? L"/q"
+                                        : L"window station not visible");
+  logWriter.SetPlan(settings.plan);
+  MessageBoxes messages(system, settings.quiet || stationHidden || settings.plan, &logWriter);
   PayloadStore store(system);
-  RunParts run{system, installer, settings,      journal,      messages,
+  RunParts run{system, installer, settings,      logWriter,    messages,
                store,  places,    startLanguage, stationHidden};
   const ModeFindings found = RunMode(run);
 
   const uint32_t code = found.code.value_or(OutcomeExitCode(found.findings));
   const bool returned = settings.exitCode || settings.plan;
-  journal.Ended(found.outcome, code, returned,
-                settings.exitCode ? L"/exitcode given" : L"/plan given");
+  logWriter.Ended(found.outcome, code, returned,
+                  settings.exitCode ? L"/exitcode given" : L"/plan given");
   return static_cast<int>(ProcessExitCode(code, returned));
 }
 

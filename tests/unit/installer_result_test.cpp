@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "launcher/exit_code.h"
-#include "launcher/run_journal.h"
+#include "launcher/run_log_writer.h"
 
 namespace updater {
 namespace {

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "launcher/run_journal.h"
+#include "launcher/run_log_writer.h"
 
 namespace updater {
 namespace {
 
-TEST(RunJournalText, CommandLineQuotesOnlyWhatNeedsIt) {
+TEST(RunLogWriterText, CommandLineQuotesOnlyWhatNeedsIt) {
   EXPECT_EQ(JoinArguments({L"C:\\Dl\\update.exe", L"/q", L"/exitcode"}),
             L"C:\\Dl\\update.exe /q /exitcode");
   EXPECT_EQ(JoinArguments({L"C:\\My Downloads\\update.exe", L"/log", L"", L"D:\\a\tb"}),
@@ -13,7 +13,7 @@ TEST(RunJournalText, CommandLineQuotesOnlyWhatNeedsIt) {
   EXPECT_EQ(JoinArguments({}), L"");
 }
 
-TEST(RunJournalText, InstallerResultsInWords) {
+TEST(RunLogWriterText, InstallerResultsInWords) {
   EXPECT_EQ(DescribeInstallerResult(0), L"success");
   EXPECT_EQ(DescribeInstallerResult(3010), L"success, restart required");
   EXPECT_EQ(DescribeInstallerResult(1641), L"success, restart started");

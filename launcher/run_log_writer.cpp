@@ -1,4 +1,4 @@
-#include "launcher/run_journal.h"
+#include "launcher/run_log_writer.h"
 
 #include "apply/installer_result.h"
 #include "platform/decimal_text.h"
@@ -82,8 +82,8 @@ std::wstring DescribeDecision(DecisionReason reason, const FourPartVersion& inst
          targets.upgradeVersion.ToText() + L" nor one of the target versions";
 }
 
-void RunJournal::Header(const std::vector<std::wstring>& arguments, const std::wstring& osLine,
-                        bool elevated, const std::wstring& temporaryFolder) {
+void RunLogWriter::Header(const std::vector<std::wstring>& arguments, const std::wstring& osLine,
+                          bool elevated, const std::wstring& temporaryFolder) {
   const LocalTime now = system_.CurrentLocalTime();
   log_.Write(L"Quorvex Updater run log, started " + FormatEntryTime(now).substr(0, 19));
   const std::optional<std::wstring> module = system_.ModulePath();
@@ -99,8 +99,8 @@ void RunJournal::Header(const std::vector<std::wstring>& arguments, const std::w
   log_.Write(L"Run log: " + log_.path());
 }
 
-void RunJournal::Extracted(const PayloadKind& kind, const std::wstring& target,
-                           const WriteResult& result) {
+void RunLogWriter::Extracted(const PayloadKind& kind, const std::wstring& target,
+                             const WriteResult& result) {
   switch (result.status) {
     case ExtractStatus::kWritten:
       log_.Write(L"Payload " + KindName(kind) + L": written to " + target + L" (" +
@@ -117,24 +117,24 @@ void RunJournal::Extracted(const PayloadKind& kind, const std::wstring& target,
   }
 }
 
-void RunJournal::ReportShown(const std::wstring& text) {
+void RunLogWriter::ReportShown(const std::wstring& text) {
   log_.Write(L"Information report, box \"Info\":\n" + text);
 }
 
-void RunJournal::Ended(const std::wstring& outcome, uint32_t exitCode, bool requested,
-                       const wchar_t* requestedBy) {
+void RunLogWriter::Ended(const std::wstring& outcome, uint32_t exitCode, bool requested,
+                         const wchar_t* requestedBy) {
   log_.Write(L"Outcome: " + outcome + L"; exit code " + DecimalText(exitCode) +
              (requested
                   ? L" (returned: " + std::wstring(requestedBy) + L")"
                   : std::wstring(L" (not returned: without /exitcode the process returns 0)")));
 }
 
-void RunJournal::PayloadHeld(const PayloadKind& kind, const std::wstring& path) {
+void RunLogWriter::PayloadHeld(const PayloadKind& kind, const std::wstring& path) {
   log_.Write(L"Payload " + KindName(kind) + L": carried, " + SizeText(system_.FileSize(path)) +
              L", copy " + path);
 }
 
-void RunJournal::PatchRead(const PayloadKind&, const PatchTargets& targets) {
+void RunLogWriter::PatchRead(const PayloadKind&, const PatchTargets& targets) {
   std::wstring codes;
   for (const std::wstring& code : targets.productCodes) {
     codes += (codes.empty() ? L"" : L";") + code;
@@ -144,7 +144,7 @@ void RunJournal::PatchRead(const PayloadKind&, const PatchTargets& targets) {
              JoinVersions(targets.targetVersions));
 }
 
-void RunJournal::TargetDetected(const DetectedTarget& target) {
+void RunLogWriter::TargetDetected(const DetectedTarget& target) {
   const TargetProductRecord& product = target.product;
   if (!target.installed) {
     log_.Write(L"Product " + product.productCode + L": not installed");
@@ -154,7 +154,7 @@ void RunJournal::TargetDetected(const DetectedTarget& target) {
              L"\", language " + product.language + L", version " + product.installedVersion);
 }
 
-void RunJournal::RegistrationRefused(const ProductRegistration& registration) {
+void RunLogWriter::RegistrationRefused(const ProductRegistration& registration) {
   log_.Write(L"Product " + registration.productCode +
              L": not patched: registered per user, unmanaged, for " +
              (registration.userSid.empty() ? L"an unnamed user" : registration.userSid) +
@@ -162,30 +162,30 @@ void RunJournal::RegistrationRefused(const ProductRegistration& registration) {
              L"this run's rights, also beside a machine-wide installation");
 }
 
-void RunJournal::RegistrationsUnread(uint32_t error) {
+void RunLogWriter::RegistrationsUnread(uint32_t error) {
   log_.Write(L"Installed products could not be listed by installation context: error " +
              DecimalText(error) + L"; no target counts as installed");
 }
 
-void RunJournal::ProductDecided(const ProductRun& productRun, const PatchTargets& targets) {
+void RunLogWriter::ProductDecided(const ProductRun& productRun, const PatchTargets& targets) {
   log_.Write(L"Decision for " + ProductName(productRun) + L": " +
              DescribeDecision(productRun.reason, productRun.product.InstalledVersion(), targets) +
              (plan_ && productRun.decision == Decision::kPatch ? L" (/plan: not patched)" : L""));
 }
 
-void RunJournal::InstallerCallStarts(const ProductRun& productRun) {
+void RunLogWriter::InstallerCallStarts(const ProductRun& productRun) {
   log_.Write(L"Installer call for " + ProductName(productRun) + L" starts; installer log " +
              (productRun.logPath.empty() ? std::wstring(L"none") : productRun.logPath));
 }
 
-void RunJournal::InstallerCallEnded(const ProductRun& productRun) {
+void RunLogWriter::InstallerCallEnded(const ProductRun& productRun) {
   const uint32_t result = productRun.installerResult.value_or(0);
   log_.Write(L"Installer call for " + ProductName(productRun) + L" ended: result " +
              DecimalText(result) + L" (" + DescribeInstallerResult(result) + L") after " +
              DecimalText(productRun.installerMilliseconds) + L" ms");
 }
 
-void RunJournal::PayloadEnded(const PayloadKind& kind, const PayloadRun& run) {
+void RunLogWriter::PayloadEnded(const PayloadKind& kind, const PayloadRun& run) {
   std::wstring outcome;
   if (!run.carried) {
     outcome = L"not carried";
@@ -203,21 +203,21 @@ void RunJournal::PayloadEnded(const PayloadKind& kind, const PayloadRun& run) {
   log_.Write(L"Payload " + KindName(kind) + L": " + outcome);
 }
 
-void RunJournal::MessageComposed(uint32_t id, const std::wstring& caption, const std::wstring& text,
-                                 bool shown) {
+void RunLogWriter::MessageComposed(uint32_t id, const std::wstring& caption,
+                                   const std::wstring& text, bool shown) {
   log_.Write(L"Message " + DecimalText(id) + L", caption \"" + caption + L"\"" +
              (shown ? std::wstring(L", shown:") : L", not shown: " + silence_ + L":") + L"\n" +
              text);
 }
 
-void RunJournal::InstallerBusy(const ProductRun& productRun, uint32_t leftMilliseconds) {
+void RunLogWriter::InstallerBusy(const ProductRun& productRun, uint32_t leftMilliseconds) {
   log_.Write(L"Installer busy before the call for " + ProductName(productRun) +
              L": another installation holds Global\\_MSIExecute; waiting up to " +
              DecimalText(leftMilliseconds) + L" ms");
 }
 
-void RunJournal::InstallerWaitEnded(const ProductRun& productRun, uint32_t waitedMilliseconds,
-                                    bool free) {
+void RunLogWriter::InstallerWaitEnded(const ProductRun& productRun, uint32_t waitedMilliseconds,
+                                      bool free) {
   if (free) {
     log_.Write(L"Installer free for " + ProductName(productRun) + L" after waiting " +
                DecimalText(waitedMilliseconds) + L" ms");
@@ -228,8 +228,8 @@ void RunJournal::InstallerWaitEnded(const ProductRun& productRun, uint32_t waite
              L" is not made; result 1618 (another installation is running)");
 }
 
-void RunJournal::InstallerRetry(const ProductRun& productRun, uint32_t attempt,
-                                uint32_t pauseMilliseconds) {
+void RunLogWriter::InstallerRetry(const ProductRun& productRun, uint32_t attempt,
+                                  uint32_t pauseMilliseconds) {
   log_.Write(L"Installer call for " + ProductName(productRun) +
              L" gave 1618 (another installation is running): call " + DecimalText(attempt) +
              L" after a pause of " + DecimalText(pauseMilliseconds) + L" ms");

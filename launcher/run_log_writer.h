@@ -28,9 +28,9 @@ std::wstring DescribeInstallerResult(uint32_t result);
 std::wstring DescribeDecision(DecisionReason reason, const FourPartVersion& installed,
                               const PatchTargets& targets);
 
-class RunJournal final : public ApplyEvents, public MessageObserver {
+class RunLogWriter final : public ApplyEvents, public MessageObserver {
  public:
-  RunJournal(System& system, RunLog& log) : system_(system), log_(log) {}
+  RunLogWriter(System& system, RunLog& log) : system_(system), log_(log) {}
 
   // The run's header: the update file with its size, the command line, the operating system,
   // whether the process is elevated, and the temporary folder, where the installer logs go.
