@@ -13,6 +13,7 @@ struct PayloadKind;
 struct PatchTargets;
 struct ProductRun;
 struct PayloadRun;
+struct DetectedTarget;
 struct ProductRegistration;
 
 class ApplyEvents {
@@ -28,30 +29,30 @@ class ApplyEvents {
   virtual void PatchRead(const PayloadKind& kind, const PatchTargets& targets) = 0;
   // One target code and whether it is installed here; for an installed one, the product as the
   // installer service describes it.
-  virtual void TargetDetected(const std::wstring& productCode, const ProductRun* installed) = 0;
+  virtual void TargetDetected(const DetectedTarget& target) = 0;
   // Elevated: a target code whose unmanaged per-user registration keeps it from being patched;
   // it then counts as not installed (TargetDetected follows).
   virtual void RegistrationRefused(const ProductRegistration&) {}
   // Elevated: the registrations could not be listed (the error), so no target counts.
   virtual void RegistrationsUnread(uint32_t) {}
   // The decision for an installed target, with the versions it came from.
-  virtual void ProductDecided(const ProductRun& turn, const PatchTargets& targets) = 0;
+  virtual void ProductDecided(const ProductRun& productRun, const PatchTargets& targets) = 0;
   // The installer call for a product is about to begin: its log path is set.
-  virtual void InstallerCallStarts(const ProductRun& turn) = 0;
+  virtual void InstallerCallStarts(const ProductRun& productRun) = 0;
   // The installer call has returned: its result and duration are set.
-  virtual void InstallerCallEnded(const ProductRun& turn) = 0;
+  virtual void InstallerCallEnded(const ProductRun& productRun) = 0;
   // The payload's run is over, whichever way.
   virtual void PayloadEnded(const PayloadKind& kind, const PayloadRun& run) = 0;
 
-  // Before the call for turn another installation owns the installer: the wait begins, for at
+  // Before the call for productRun another installation owns the installer: the wait begins, for at
   // most leftMilliseconds.
-  virtual void InstallerBusy(const ProductRun& /*turn*/, uint32_t /*leftMilliseconds*/) {}
+  virtual void InstallerBusy(const ProductRun& /*productRun*/, uint32_t /*leftMilliseconds*/) {}
   // That wait is over after waitedMilliseconds: the installer is free, or the bound is reached
   // and the call is not made (its result is 1618).
-  virtual void InstallerWaitEnded(const ProductRun& /*turn*/, uint32_t /*waitedMilliseconds*/,
+  virtual void InstallerWaitEnded(const ProductRun& /*productRun*/, uint32_t /*waitedMilliseconds*/,
                                   bool /*free*/) {}
   // The call gave 1618 and is made again, as call number attempt, after pauseMilliseconds.
-  virtual void InstallerRetry(const ProductRun& /*turn*/, uint32_t /*attempt*/,
+  virtual void InstallerRetry(const ProductRun& /*productRun*/, uint32_t /*attempt*/,
                               uint32_t /*pauseMilliseconds*/) {}
 };
 

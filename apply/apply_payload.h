@@ -1,6 +1,6 @@
 // Applying one embedded patch to every installed product that it targets and accepts, in phases:
-// hold a copy of the payload, read the patch's targets, detect which are installed, decide per
-// product, patch.
+// hold a copy of the payload and read the patch's targets, detect each target code, plan
+// (apply/payload_plan.h), then execute the plan: patch what it says, recording each result.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,8 @@
 #include "apply/apply_events.h"
 #include "apply/decision.h"
 #include "apply/installer_wait.h"
+#include "apply/payload_failure.h"
+#include "apply/payload_plan.h"
 #include "inspection/target_product.h"
 #include "messages/message_box.h"
 #include "payload/extract.h"
@@ -20,17 +22,12 @@
 
 namespace updater {
 
-enum class PayloadOutcome {
-  Failed = 1,       // nothing patched and the reason was shown
-  Applied = 2,      // at least one product patched
-  Unnecessary = 3,  // every target up to date, or the payload is not carried at all
-};
-
-// One product's turn in a run: what was known, decided and done.
+// One product's run: its plan as executed, and what the installer did.
 struct ProductRun {
   TargetProductRecord product;
   uint32_t language = 0;  // the locale its messages and text 315 came in
   Decision decision = Decision::kNotCovered;
+  DecisionReason reason = DecisionReason::kUnknownVersion;
   std::wstring logPath;                     // kPatch: the log enabled, empty for none
   std::optional<uint32_t> installerResult;  // kPatch: what the installer service returned
   uint32_t installerMilliseconds = 0;       // kPatch: how long the installer call took
@@ -39,9 +36,9 @@ struct ProductRun {
 // The result of one payload's run.
 struct PayloadRun {
   PayloadOutcome outcome = PayloadOutcome::Unnecessary;
-  bool carried = true;            // false: the executable has no such payload and nothing was done
-  uint32_t error = 0;             // the error shown when the run failed before its per-product pass
-  uint32_t failureMessageId = 0;  // the message of such a failure: 300 with error, or 307
+  bool carried = true;  // false: the executable has no such payload and nothing was done
+  PayloadFailure failure = PayloadFailure::kNone;  // why it ended before its products
+  uint32_t error = 0;                              // kOwnStep: the error code shown with 300
   std::vector<ProductRun> products;  // the installed targets, in the order of the codes
   // The language and product name that the messages after this run use: the last product's
   // language (the user's default when every product was up to date), and with the global payload
@@ -49,11 +46,20 @@ struct PayloadRun {
   MessageContext messages;
 };
 
+// The outcome of a payload from its plan and the products' runs: as planned, except that one
+// planned as applied whose installer calls all failed is failed. A product to patch without an
+// installer result ("/plan") counts as patched.
+PayloadOutcome OutcomeOf(const PayloadPlan& plan, const std::vector<ProductRun>& products);
+
 // How the runs go, beyond the payloads themselves.
 struct ApplyOptions {
   bool suppressRestart = false;  // "/norestart": REBOOT=ReallySuppress on every call
   bool planOnly = false;         // "/plan": decide every product, call the installer for none
   InstallerWaitPolicy wait;      // waiting for another installation, and retrying 1618
+  // Where the payloads' copies go (the run's private folder; its error when there is none), and
+  // the installer logs' folder (RunPlaces::installerLogFolder; empty: no logs).
+  FolderChoice copyFolder{{}, kErrorPathNotFound};
+  std::wstring logFolder;
 };
 
 class PayloadApplier {
@@ -69,21 +75,38 @@ class PayloadApplier {
 
   void SetOptions(const ApplyOptions& options) { options_ = options; }
 
-  // Holds a temporary copy of the payload, reads its targets and versions, detects the installed
-  // targets and patches each whose installed version is one of the target versions, with a
-  // verbose log per product in the work folder. Products at the upgrade version count as up to
-  // date; other versions are shown as 308. Failures are shown as failureMessageId with their
-  // error code, and the pass goes on with the next product. Messages come in the language of
-  // the product in turn and name the product name of messages (replaced per product for a kind
-  // that names its products). The copy is deleted on every way out. Each installer call waits
-  // while another installation runs and is retried after 1618 (options' wait policy); under
-  // planOnly a product to patch counts as applied and no call is made.
-  PayloadRun ApplyPayload(const PayloadKind& kind, uint32_t failureMessageId,
-                          const MessageContext& messages);
+  // Holds a temporary copy of the payload, reads its targets and versions, detects the targets
+  // and patches each installed one whose version is one of the target versions, with a verbose
+  // log per product in the installer logs' folder. Products at the upgrade version count as up
+  // to date; other versions are shown as 308. Failures are shown as 300 with their error code,
+  // and the pass goes on with the next product. Messages come in the language of the product in
+  // turn and name the product name of messages (replaced per product for a kind that names its
+  // products). The copy is deleted on every way out. Each installer call waits while another
+  // installation runs and is retried after 1618 (options' wait policy); under planOnly no call is
+  // made.
+  PayloadRun ApplyPayload(const PayloadKind& kind, const MessageContext& messages);
 
  private:
-  void PatchProduct(ProductRun& turn, const std::wstring& payloadPath,
-                    const std::wstring& workFolder);
+  // One entry per target code; elevated, only installations that needed administrators count,
+  // and the registrations refused are told.
+  std::vector<DetectedTarget> Detect(const std::vector<std::wstring>& codes);
+  // Ends run before its products: tells it, and shows its message.
+  void Fail(const PayloadKind& kind, PayloadRun& run, PayloadFailure failure, uint32_t error);
+  // Walks the plan's products in order: enters each one's locale, shows the message its decision
+  // shows, patches the ones to patch and shows a failed call as 300.
+  void Execute(const PayloadPlan& plan, const PatchTargets& targets,
+               const std::wstring& payloadPath, PayloadRun& run);
+  // Waits for a free installer, makes and holds the log, and calls the installer for one product.
+  void PatchProduct(ProductRun& productRun, const ProductPlan& step,
+                    const std::wstring& payloadPath, const std::wstring& logFolder);
+  // Makes the product's log at the plan's path, or the next choice where a link stands there, and
+  // sets productRun's log path to it (empty for none); the hold keeps it until the installer is
+  // done.
+  std::unique_ptr<WritableFile> HoldLog(ProductRun& productRun, const ProductPlan& step,
+                                        const std::wstring& logFolder);
+  // The call, told before and after, and made again after 1618 while the bound counted from
+  // started leaves time.
+  void CallInstaller(ProductRun& productRun, const std::wstring& commandLine, uint32_t started);
 
   System& system_;
   Installer& installer_;
@@ -93,20 +116,14 @@ class PayloadApplier {
   ApplyOptions options_;
 };
 
-// Sets the thread locale to a product's language, read as a decimal number, and gives the locale
-// now in force, which the product's messages are shown in. A language that names no locale the
-// platform knows gives the user's default instead. The installer service runs on this thread and
-// is left the product's locale, as it always was.
-uint32_t EnterProductLocale(System& system, const std::wstring& language);
+// Sets the thread locale to a product's language and gives the locale now in force, which the
+// product's messages are shown in. A language that names no locale the platform knows gives the
+// user's default instead. The installer service runs on this thread and is left the product's
+// locale, as it always was.
+uint32_t EnterProductLocale(System& system, uint32_t locale);
 
 // The thread locale back to the user's default; gives the locale now in force.
 uint32_t EnterUserLocale(System& system);
-
-// The log file of one product: "<workFolder>\<productName> SP1.log". Characters that cannot stand
-// in a file name (a separator among them) become "_", so that a product name never steers the log
-// elsewhere; a name too long for the 260-character path is shortened so that " SP1.log" stays.
-// Empty when not even the work folder and the fixed part fit.
-std::wstring BuildLogPath(const std::wstring& workFolder, const std::wstring& productName);
 
 // The installer's property command line for a patch, with REBOOT=ReallySuppress at its end when
 // suppressRestart. Nothing is cut: with a payload path of at most 259 characters and the longest

@@ -2,14 +2,14 @@
 
 namespace updater {
 
-Decision DecideProduct(const FourPartVersion& installed, const FourPartVersion& upgrade,
-                       const std::vector<FourPartVersion>& targets) {
-  if (installed.Equals(upgrade)) return Decision::kUpToDate;
+ReasonedDecision DecideWithReason(const FourPartVersion& installed, const FourPartVersion& upgrade,
+                                  const std::vector<FourPartVersion>& targets) {
+  if (installed.Equals(upgrade)) return {Decision::kUpToDate, DecisionReason::kAtUpgradeVersion};
   for (const FourPartVersion& entry : targets) {
-    if (installed.Equals(entry)) return Decision::kPatch;
-    if (entry.Equals(upgrade)) return Decision::kUpToDate;
+    if (installed.Equals(entry)) return {Decision::kPatch, DecisionReason::kAtTargetVersion};
+    if (entry.Equals(upgrade)) return {Decision::kUpToDate, DecisionReason::kUpgradeListedFirst};
   }
-  return Decision::kNotCovered;
+  return {Decision::kNotCovered, DecisionReason::kUnknownVersion};
 }
 
 }  // namespace updater

@@ -5,14 +5,14 @@
 namespace updater {
 
 bool WaitForFreeInstaller(System& system, const InstallerWaitPolicy& policy, uint32_t started,
-                          ApplyEvents& events, const ProductRun& turn) {
+                          ApplyEvents& events, const ProductRun& productRun) {
   bool waiting = false;
   uint32_t waitStarted = 0;
   for (;;) {
     const Outcome<MutexState> state = system.ProbeMutex(kInstallerMutex);
     const uint32_t now = system.TickCount();
     if (!state || *state == MutexState::kTaken) {
-      if (waiting) events.InstallerWaitEnded(turn, now - waitStarted, true);
+      if (waiting) events.InstallerWaitEnded(productRun, now - waitStarted, true);
       return true;
     }
     const uint32_t elapsed = now - started;
@@ -20,10 +20,10 @@ bool WaitForFreeInstaller(System& system, const InstallerWaitPolicy& policy, uin
       waiting = true;
       waitStarted = now;
       events.InstallerBusy(
-          turn, elapsed < policy.boundMilliseconds ? policy.boundMilliseconds - elapsed : 0);
+          productRun, elapsed < policy.boundMilliseconds ? policy.boundMilliseconds - elapsed : 0);
     }
     if (elapsed >= policy.boundMilliseconds) {
-      events.InstallerWaitEnded(turn, now - waitStarted, false);
+      events.InstallerWaitEnded(productRun, now - waitStarted, false);
       return false;
     }
     system.Pause(std::max<uint32_t>(

@@ -30,7 +30,7 @@ struct ProductRun;
 // free: a call made then still has the retries. Gives true when the installer is free. events
 // hears of a wait when it begins and when it ends, nothing when the mutex was free at once.
 bool WaitForFreeInstaller(System& system, const InstallerWaitPolicy& policy, uint32_t started,
-                          ApplyEvents& events, const ProductRun& turn);
+                          ApplyEvents& events, const ProductRun& productRun);
 
 // The pause before the retry after one that paused previous ms (0 before the first retry):
 // doubled, at most the longest, and never past the time the bound leaves (elapsed of it gone).

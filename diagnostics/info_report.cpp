@@ -14,13 +14,13 @@ constexpr wchar_t kSeparator[] = L"\n\n-----------------------------------------
 }  // namespace
 
 std::wstring BuildPayloadReport(System& system, Installer& installer, PayloadStore& store,
-                                const std::wstring& resourceName) {
+                                const std::wstring& resourceName, const FolderChoice& copyFolder) {
   std::wstring codes;
   std::wstring upgradeVersion;
   std::wstring targetVersions;
   {
     // The copy is held while it is read and deleted right after.
-    const CopyResult copy = store.HoldPayloadCopy(resourceName);
+    const CopyResult copy = store.HoldPayloadCopy(resourceName, copyFolder);
     if (copy.status == ExtractStatus::kWritten) {
       const PatchSummary summary = ReadPatchSummary(system, installer, copy.copy->fullPath());
       if (summary.codes) codes = *summary.codes;
@@ -42,19 +42,16 @@ std::wstring BuildPayloadReport(System& system, Installer& installer, PayloadSto
          upgradeVersion + L"\nOSInfo:\n\t" + osDescription + L"(" + osVersion.ToText() + L")";
 }
 
-std::wstring BuildInformationReport(System& system, Installer& installer, PayloadStore& store) {
+std::wstring BuildInformationReport(System& system, Installer& installer, PayloadStore& store,
+                                    const FolderChoice& copyFolder) {
   std::wstring report;
   for (const PayloadKind& kind : kPayloadKinds) {
     if (!report.empty()) report += kSeparator;
     report += kind.reportTitle;
     report += L"\n\n";
-    report += BuildPayloadReport(system, installer, store, kind.resourceName);
+    report += BuildPayloadReport(system, installer, store, kind.resourceName, copyFolder);
   }
   return report;
-}
-
-void ShowInformationReport(System& system, Installer& installer, PayloadStore& store) {
-  system.ShowMessageBox(BuildInformationReport(system, installer, store), L"Info", kInfoBoxFlags);
 }
 
 }  // namespace updater

@@ -14,14 +14,12 @@ inline constexpr uint32_t kInfoBoxFlags = 0x50030;  // MB_OK | MB_ICONWARNING | 
 
 // The section of one payload: its target codes one per line, its target versions, its upgrade
 // version and the OS line. Slots whose data cannot be had stay empty. The temporary copy of the
-// payload is held while it is read and deleted right after.
+// payload is held in copyFolder while it is read and deleted right after.
 std::wstring BuildPayloadReport(System& system, Installer& installer, PayloadStore& store,
-                                const std::wstring& resourceName);
+                                const std::wstring& resourceName, const FolderChoice& copyFolder);
 
 // One section per payload kind, in the kinds' order, each under its title, between separators.
-std::wstring BuildInformationReport(System& system, Installer& installer, PayloadStore& store);
-
-// Shows the report in a box captioned "Info" with the warning icon.
-void ShowInformationReport(System& system, Installer& installer, PayloadStore& store);
+std::wstring BuildInformationReport(System& system, Installer& installer, PayloadStore& store,
+                                    const FolderChoice& copyFolder);
 
 }  // namespace updater

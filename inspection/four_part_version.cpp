@@ -8,27 +8,9 @@
 namespace updater {
 namespace {
 
-bool IsSpace(wchar_t c) {
-  return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
-}
-
 uint16_t LowBits(int32_t value) { return static_cast<uint16_t>(static_cast<uint32_t>(value)); }
 
 }  // namespace
-
-int32_t ReadDecimal(const std::wstring& text) {
-  size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
-  int64_t magnitude = 0;
-  constexpr int64_t kLimit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-    magnitude = std::min<int64_t>(magnitude * 10 + (text[i] - L'0'), kLimit);
-  }
-  if (negative) return static_cast<int32_t>(-magnitude);
-  return static_cast<int32_t>(std::min<int64_t>(magnitude, kLimit - 1));
-}
 
 void FourPartVersion::Clear() { major = minor = build = revision = 0; }
 

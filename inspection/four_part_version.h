@@ -6,10 +6,6 @@
 
 namespace updater {
 
-// Reads a decimal number the way wcstol(text, nullptr, 10) does: leading white space, an optional
-// sign, digits up to the first other character; 0 without digits; clamped to the 32-bit range.
-int32_t ReadDecimal(const std::wstring& text);
-
 struct FourPartVersion {
   uint16_t major = 0;
   uint16_t minor = 0;

@@ -67,29 +67,35 @@ std::wstring QueryInstalledVersion(Installer& installer, const std::wstring& pro
   return QueryProductProperty(installer, productCode, L"VersionString", buffer);
 }
 
-std::vector<TargetProductRecord> DetectInstalledTargets(Installer& installer,
-                                                        const std::vector<std::wstring>& codes) {
-  std::vector<TargetProductRecord> installed;
+std::vector<DetectedTarget> DetectTargets(Installer& installer,
+                                          const std::vector<std::wstring>& codes) {
+  std::vector<DetectedTarget> detected;
   for (const std::wstring& code : codes) {
-    if (!IsProductInstalled(installer, code)) continue;
-    TargetProductRecord record;
-    record.productCode = code;
-    record.installedVersion = QueryInstalledVersion(installer, code);
-    QueryProductNameAndLanguage(installer, code, record.productName, record.language);
-    installed.push_back(std::move(record));
+    DetectedTarget target;
+    target.product.productCode = code;
+    target.installed = IsProductInstalled(installer, code);
+    if (target.installed) {
+      target.product.installedVersion = QueryInstalledVersion(installer, code);
+      QueryProductNameAndLanguage(installer, code, target.product.productName,
+                                  target.product.language);
+    }
+    detected.push_back(std::move(target));
   }
-  return installed;
+  return detected;
 }
 
 ElevatedDetection DetectElevatedTargets(Installer& installer,
                                         const std::vector<std::wstring>& codes) {
   ElevatedDetection detection;
   const Outcome<std::vector<ProductRegistration>> listed = ListRegistrations(installer);
+  detection.targets.resize(codes.size());
+  for (size_t i = 0; i < codes.size(); ++i) detection.targets[i].product.productCode = codes[i];
   if (!listed) {
     detection.error = listed.error();
     return detection;
   }
-  for (const std::wstring& code : codes) {
+  for (DetectedTarget& target : detection.targets) {
+    const std::wstring& code = target.product.productCode;
     const ProductRegistration* chosen = nullptr;
     const ProductRegistration* unmanaged = nullptr;
     for (const ProductRegistration& registration : *listed) {
@@ -109,8 +115,8 @@ ElevatedDetection DetectElevatedTargets(Installer& installer,
       continue;
     }
     if (chosen == nullptr) continue;
-    TargetProductRecord record;
-    record.productCode = code;
+    target.installed = true;
+    TargetProductRecord& record = target.product;
     record.context = chosen->context;
     record.userSid = chosen->context == kInstallContextMachine ? L"" : chosen->userSid;
     ProductRegistration asked = *chosen;
@@ -122,7 +128,6 @@ ElevatedDetection DetectElevatedTargets(Installer& installer,
         QueryProductProperty(installer, spelled, L"VersionString", buffer, &asked);
     record.productName = QueryProductProperty(installer, spelled, L"ProductName", buffer, &asked);
     record.language = QueryProductProperty(installer, spelled, L"Language", buffer, &asked);
-    detection.installed.push_back(std::move(record));
   }
   return detection;
 }

@@ -53,17 +53,25 @@ void QueryProductNameAndLanguage(Installer& installer, const std::wstring& produ
 // The product's "VersionString", or an empty text when the service does not deliver it.
 std::wstring QueryInstalledVersion(Installer& installer, const std::wstring& productCode);
 
-// The records of the codes that are installed, in the order of the codes; the others are dropped.
-std::vector<TargetProductRecord> DetectInstalledTargets(Installer& installer,
-                                                        const std::vector<std::wstring>& codes);
+// One target code as detected here: whether it is installed and, when it is, the product as the
+// installer service describes it (the code is always set).
+struct DetectedTarget {
+  bool installed = false;
+  TargetProductRecord product;
+};
+
+// One entry per code, in the order of the codes; only an installed one is asked for its version,
+// name and language.
+std::vector<DetectedTarget> DetectTargets(Installer& installer,
+                                          const std::vector<std::wstring>& codes);
 
 // What an elevated run finds of the codes. Only an installation that needed administrators to
 // exist counts: a machine-wide or a managed per-user one, read in its context. A code with an
 // unmanaged per-user registration of any user (which every user can make, also beside a
 // machine-wide one, and which the installer call would take) is not installed for the run; its
-// registration is in refused. A failed enumeration finds nothing and gives its error.
+// registration is in refused. A failed enumeration finds nothing installed and gives its error.
 struct ElevatedDetection {
-  std::vector<TargetProductRecord> installed;  // in the order of the codes
+  std::vector<DetectedTarget> targets;  // one per code, in the order of the codes
   std::vector<ProductRegistration> refused;
   uint32_t error = 0;
 };

@@ -5,12 +5,13 @@
 #include "diagnostics/os_description.h"
 #include "diagnostics/run_log.h"
 #include "launcher/exit_code.h"
-#include "launcher/run_journal.h"
+#include "launcher/run_log_writer.h"
 #include "launcher/run_sequence.h"
 #include "launcher/settings.h"
 #include "messages/catalogue.h"
 #include "payload/payload_kinds.h"
 #include "payload/private_folder.h"
+#include "payload/run_places.h"
 #include "payload/temp_folder.h"
 #include "platform/path_limits.h"
 
@@ -34,32 +35,146 @@ std::wstring DescribeSequence(const SequenceResult& result) {
   return L"completed, nothing needed patching";
 }
 
-}  // namespace
+// The run's private folder for the payloads' copies, removed with everything in it when it goes.
+struct CopyFolder {
+  std::unique_ptr<PrivateFolder> folder;
+  FolderChoice copies;  // its path, or why there is none: every copy then fails with that
+};
 
-namespace {
-
-// Gives the store the run's private folder for its temporary copies; or, where no such folder can
-// be had, the reason, which every later copy then fails with. With checkUserTemp, an unusable
-// user's temporary folder (the place of the installer logs) is such a reason too.
-std::unique_ptr<PrivateFolder> PrepareGround(System& system, PayloadStore& store,
-                                             bool checkUserTemp) {
-  const FolderChoice userTemp = ChooseUserTempFolder(system);
-  const bool elevated = system.IsElevated();
-  const FolderChoice root = ChoosePrivateRoot(system, elevated, userTemp);
-  uint32_t error = checkUserTemp ? userTemp.error : 0;
-  if (error == 0) error = root.error;
-  if (error != 0) {
-    store.RefuseCopies(error);
-    return nullptr;
-  }
+// Makes the private folder under the places' root. With checkUserTemp, an unusable user's
+// temporary folder (the place of the installer logs) is a reason for none too.
+CopyFolder PrepareCopyFolder(System& system, const RunPlaces& places, bool checkUserTemp) {
+  uint32_t error = checkUserTemp ? places.userTemp.error : 0;
+  if (error == 0) error = places.privateRoot.error;
+  if (error != 0) return {nullptr, {{}, error}};
   Outcome<std::unique_ptr<PrivateFolder>> folder =
-      PrivateFolder::Create(system, root.folder, elevated);
-  if (!folder) {
-    store.RefuseCopies(folder.error());
-    return nullptr;
+      PrivateFolder::Create(system, places.privateRoot.folder, system.IsElevated());
+  if (!folder) return {nullptr, {{}, folder.error()}};
+  const std::wstring path = (*folder)->path();
+  return {std::move(*folder), {path, 0}};
+}
+
+// What a mode found: the run log's words for how it ended, and what its exit code comes from -
+// the findings, or a code of the mode's own.
+struct ModeFindings {
+  std::wstring outcome;
+  RunFindings findings;
+  std::optional<uint32_t> code;
+};
+
+// What every mode works with.
+struct RunParts {
+  System& system;
+  Installer& installer;
+  const Settings& settings;
+  RunLogWriter& logWriter;
+  MessageBoxes& messages;
+  PayloadStore& store;
+  const RunPlaces& places;
+  uint32_t startLanguage;  // the language texts come in until a product's is known
+  bool stationHidden;      // nobody sees the window station: no box at all
+};
+
+// A malformed "/wait": message 309, nothing else.
+ModeFindings RefuseCommandLine(RunParts& run) {
+  run.messages.ShowMessage(kMsgBadCommandLine, MessageContext{run.startLanguage, L"", 0});
+  return {L"command line refused: /wait takes a whole number of seconds from 0 to 86400",
+          {},
+          kExitBadCommandLine};
+}
+
+// "/?" or "/help": the usage in the user's default language.
+ModeFindings ShowUsage(RunParts& run) {
+  run.messages.ShowUsage(EnterUserLocale(run.system));
+  return {L"usage", {}, std::nullopt};
+}
+
+// The default mode, and "/plan" as the same run with no installer call: every payload in turn,
+// then the closing message. "/plan" ends with a code of its own.
+ModeFindings ApplyPayloads(RunParts& run) {
+  const Settings& settings = run.settings;
+  // Removed with everything in it when the mode ends, after every copy in it is closed.
+  const CopyFolder copies = PrepareCopyFolder(run.system, run.places, true);
+  PayloadApplier applier(run.system, run.installer, run.store, run.messages, run.logWriter);
+  ApplyOptions options;
+  options.suppressRestart = settings.noRestart;
+  options.planOnly = settings.plan;
+  options.wait.boundMilliseconds = settings.waitSeconds * 1000;
+  options.copyFolder = copies.copies;
+  options.logFolder = run.places.installerLogFolder;
+  applier.SetOptions(options);
+  const SequenceResult result =
+      RunPayloadSequence(applier, run.messages, MessageContext{run.startLanguage, L"", 0});
+  if (!settings.plan) return {DescribeSequence(result), FindingsOf(result.runs), std::nullopt};
+  const uint32_t code = PlanExitCode(result.runs);
+  return {L"plan only, nothing changed: " +
+              std::wstring(code == kExitInstallFailure   ? L"a payload cannot be read"
+                           : code == kExitNotApplicable  ? L"a payload would be refused"
+                           : code == kExitPlanWouldPatch ? L"a run would patch"
+                                                         : L"nothing to do"),
+          {},
+          code};
+}
+
+// "/e": every payload the executable carries written to the path given ("_lp" and "_ps" before
+// the extension of the others), or to new files in the user's temporary folder, which are the
+// user's and stay.
+ModeFindings ExtractPayloads(RunParts& run) {
+  ModeFindings found;
+  for (const PayloadKind& kind : kPayloadKinds) {
+    // Each payload's name starts from the path as given.
+    std::wstring target = run.settings.extractPath;
+    std::wstring suffix;
+    if (kind.suffixId != 0) {
+      LoadText(run.system, kind.suffixId, run.startLanguage, suffix, kMaxPathCapacity);
+    }
+    const WriteResult written =
+        run.store.WritePayload(target, kind.resourceName, suffix, run.places.userTemp);
+    run.logWriter.Extracted(kind, target, written);
+    if (written.status == ExtractStatus::kFailed) found.findings.extractFailed = true;
   }
-  store.UseCopyFolder((*folder)->path());
-  return std::move(*folder);
+  found.outcome = found.findings.extractFailed ? L"extraction incomplete" : L"extracted";
+  return found;
+}
+
+// "/i": the information report, in a box unless nobody sees the window station.
+ModeFindings ShowReport(RunParts& run) {
+  const CopyFolder copies = PrepareCopyFolder(run.system, run.places, false);
+  const std::wstring report =
+      BuildInformationReport(run.system, run.installer, run.store, copies.copies);
+  run.logWriter.ReportShown(report);
+  // Nobody could close the report either where nobody sees the window station.
+  if (!run.stationHidden) run.system.ShowMessageBox(report, L"Info", kInfoBoxFlags);
+  return {run.stationHidden ? L"report not shown" : L"report shown", {}, std::nullopt};
+}
+
+// Exactly one mode, the first that applies: a refused command line, the usage, a run or a plan,
+// then "/e" and "/i" (both when both are given), else nothing ("/pi").
+ModeFindings RunMode(RunParts& run) {
+  const Settings& settings = run.settings;
+  if (settings.refused) return RefuseCommandLine(run);
+  if (settings.usage) return ShowUsage(run);
+  if (settings.apply || settings.plan) return ApplyPayloads(run);
+  ModeFindings found{L"nothing to do (/pi)", {}, std::nullopt};
+  if (settings.extract) found = ExtractPayloads(run);
+  if (settings.info) {
+    const ModeFindings report = ShowReport(run);
+    found.outcome = (settings.extract ? found.outcome + L", " : std::wstring()) + report.outcome;
+  }
+  return found;
+}
+
+// On a window station nobody sees (a service, session 0, an agent running as SYSTEM) a box could
+// never be closed and the run would never end: it shows none, exactly as with "/q".
+bool StationHidden(System& system, RunLogWriter& logWriter) {
+  const std::optional<bool> visible = system.WindowStationVisible();
+  const bool hidden = visible.has_value() && !*visible;
+  if (hidden) {
+    logWriter.Note(
+        L"Window station not visible (no WSF_VISIBLE: a service, session 0 or an agent running as "
+        L"SYSTEM): no message box is shown, as with /q, since nobody could close one");
+  }
+  return hidden;
 }
 
 }  // namespace
@@ -67,108 +182,38 @@ std::unique_ptr<PrivateFolder> PrepareGround(System& system, PayloadStore& store
 int RunUpdater(System& system, Installer& installer) {
   Settings settings;
   ParseCommandLine(system, settings);
-
-  // Until a product's language is known, texts come in the language the process started with.
   const uint32_t startLanguage = system.ThreadLocale();
 
   // The run log goes where "/log" says, else to the temporary folder under the update's name and
   // the time. Whether it can be written changes nothing else.
+  // The places are worked out once here (elevated, the logs go only where the user could write
+  // anyway, else to the protected log folder) and passed down.
+  const RunPlaces places = FindRunPlaces(system, system.IsElevated());
   RunLog log(system);
-  // The checked folder the installer logs go to as well (elevated: one the user could write to
-  // anyway, else the protected log folder): never the starting folder, and never reached through
-  // a link or junction.
-  std::wstring temporaryFolder = ChooseLogFolder(system, system.IsElevated()).folder;
-  if (!temporaryFolder.empty() && !system.CheckReachedWithoutLinks(temporaryFolder)) {
-    temporaryFolder.clear();
-  }
   if (!settings.logPath.empty()) {
     log.OpenAt(settings.logPath);
   } else {
-    log.OpenDefault(temporaryFolder, FileStem(system.ModulePath().value_or(L"update.exe")));
+    log.OpenDefault(places.runLogFolder, FileStem(system.ModulePath().value_or(L"update.exe")));
   }
-  RunJournal journal(system, log);
-  journal.Header(system.CommandLineArguments().value_or(std::vector<std::wstring>{}),
-                 OsLine(system), system.IsElevated(), temporaryFolder);
+  RunLogWriter logWriter(system, log);
+  logWriter.Header(system.CommandLineArguments().value_or(std::vector<std::wstring>{}),
+                   OsLine(system), system.IsElevated(), places.runLogFolder);
 
-  // On a window station nobody sees (a service, session 0, an agent running as SYSTEM) a box could
-  // never be closed and the run would never end: it shows none, exactly as with "/q".
-  const std::optional<bool> stationVisible = system.WindowStationVisible();
-  const bool stationHidden = stationVisible.has_value() && !*stationVisible;
-  if (stationHidden) {
-    journal.Note(
-        L"Window station not visible (no WSF_VISIBLE: a service, session 0 or an agent running as "
-        L"SYSTEM): no message box is shown, as with /q, since nobody could close one");
-  }
-  const bool quiet = settings.quiet || stationHidden || settings.plan;
-  journal.SetSilence(settings.plan    ? L"/plan"
-                     : settings.quiet ? L"/q"
-                                      : L"window station not visible");
-  journal.SetPlan(settings.plan);
-
+  const bool stationHidden = StationHidden(system, logWriter);
+  logWriter.SetSilence(settings.plan    ? L"/plan"
+                       : settings.quiet ? L"/q"
+                                        : L"window station not visible");
+  logWriter.SetPlan(settings.plan);
+  MessageBoxes messages(system, settings.quiet || stationHidden || settings.plan, &logWriter);
   PayloadStore store(system);
-  // Removed with everything in it when the run ends, after every copy in it is closed.
-  std::unique_ptr<PrivateFolder> ground;
-  RunFindings findings;
-  std::wstring outcome;
-  std::optional<uint32_t> fixedCode;
-  MessageBoxes messages(system, quiet, &journal);
-  if (settings.refused) {
-    messages.ShowMessage(kMsgBadCommandLine, MessageContext{startLanguage, L"", 0});
-    outcome = L"command line refused: /wait takes a whole number of seconds from 0 to 86400";
-    fixedCode = kExitBadCommandLine;
-  } else if (settings.usage) {
-    messages.ShowUsage(EnterUserLocale(system));
-    outcome = L"usage";
-  } else if (settings.apply || settings.plan) {
-    ground = PrepareGround(system, store, true);
-    PayloadApplier applier(system, installer, store, messages, journal);
-    ApplyOptions options;
-    options.suppressRestart = settings.noRestart;
-    options.planOnly = settings.plan;
-    options.wait.boundMilliseconds = settings.waitSeconds * 1000;
-    applier.SetOptions(options);
-    const SequenceResult result =
-        RunPayloadSequence(applier, messages, MessageContext{startLanguage, L"", 0});
-    findings = FindingsOf(result.runs);
-    outcome = DescribeSequence(result);
-    if (settings.plan) {
-      fixedCode = PlanExitCode(result.runs);
-      outcome = L"plan only, nothing changed: " +
-                std::wstring(*fixedCode == kExitInstallFailure   ? L"a payload cannot be read"
-                             : *fixedCode == kExitNotApplicable  ? L"a payload would be refused"
-                             : *fixedCode == kExitPlanWouldPatch ? L"a run would patch"
-                                                                 : L"nothing to do");
-    }
-  } else {
-    outcome = L"nothing to do (/pi)";
-    if (settings.extract) {
-      for (const PayloadKind& kind : kPayloadKinds) {
-        // Each payload's name starts from the path as given.
-        std::wstring target = settings.extractPath;
-        std::wstring suffix;
-        if (kind.suffixId != 0) {
-          LoadText(system, kind.suffixId, startLanguage, suffix, kMaxPathCapacity);
-        }
-        const WriteResult written = store.WritePayload(target, kind.resourceName, suffix);
-        journal.Extracted(kind, target, written);
-        if (written.status == ExtractStatus::kFailed) findings.extractFailed = true;
-      }
-      outcome = findings.extractFailed ? L"extraction incomplete" : L"extracted";
-    }
-    // "/e" without a path writes into the user's temporary folder: its files are the user's.
-    if (settings.info) {
-      ground = PrepareGround(system, store, false);
-      const std::wstring report = BuildInformationReport(system, installer, store);
-      journal.ReportShown(report);
-      // Nobody could close the report either where nobody sees the window station.
-      if (!stationHidden) system.ShowMessageBox(report, L"Info", kInfoBoxFlags);
-      outcome = (settings.extract ? outcome + L", " : std::wstring()) +
-                (stationHidden ? L"report not shown" : L"report shown");
-    }
-  }
-  const uint32_t code = fixedCode.value_or(OutcomeExitCode(findings));
+  RunParts run{system, installer, settings,      logWriter,    messages,
+               store,  places,    startLanguage, stationHidden};
+  const ModeFindings found = RunMode(run);
+
+  const uint32_t code = found.code.value_or(OutcomeExitCode(found.findings));
   const bool returned = settings.exitCode || settings.plan;
-  journal.Ended(outcome, code, returned, settings.exitCode ? L"/exitcode given" : L"/plan given");
+  logWriter.Ended(found.outcome, code, returned,
+                  settings.exitCode ? L"/exitcode given" : L"/plan given");
   return static_cast<int>(ProcessExitCode(code, returned));
 }
 

@@ -1,24 +1,24 @@
 #include "launcher/exit_code.h"
 
-#include "messages/catalogue.h"
+#include "apply/installer_result.h"
 
 namespace updater {
 
 int ExitCodeRank(uint32_t code) {
-  switch (code) {
-    case kExitSuccess:
+  if (code == kExitNotApplicable) return 3;
+  switch (ClassifyInstallerResult(code)) {
+    case InstallerResultKind::kSuccess:
       return 0;
-    case kExitRestartRequired:
+    case InstallerResultKind::kRestartRequired:
       return 1;
-    case kExitRestartStarted:
+    case InstallerResultKind::kRestartStarted:
       return 2;
-    case kExitNotApplicable:
-      return 3;
-    case kExitAnotherInstall:
+    case InstallerResultKind::kAnotherInstall:
       return 4;
-    default:
-      return 5;
+    case InstallerResultKind::kFailed:
+      break;
   }
+  return 5;
 }
 
 uint32_t WorseExitCode(uint32_t a, uint32_t b) { return ExitCodeRank(b) > ExitCodeRank(a) ? b : a; }
@@ -38,12 +38,13 @@ uint32_t OutcomeExitCode(const RunFindings& findings) {
 RunFindings FindingsOf(const std::vector<PayloadRun>& runs) {
   RunFindings findings;
   for (const PayloadRun& run : runs) {
-    for (const ProductRun& turn : run.products) {
-      if (turn.installerResult) findings.installerResults.push_back(*turn.installerResult);
-      if (turn.decision == Decision::kNotCovered) findings.targetNotCovered = true;
+    for (const ProductRun& productRun : run.products) {
+      if (productRun.installerResult)
+        findings.installerResults.push_back(*productRun.installerResult);
+      if (productRun.decision == Decision::kNotCovered) findings.targetNotCovered = true;
     }
-    if (run.failureMessageId == kMsgNoProduct) findings.noTargetInstalled = true;
-    if (run.failureMessageId == kMsgFailure) findings.ownStepFailed = true;
+    if (run.failure == PayloadFailure::kNoTargetInstalled) findings.noTargetInstalled = true;
+    if (run.failure == PayloadFailure::kOwnStep) findings.ownStepFailed = true;
   }
   return findings;
 }
@@ -52,11 +53,11 @@ uint32_t PlanExitCode(const std::vector<PayloadRun>& runs) {
   bool refused = false;
   bool wouldPatch = false;
   for (const PayloadRun& run : runs) {
-    if (run.failureMessageId == kMsgFailure) return kExitInstallFailure;
-    if (run.failureMessageId == kMsgNoProduct) refused = true;
-    for (const ProductRun& turn : run.products) {
-      if (turn.decision == Decision::kNotCovered) refused = true;
-      if (turn.decision == Decision::kPatch) wouldPatch = true;
+    if (run.failure == PayloadFailure::kOwnStep) return kExitInstallFailure;
+    if (run.failure == PayloadFailure::kNoTargetInstalled) refused = true;
+    for (const ProductRun& productRun : run.products) {
+      if (productRun.decision == Decision::kNotCovered) refused = true;
+      if (productRun.decision == Decision::kPatch) wouldPatch = true;
     }
   }
   return refused ? kExitNotApplicable : wouldPatch ? kExitPlanWouldPatch : kExitSuccess;

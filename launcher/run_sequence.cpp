@@ -1,5 +1,6 @@
 #include "launcher/run_sequence.h"
 
+#include "apply/installer_result.h"
 #include "messages/catalogue.h"
 #include "payload/payload_kinds.h"
 
@@ -8,9 +9,11 @@ namespace updater {
 bool RestartCompletes(const std::vector<PayloadRun>& runs) {
   bool asked = false;
   for (const PayloadRun& run : runs) {
-    for (const ProductRun& turn : run.products) {
-      if (turn.installerResult == kErrorSuccessRebootInitiated) return false;
-      if (turn.installerResult == kErrorSuccessRebootRequired) asked = true;
+    for (const ProductRun& productRun : run.products) {
+      if (!productRun.installerResult) continue;
+      const InstallerResultKind kind = ClassifyInstallerResult(*productRun.installerResult);
+      if (kind == InstallerResultKind::kRestartStarted) return false;
+      if (kind == InstallerResultKind::kRestartRequired) asked = true;
     }
   }
   return asked;
@@ -22,7 +25,7 @@ SequenceResult RunPayloadSequence(PayloadApplier& applier, MessageBoxes& message
   MessageContext context = start;
   bool anyApplied = false;
   for (const PayloadKind& kind : kPayloadKinds) {
-    result.runs.push_back(applier.ApplyPayload(kind, kMsgFailure, context));
+    result.runs.push_back(applier.ApplyPayload(kind, context));
     const PayloadRun& run = result.runs.back();
     context = run.messages;
     if (run.outcome == PayloadOutcome::Failed) return result;

@@ -41,7 +41,7 @@ bool ReadSeconds(const std::wstring& text, uint32_t& seconds) {
 
 }  // namespace
 
-bool ParseCommandLine(System& system, Settings& settings) {
+void ParseCommandLine(System& system, Settings& settings) {
   const std::optional<std::vector<std::wstring>> arguments = system.CommandLineArguments();
   const size_t count = arguments ? arguments->size() : 0;
 
@@ -103,7 +103,6 @@ bool ParseCommandLine(System& system, Settings& settings) {
     settings.info = false;
   }
   if (settings.usage) settings.plan = false;
-  return true;
 }
 
 }  // namespace updater

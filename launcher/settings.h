@@ -34,7 +34,7 @@ struct Settings {
 // the command line. Of the modes, a refused command line wins, then "/?" or "/help", then
 // "/plan" (over "/e" and over "/i" when the scan reaches "/plan" before "/i"), then "/e" and
 // "/i". The info flag keeps the value it had. When memory for a path runs out the scan stops there
-// and the settings made so far stand. Always gives true.
-bool ParseCommandLine(System& system, Settings& settings);
+// and the settings made so far stand.
+void ParseCommandLine(System& system, Settings& settings);
 
 }  // namespace updater

@@ -1,14 +1,13 @@
 // Replacements for parts of the C++ runtime that the statically linked executable would otherwise
-// carry for nothing (measured figures in README, "Size of the executable").
+// carry for nothing: the runtime's versions build their exceptions with its reference-counted
+// std::string, and its terminate handler prints the exception's demangled type, which brings the
+// demangler and the C library's printf. Defined here, in an object that is always linked, they
+// keep the runtime's own definitions out of the link (the size each saves is in README, "Size of
+// the executable").
 //
-// The updater catches one exception, std::bad_alloc, where it keeps a command-line argument; every
-// other exception the standard library can throw (length_error, out_of_range, ...) has no handler
-// and ends the process through std::terminate. The runtime's versions of the functions below build
-// those exceptions with its reference-counted std::string and the terminate handler prints their
-// demangled type names: the string code, the demangler and the C library's printf make up about
-// 150 KB of a 432 KB executable. Defined here, in an object that is always linked, they keep the
-// runtime's own definitions out of the link. The outcome is the same: bad_alloc is still thrown,
-// and what would have been an uncaught exception ends the process with abort().
+// Contract: std::bad_alloc, the one exception the updater catches (where it keeps a command-line
+// argument), is still thrown; every other exception the standard library would throw here has no
+// handler and ends the process with abort(), as the uncaught exception would have.
 #include <cstdlib>
 #include <new>
 #include <string>  // declares the functions below, as the library's callers see them

@@ -33,15 +33,15 @@ PayloadCopy::PayloadCopy(PayloadCopy&& other) noexcept
 PayloadCopy::~PayloadCopy() {
   if (system_ == nullptr) return;
   if (held_) held_->Close();
-  system_->RemoveFile(path_);
+  system_->DeleteFileNamed(path_);
 }
 
 WriteResult PayloadStore::WritePayload(std::wstring& target, const std::wstring& resourceName,
-                                       const std::wstring& suffix,
+                                       const std::wstring& suffix, const FolderChoice& tempFolder,
                                        std::unique_ptr<WritableFile>* held) {
   const bool temporary = target.empty();
   const Outcome<std::wstring> name =
-      temporary ? tempNames_.ChooseName(system_) : DeriveTargetName(target, suffix);
+      temporary ? tempNames_.ChooseName(system_, tempFolder) : DeriveTargetName(target, suffix);
   if (name) target = *name;
 
   const std::optional<std::span<const std::byte>> payload =
@@ -74,21 +74,18 @@ WriteResult PayloadStore::WritePayload(std::wstring& target, const std::wstring&
   file->reset();
   if (written && !closed) written = closed;
   if (!written) {
-    system_.RemoveFile(target);
+    system_.DeleteFileNamed(target);
     // A write that stopped short without naming an error ran out of room.
     return {ExtractStatus::kFailed, written.error() != 0 ? written.error() : kErrorDiskFull};
   }
   return {ExtractStatus::kWritten};
 }
 
-CopyResult PayloadStore::HoldPayloadCopy(const std::wstring& resourceName) {
+CopyResult PayloadStore::HoldPayloadCopy(const std::wstring& resourceName,
+                                         const FolderChoice& folder) {
   std::wstring path;
   std::unique_ptr<WritableFile> held;
-  // The one place a copy's folder is chosen: the run's private folder once there is one.
-  tempNames_.UseDirectory(copyFolder_);
-  if (copyRefusal_ != 0) tempNames_.Refuse(copyRefusal_);
-  const WriteResult written = WritePayload(path, resourceName, L"", &held);
-  tempNames_.UseDirectory({});
+  const WriteResult written = WritePayload(path, resourceName, L"", folder, &held);
   if (written.status != ExtractStatus::kWritten) return {written.status, written.error, {}};
   // The installer service is handed the copy by its full name, wherever the process stands.
   const Outcome<std::wstring> fullPath = GetFullPath(system_, path);

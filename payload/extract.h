@@ -64,36 +64,20 @@ class PayloadStore {
   // again, keeping the error of the failed step. With held given, a written file is not closed but
   // handed back held read-only (WritableFile::KeepReadOnly), so that it stays as written until
   // the caller is done.
+  // A temporary name is chosen in tempFolder (its error when it has none).
   WriteResult WritePayload(std::wstring& target, const std::wstring& resourceName,
-                           const std::wstring& suffix,
+                           const std::wstring& suffix, const FolderChoice& tempFolder,
                            std::unique_ptr<WritableFile>* held = nullptr);
 
-  // HoldPayloadCopy puts its copies into this folder from now on (the run's private folder);
-  // until then into the user's temporary folder.
-  void UseCopyFolder(std::wstring folder) {
-    copyFolder_ = std::move(folder);
-    copyRefusal_ = 0;
-  }
-  // HoldPayloadCopy fails with this error from now on for a payload that is carried (no folder for
-  // the copies could be had).
-  void RefuseCopies(uint32_t error) { copyRefusal_ = error; }
-
-  // WritePayload reduced to whether the file was written.
-  bool ExtractPayload(std::wstring& target, const std::wstring& resourceName,
-                      const std::wstring& suffix) {
-    return WritePayload(target, resourceName, suffix).status == ExtractStatus::kWritten;
-  }
-
-  // The payload written to a fresh temporary name and held as a PayloadCopy, its name resolved to
+  // The payload written to a fresh temporary name in folder (the run's private folder; its error
+  // when there is none) and held as a PayloadCopy, its name resolved to
   // the full path (which must fit 260 characters). A copy whose name cannot be resolved is deleted
   // again and the result fails with the resolution's error.
-  CopyResult HoldPayloadCopy(const std::wstring& resourceName);
+  CopyResult HoldPayloadCopy(const std::wstring& resourceName, const FolderChoice& folder);
 
  private:
   System& system_;
   TempNameGenerator tempNames_;
-  std::wstring copyFolder_;
-  uint32_t copyRefusal_ = 0;
 };
 
 }  // namespace updater

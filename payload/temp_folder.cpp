@@ -113,10 +113,4 @@ FolderChoice ChooseLogFolder(System& system, bool elevated) {
   return {folder, 0};
 }
 
-std::wstring GetWorkFolder(System& system) {
-  std::wstring folder = ChooseLogFolder(system, system.IsElevated()).folder;
-  while (!folder.empty() && IsSeparator(folder.back())) folder.pop_back();
-  return folder;
-}
-
 }  // namespace updater

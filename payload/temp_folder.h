@@ -47,10 +47,4 @@ bool LiesWithin(const std::wstring& folder, const std::wstring& profile);
 // beside it: a folder a user made first is not used. An error when there is none.
 FolderChoice ChooseLogFolder(System& system, bool elevated);
 
-// The work folder, where the installer logs go: ChooseLogFolder's folder for this process,
-// without trailing separators, so that a name is joined to it with one backslash (a drive root
-// "D:\" gives "D:"). Empty when there is none: the products are then patched without a log,
-// never with one in the current folder or at the root of a drive.
-std::wstring GetWorkFolder(System& system);
-
 }  // namespace updater

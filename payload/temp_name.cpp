@@ -5,22 +5,13 @@
 
 namespace updater {
 
-Outcome<std::wstring> TempNameGenerator::ChooseName(System& system) {
-  // Only a real temporary folder will do: the copy is handed to the installer service, and the
-  // current folder (often a downloads folder) is no place for it.
-  if (refusal_ != 0) return Failure{refusal_};
-  if (fixedDirectory_.empty()) {
-    const FolderChoice folder = ChooseUserTempFolder(system);
-    if (folder.error != 0) return Failure{folder.error};
-    directory_ = folder.folder;
-  } else {
-    directory_ = fixedDirectory_;
-  }
+Outcome<std::wstring> TempNameGenerator::ChooseName(System& system, const FolderChoice& folder) {
+  // Only a real folder will do: the copy is handed to the installer service, and the current
+  // folder (often a downloads folder) is no place for it.
+  if (folder.error != 0) return Failure{folder.error};
+  if (folder.folder.empty()) return Failure{kErrorPathNotFound};
+  directory_ = folder.folder;
   if (directory_.back() != L'\\' && directory_.back() != L'/') directory_ += L'\\';
-
-  const size_t prefixLength = std::char_traits<wchar_t>::length(kTempNamePrefix);
-  if (prefixLength > lastPrefixLength_) counter_ = 1;
-  lastPrefixLength_ = prefixLength;
   advancedInRequest_ = 0;
   return ChooseNextName(system);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "payload/temp_folder.h"
 #include "platform/outcome.h"
 #include "platform/system.h"
 
@@ -18,33 +19,20 @@ inline constexpr uint64_t kMaxNamesPerRequest = 65536;
 
 class TempNameGenerator {
  public:
-  // Starts a request: picks the directory (the one set with UseDirectory, else the user's
-  // temporary folder as ChooseUserTempFolder gives it, never the current folder) and the first
-  // free name in it. The number goes on from the previous request of the process; the first is 2.
-  // Only chooses: creates nothing. Fails with the reason when no folder can be had, when testing a
-  // name fails for a reason that does not mean "taken" (a path too long, a device not ready), or
-  // with kErrorFileExists when kMaxNamesPerRequest names in a row are taken.
-  Outcome<std::wstring> ChooseName(System& system);
+  // Starts a request: the first free name in folder (the run's private folder, or the user's
+  // temporary folder for "/e"). The number goes on from the previous request of the process; the
+  // first is 2. Only chooses: creates nothing. Fails with folder's error when there is no folder,
+  // when testing a name fails for a reason that does not mean "taken" (a path too long, a device
+  // not ready), or with kErrorFileExists when kMaxNamesPerRequest names in a row are taken.
+  Outcome<std::wstring> ChooseName(System& system, const FolderChoice& folder);
 
   // The next free name in the directory of the current request, for a name that was taken
   // between its test and its creation.
   Outcome<std::wstring> ChooseNextName(System& system);
 
-  // Names are chosen in this folder from now on (the run's private folder); empty: the user's
-  // temporary folder again.
-  void UseDirectory(std::wstring directory) {
-    fixedDirectory_ = std::move(directory);
-    refusal_ = 0;
-  }
-  // Every request fails with this error from now on (no folder for the copies could be had).
-  void Refuse(uint32_t error) { refusal_ = error; }
-
  private:
-  uint32_t refusal_ = 0;
-  std::wstring fixedDirectory_;
   std::wstring directory_;
   uint32_t counter_ = 1;
-  size_t lastPrefixLength_ = 0;
   uint64_t advancedInRequest_ = 0;
 };
 

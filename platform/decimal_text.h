@@ -1,6 +1,7 @@
-// Decimal text of a number, as std::to_wstring writes it ("-" before a negative number, no
-// leading zeros). Written out here because the runtime's to_wstring formats through the C
-// library's wide printf, which would add about 20 KB to the executable for these few numbers.
+// Decimal numbers in text, both ways: DecimalText writes one as std::to_wstring does ("-" before
+// a negative number, no leading zeros), ReadDecimal reads one as wcstol does. Written out here
+// because the runtime's to_wstring formats through the C library's wide printf, which would add
+// about 20 KB to the executable for these few numbers.
 #pragma once
 
 #include <cstdint>
@@ -20,5 +21,9 @@ inline std::wstring DecimalText(int64_t value) {
   if (value < 0) digits[--start] = L'-';
   return std::wstring(digits + start, digits + sizeof digits / sizeof digits[0]);
 }
+
+// Reads a decimal number the way wcstol(text, nullptr, 10) does: leading white space, an optional
+// sign, digits up to the first other character; 0 without digits; clamped to the 32-bit range.
+int32_t ReadDecimal(const std::wstring& text);
 
 }  // namespace updater

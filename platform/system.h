@@ -138,16 +138,12 @@ class System {
     return state ? *state : PathState::kUnknown;
   }
 
-  virtual Status MakeDirectory(const std::wstring& path) = 0;
-
   // Creates a file for writing. With exclusive set the call fails when anything already stands at
   // path (CREATE_NEW), otherwise an existing file is truncated (CREATE_ALWAYS). While it is open
   // the file is shared for nothing when exclusive is clear (a file at a name the user gave) and
   // for reading when it is set (a temporary copy, read back before it is held read-only).
   virtual Outcome<std::unique_ptr<WritableFile>> CreateFileForWriting(const std::wstring& path,
                                                                       bool exclusive) = 0;
-
-  virtual Status RemoveFile(const std::wstring& path) = 0;
 
   // MessageBoxW with no owner window.
   virtual int ShowMessageBox(const std::wstring& text, const std::wstring& caption,

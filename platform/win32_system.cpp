@@ -168,11 +168,6 @@ Outcome<PathState> Win32System::ProbePath(const std::wstring& path) {
   return Failure{error};
 }
 
-Status Win32System::MakeDirectory(const std::wstring& path) {
-  if (!::CreateDirectoryW(path.c_str(), nullptr)) return Failure{::GetLastError()};
-  return {};
-}
-
 Outcome<std::unique_ptr<WritableFile>> Win32System::CreateFileForWriting(const std::wstring& path,
                                                                          bool exclusive) {
   HANDLE handle =
@@ -180,11 +175,6 @@ Outcome<std::unique_ptr<WritableFile>> Win32System::CreateFileForWriting(const s
                     exclusive ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return Failure{::GetLastError()};
   return std::unique_ptr<WritableFile>(std::make_unique<Win32File>(handle, path));
-}
-
-Status Win32System::RemoveFile(const std::wstring& path) {
-  if (!::DeleteFileW(path.c_str())) return Failure{::GetLastError()};
-  return {};
 }
 
 int Win32System::ShowMessageBox(const std::wstring& text, const std::wstring& caption,

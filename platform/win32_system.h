@@ -25,10 +25,8 @@ class Win32System final : public System {
                                  wchar_t* buffer) override;
   std::optional<std::wstring> EnvironmentVariable(const std::wstring& name) override;
   Outcome<PathState> ProbePath(const std::wstring& path) override;
-  Status MakeDirectory(const std::wstring& path) override;
   Outcome<std::unique_ptr<WritableFile>> CreateFileForWriting(const std::wstring& path,
                                                               bool exclusive) override;
-  Status RemoveFile(const std::wstring& path) override;
   int ShowMessageBox(const std::wstring& text, const std::wstring& caption, uint32_t type) override;
   bool QueryOsVersion(uint32_t structSize, OsVersionInfo& info) override;
   std::optional<OsVersionInfo> QueryTrueOsVersion(uint32_t structSize) override;

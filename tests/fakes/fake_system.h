@@ -266,14 +266,7 @@ class FakeSystem : public System {
     return PathState::kMissing;
   }
 
-  Status MakeDirectory(const std::wstring& path) override {
-    if (Exists(path) || !IsDirectory(Parent(path)) || failMakeDirectory) {
-      return Failure{kErrorAccessDenied};
-    }
-    AddDirectory(path);
-    return {};
-  }
-  bool failMakeDirectory = false;
+  bool failMakeDirectory = false;  // no folder can be created
 
   Outcome<std::unique_ptr<WritableFile>> CreateFileForWriting(const std::wstring& path,
                                                               bool exclusive) override {
@@ -285,14 +278,6 @@ class FakeSystem : public System {
     if (!IsDirectory(Parent(path))) return Failure{kErrorPathNotFound};
     entries_[path] = Entry{};
     return std::unique_ptr<WritableFile>(std::make_unique<File>(*this, path));
-  }
-
-  Status RemoveFile(const std::wstring& path) override {
-    removed_.push_back(path);
-    if (held_.count(path)) return Failure{32};  // ERROR_SHARING_VIOLATION
-    if (!Exists(path) || IsDirectory(path)) return Failure{kErrorFileNotFound};
-    entries_.erase(path);
-    return {};
   }
 
   int ShowMessageBox(const std::wstring& text, const std::wstring& caption,

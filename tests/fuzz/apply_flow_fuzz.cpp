@@ -5,6 +5,8 @@
 
 #include "apply/apply_payload.h"
 #include "inspection/four_part_version.h"
+#include "payload/run_places.h"
+#include "platform/decimal_text.h"
 #include "tests/fakes/fake_installer.h"
 #include "tests/fakes/fake_system.h"
 #include "tests/fakes/string_tables.h"
@@ -42,7 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PayloadStore store(system);
   MessageBoxes messages(system, false);
   PayloadApplier applier(system, installer, store, messages);
-  const PayloadRun run = applier.ApplyPayload(kPayloadKinds[0], 300, {1033, L"", 0});
+  ApplyOptions options;
+  options.copyFolder = ChooseUserTempFolder(system);
+  options.logFolder = FindRunPlaces(system, false).installerLogFolder;
+  applier.SetOptions(options);
+  const PayloadRun run = applier.ApplyPayload(kPayloadKinds[0], {1033, L"", 0});
 
   Check(system.FilesUnder(L"C:\\Temp\\").empty());
   Check(installer.openHandles() == 0 && installer.doubleCloses() == 0);
@@ -54,23 +60,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::wstring targetVersions =
       separator == std::wstring::npos ? std::wstring() : versions.substr(separator + 1);
   for (const auto& call : installer.configurations()) {
-    const ProductRun* turn = nullptr;
+    const ProductRun* productRun = nullptr;
     for (const auto& candidate : run.products) {
-      if (candidate.product.productCode == call.productCode) turn = &candidate;
+      if (candidate.product.productCode == call.productCode) productRun = &candidate;
     }
-    Check(turn != nullptr && turn->decision == Decision::kPatch);
+    Check(productRun != nullptr && productRun->decision == Decision::kPatch);
     Check(call.commandLine.size() <= 1023 && call.logFile.size() <= 259);
-    const FourPartVersion installed = FourPartVersion::FromText(turn->product.installedVersion);
+    const FourPartVersion installed =
+        FourPartVersion::FromText(productRun->product.installedVersion);
     bool targeted = false;
     for (const auto& entry : fuzzing::Split(targetVersions, L',')) {
       targeted = targeted || FourPartVersion::FromText(entry).Equals(installed);
     }
     Check(targeted);
   }
-  for (const auto& turn : run.products) {
-    Check(IsProductInstalled(installer, turn.product.productCode));
-    Check(!turn.product.productCode.empty() &&
-          turn.product.productCode.find(L';') == std::wstring::npos);
+  for (const auto& productRun : run.products) {
+    Check(IsProductInstalled(installer, productRun.product.productCode));
+    Check(!productRun.product.productCode.empty() &&
+          productRun.product.productCode.find(L';') == std::wstring::npos);
   }
   for (const auto& box : system.boxes()) Check(box.text.size() <= 255 + 511);
   return 0;

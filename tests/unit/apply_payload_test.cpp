@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "apply/apply_payload.h"
+#include "apply/log_name.h"
 #include "messages/catalogue.h"
 #include "tests/fakes/fake_platform.h"
+#include "tests/unit/placed_options.h"
 
 namespace updater {
 namespace {
@@ -27,7 +29,8 @@ class ApplyPayloadTest : public ::testing::Test, public testing::FakePlatform {
 
   // One run, with the messages going on from where the previous run left them, as in a sequence.
   PayloadRun Apply(const PayloadKind& kind = kGlobal) {
-    PayloadRun run = applier.ApplyPayload(kind, kMsgFailure, context);
+    applier.SetOptions(PlacedOptions(system));
+    PayloadRun run = applier.ApplyPayload(kind, context);
     context = run.messages;
     return run;
   }
@@ -67,15 +70,15 @@ TEST_F(ApplyPayloadTest, PatchesAnInstalledTargetVersion) {
   EXPECT_EQ(installer.uiLevel(), 5);  // restored
   ExpectNoPayloadCopyLeft();
 
-  // The facts of the product's turn, as values.
+  // The facts of the product's run, as values.
   ASSERT_EQ(run.products.size(), 1u);
-  const ProductRun& turn = run.products[0];
-  EXPECT_EQ(turn.product.productName, L"Sample Suite");
-  EXPECT_EQ(turn.product.installedVersion, L"2.1.0.0");
-  EXPECT_EQ(turn.language, 1033u);
-  EXPECT_EQ(turn.decision, Decision::kPatch);
-  EXPECT_EQ(turn.logPath, call.logFile);
-  EXPECT_EQ(turn.installerResult, std::optional<uint32_t>(3010));
+  const ProductRun& productRun = run.products[0];
+  EXPECT_EQ(productRun.product.productName, L"Sample Suite");
+  EXPECT_EQ(productRun.product.installedVersion, L"2.1.0.0");
+  EXPECT_EQ(productRun.language, 1033u);
+  EXPECT_EQ(productRun.decision, Decision::kPatch);
+  EXPECT_EQ(productRun.logPath, call.logFile);
+  EXPECT_EQ(productRun.installerResult, std::optional<uint32_t>(3010));
   EXPECT_EQ(run.messages.productName, L"Sample Suite");
 
   // The installer calls of one product, in order.
@@ -373,7 +376,7 @@ TEST_F(ApplyPayloadTest, SetsTheThreadLocaleFromEachLanguage) {
   EXPECT_EQ(system.localesSet(), (std::vector<uint32_t>{1041, 0, 1031}));
   // The languages the products' texts came in: 0 stands for the user's default.
   std::vector<uint32_t> languages;
-  for (const ProductRun& turn : run.products) languages.push_back(turn.language);
+  for (const ProductRun& productRun : run.products) languages.push_back(productRun.language);
   EXPECT_EQ(languages, (std::vector<uint32_t>{1041, 1049, 1031}));
 }
 
@@ -452,7 +455,8 @@ TEST(ApplyPayloadTmp, RelativeTmpIsRefusedAndNothingLandsInTheStartingFolder) {
     PayloadStore store{fresh.system};
     MessageBoxes messages{fresh.system, false};
     PayloadApplier applier{fresh.system, fresh.installer, store, messages};
-    const PayloadRun run = applier.ApplyPayload(kGlobal, kMsgFailure, {1033, L"", 0});
+    applier.SetOptions(PlacedOptions(fresh.system));
+    const PayloadRun run = applier.ApplyPayload(kGlobal, {1033, L"", 0});
     EXPECT_EQ(run.outcome, PayloadOutcome::Failed) << tmp;
     EXPECT_EQ(run.error, kErrorBadPathname) << tmp;
     ASSERT_EQ(fresh.system.boxes().size(), 1u) << tmp;

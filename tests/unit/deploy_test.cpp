@@ -248,7 +248,7 @@ TEST_F(Deploy, ALogThatCannotBeWrittenChangesNothingElse) {
   // Every default name taken by something the log must not open: the first run's log at the
   // name of every draw, then a dangling link there.
   expectTheSameRun({L"/exitcode"});
-  system.RemoveFile(kDefaultLog);
+  system.DeleteFileNamed(kDefaultLog);
   system.AddDanglingLink(kDefaultLog);
   expectTheSameRun({L"/exitcode"});
   EXPECT_TRUE(system.FilesUnder(L"C:\\Temp\\update_").empty());

@@ -64,7 +64,7 @@ class Fleet : public ::testing::Test {
 struct WaitRecord final : ApplyEvents {
   void PayloadHeld(const PayloadKind&, const std::wstring&) override {}
   void PatchRead(const PayloadKind&, const PatchTargets&) override {}
-  void TargetDetected(const std::wstring&, const ProductRun*) override {}
+  void TargetDetected(const DetectedTarget&) override {}
   void ProductDecided(const ProductRun&, const PatchTargets&) override {}
   void InstallerCallStarts(const ProductRun&) override {}
   void InstallerCallEnded(const ProductRun&) override {}

@@ -50,22 +50,6 @@ TEST(FourPartVersion, FromTextLeavesTheCallersTextAlone) {
   EXPECT_EQ(text, L"2,1,30,4");
 }
 
-TEST(FourPartVersion, ReadDecimalFollowsWcstol) {
-  const std::pair<std::wstring, int32_t> cases[] = {{L"1031", 1031},
-                                                    {L"  42abc", 42},
-                                                    {L"-17", -17},
-                                                    {L"+5", 5},
-                                                    {L"abc", 0},
-                                                    {L"", 0},
-                                                    {L"-", 0},
-                                                    {L"2147483647", 2147483647},
-                                                    {L"2147483648", 2147483647},
-                                                    {L"-2147483648", -2147483647 - 1},
-                                                    {L"-2147483649", -2147483647 - 1},
-                                                    {L"99999999999999999999999", 2147483647}};
-  for (const auto& [text, expected] : cases) EXPECT_EQ(ReadDecimal(text), expected);
-}
-
 TEST(FourPartVersion, EqualityIsPartByPart) {
   EXPECT_TRUE(
       FourPartVersion::FromText(L"2.1.30.04").Equals(FourPartVersion::FromText(L"2.1.30.4")));

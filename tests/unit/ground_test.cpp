@@ -2,6 +2,8 @@
 // temporary-name loop, the safe log and the device names.
 #include <gtest/gtest.h>
 
+#include "payload/run_places.h"
+
 #include "apply/apply_payload.h"
 #include "apply/log_name.h"
 #include "launcher/entry.h"
@@ -130,7 +132,7 @@ TEST(WorkFolder, TheUsersTempWithoutTrailingSeparatorsOrNone) {
     system.SetEnvironment(L"TMP", tmp);
     system.SetTempPath(L"C:\\Gone\\");
     system.SetElevated(false);
-    EXPECT_EQ(GetWorkFolder(system), folder) << tmp;
+    EXPECT_EQ(FindRunPlaces(system, false).installerLogFolder, folder) << tmp;
   }
 }
 
@@ -200,7 +202,7 @@ TEST(TempNameLoop, EndsOnAnErrorThatDoesNotMeanTaken) {
   system.AddFile(L"C:\\Temp\\MSP2");
   system.FailQuery(L"C:\\Temp\\MSP3", kErrorFilenameExcedRange);
   TempNameGenerator generator;
-  const Outcome<std::wstring> name = generator.ChooseName(system);
+  const Outcome<std::wstring> name = generator.ChooseName(system, ChooseUserTempFolder(system));
   EXPECT_FALSE(name);
   EXPECT_EQ(name.error(), kErrorFilenameExcedRange);
 }
@@ -213,7 +215,7 @@ TEST(TempNameLoop, GivesUpAfterItsBoundOfTakenNames) {
   for (uint64_t n = 2; n <= kMaxNamesPerRequest + 2; ++n) {
     system.DenyAccess(L"C:\\Temp\\MSP" + std::to_wstring(n));
   }
-  const Outcome<std::wstring> name = generator.ChooseName(system);
+  const Outcome<std::wstring> name = generator.ChooseName(system, ChooseUserTempFolder(system));
   EXPECT_FALSE(name);
   EXPECT_EQ(name.error(), kErrorFileExists);
 }

@@ -13,7 +13,7 @@ using testing::FakeSystem;
 class TempNames : public ::testing::Test {
  protected:
   std::wstring Choose() {
-    const Outcome<std::wstring> name = generator.ChooseName(system);
+    const Outcome<std::wstring> name = generator.ChooseName(system, ChooseUserTempFolder(system));
     EXPECT_TRUE(name.ok());
     return name ? *name : L"";
   }
@@ -63,7 +63,8 @@ TEST_F(TempNames, DirectoryChoice) {
     if (c.tmp) fresh.SetEnvironment(L"TMP", c.tmp);
     if (!c.tempFolderExists) fresh.RemoveEntry(L"C:\\Temp");
     TempNameGenerator freshGenerator;
-    const Outcome<std::wstring> name = freshGenerator.ChooseName(fresh);
+    const Outcome<std::wstring> name =
+        freshGenerator.ChooseName(fresh, ChooseUserTempFolder(fresh));
     EXPECT_EQ(name.ok(), c.expected.has_value()) << c.what;
     if (name) {
       EXPECT_EQ(*name, c.expected.value_or(L"")) << c.what;
@@ -78,7 +79,7 @@ TEST_F(TempNames, UnusableTempFolderFailsAsPathNotFound) {
   // 0: the query itself fails (with an error of its own); 1025 and 5000: the folder is too long.
   for (uint32_t result : {0u, 1025u, 5000u}) {
     system.SetTempPathResult(result);
-    const Outcome<std::wstring> name = generator.ChooseName(system);
+    const Outcome<std::wstring> name = generator.ChooseName(system, ChooseUserTempFolder(system));
     EXPECT_FALSE(name.ok()) << result;
     EXPECT_EQ(name.error(), kErrorPathNotFound) << result;
   }
@@ -153,7 +154,8 @@ class Extraction : public ::testing::Test {
 
 TEST_F(Extraction, TemporaryNameWritesTheWholePayloadExclusively) {
   std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"").status, ExtractStatus::kWritten);
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system)).status,
+            ExtractStatus::kWritten);
   EXPECT_EQ(target, L"C:\\Temp\\MSP2");
   EXPECT_EQ(system.ContentOf(target), std::string("\xD0\xCF\x11\xE0 payload bytes"));
   ASSERT_EQ(system.creations().size(), 1u);
@@ -170,7 +172,8 @@ TEST_F(Extraction, NameTakenBetweenTestAndCreationMovesOn) {
     }
   };
   std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"").status, ExtractStatus::kWritten);
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system)).status,
+            ExtractStatus::kWritten);
   EXPECT_EQ(target, L"C:\\Temp\\MSP3");
   EXPECT_EQ(system.ContentOf(L"C:\\Temp\\MSP2"), "planted");
 }
@@ -179,7 +182,8 @@ TEST_F(Extraction, PlantedThingsAtTheNameAreNeverOpened) {
   system.AddFile(L"C:\\Temp\\MSP2", "planted");
   system.AddDirectory(L"C:\\Temp\\MSP3");
   std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"").status, ExtractStatus::kWritten);
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system)).status,
+            ExtractStatus::kWritten);
   EXPECT_EQ(target, L"C:\\Temp\\MSP4");
   EXPECT_EQ(system.ContentOf(L"C:\\Temp\\MSP2"), "planted");
   for (const auto& [path, exclusive] : system.creations()) EXPECT_NE(path, L"C:\\Temp\\MSP2");
@@ -188,7 +192,8 @@ TEST_F(Extraction, PlantedThingsAtTheNameAreNeverOpened) {
 TEST_F(Extraction, DanglingLinkAtANameMovesOnToTheNext) {
   system.AddDanglingLink(L"C:\\Temp\\MSP2");
   std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"").status, ExtractStatus::kWritten);
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system)).status,
+            ExtractStatus::kWritten);
   EXPECT_EQ(target, L"C:\\Temp\\MSP3");
   EXPECT_FALSE(system.Exists(L"C:\\Temp\\MSP2"));
 }
@@ -196,7 +201,8 @@ TEST_F(Extraction, DanglingLinkAtANameMovesOnToTheNext) {
 TEST_F(Extraction, ReadOnlyFolderReportsTheCreationError) {
   system.MakeReadOnly(L"C:\\Temp");
   std::wstring target;
-  const WriteResult result = store.WritePayload(target, kPayloadGlobal, L"");
+  const WriteResult result =
+      store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system));
   EXPECT_EQ(result.status, ExtractStatus::kFailed);
   EXPECT_EQ(result.error, kErrorAccessDenied);
   EXPECT_EQ(system.creations().size(), 1u);
@@ -205,18 +211,25 @@ TEST_F(Extraction, ReadOnlyFolderReportsTheCreationError) {
 
 TEST_F(Extraction, SecondRequestGoesOnFromTheLastNumber) {
   std::wstring first, second;
-  store.ExtractPayload(first, kPayloadGlobal, L"");
-  store.ExtractPayload(second, kPayloadGlobal, L"");
+  store.WritePayload(first, kPayloadGlobal, L"", ChooseUserTempFolder(system));
+  store.WritePayload(second, kPayloadGlobal, L"", ChooseUserTempFolder(system));
   EXPECT_EQ(second, L"C:\\Temp\\MSP3");
 }
 
 TEST_F(Extraction, DerivedNamesWithSuffixes) {
   system.AddPayload(kPayloadProductSpecific, std::string("ps"));
   std::wstring global = L"D:\\Out\\Fix.msp", languagePack = global, productSpecific = global;
-  EXPECT_TRUE(store.ExtractPayload(global, kPayloadGlobal, L""));
-  EXPECT_EQ(store.WritePayload(languagePack, kPayloadLanguagePack, L"_lp").status,
-            ExtractStatus::kNotCarried);
-  EXPECT_TRUE(store.ExtractPayload(productSpecific, kPayloadProductSpecific, L"_ps"));
+  EXPECT_EQ(store.WritePayload(global, kPayloadGlobal, L"", ChooseUserTempFolder(system)).status,
+            ExtractStatus::kWritten);
+  EXPECT_EQ(
+      store.WritePayload(languagePack, kPayloadLanguagePack, L"_lp", ChooseUserTempFolder(system))
+          .status,
+      ExtractStatus::kNotCarried);
+  EXPECT_EQ(store
+                .WritePayload(productSpecific, kPayloadProductSpecific, L"_ps",
+                              ChooseUserTempFolder(system))
+                .status,
+            ExtractStatus::kWritten);
   EXPECT_EQ(languagePack, L"D:\\Out\\Fix_lp.msp");  // the name is settled even without payload
   EXPECT_FALSE(system.Exists(L"D:\\Out\\Fix_lp.msp"));
   EXPECT_EQ(system.ContentOf(L"D:\\Out\\Fix_ps.msp"), "ps");
@@ -226,7 +239,8 @@ TEST_F(Extraction, DerivedNamesWithSuffixes) {
 TEST_F(Extraction, DerivedNameReplacesAnExistingFile) {
   system.AddFile(L"D:\\Out\\Fix.msp", "old content that is longer");
   std::wstring target = L"D:\\Out\\Fix.msp";
-  EXPECT_TRUE(store.ExtractPayload(target, kPayloadGlobal, L""));
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system)).status,
+            ExtractStatus::kWritten);
   EXPECT_EQ(system.ContentOf(target), std::string("\xD0\xCF\x11\xE0 payload bytes"));
 }
 
@@ -248,7 +262,9 @@ TEST_F(Extraction, Failures) {
   };
   for (const Case& c : cases) {
     std::wstring target = c.target;
-    EXPECT_EQ(store.WritePayload(target, c.payload, L"").status, c.expected) << c.what;
+    EXPECT_EQ(store.WritePayload(target, c.payload, L"", ChooseUserTempFolder(system)).status,
+              c.expected)
+        << c.what;
   }
   EXPECT_FALSE(system.Exists(L"D:\\Out\\x.msp"));
   EXPECT_FALSE(system.Exists(L"D:\\Out\\y.msp"));
@@ -258,7 +274,8 @@ TEST_F(Extraction, Failures) {
 TEST_F(Extraction, TooLongTargetReportsTheRangeErrorAndWritesNothing) {
   std::wstring target = L"D:\\Out\\" + std::wstring(300, L'x') + L".msp";
   const std::wstring given = target;
-  const WriteResult result = store.WritePayload(target, kPayloadGlobal, L"");
+  const WriteResult result =
+      store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system));
   EXPECT_EQ(result.status, ExtractStatus::kFailed);
   EXPECT_EQ(result.error, kErrorFilenameExcedRange);
   EXPECT_EQ(target, given);
@@ -269,7 +286,8 @@ TEST_F(Extraction, ShortWriteRemovesThePartialFileInBothModes) {
   for (std::wstring target : {std::wstring(), std::wstring(L"D:\\Out\\Fix.msp")}) {
     system.SetFreeSpace(4);
     const std::wstring given = target;
-    const WriteResult result = store.WritePayload(target, kPayloadGlobal, L"");
+    const WriteResult result =
+        store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system));
     EXPECT_EQ(result.status, ExtractStatus::kFailed);
     EXPECT_EQ(result.error, kErrorDiskFull) << given;
     EXPECT_FALSE(system.Exists(target)) << given;
@@ -280,10 +298,12 @@ TEST_F(Extraction, ShortWriteRemovesThePartialFileInBothModes) {
 TEST_F(Extraction, UnusableTempFolderFailsOnlyForCarriedPayloads) {
   system.SetTempPathResult(0);
   std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"").status, ExtractStatus::kFailed);
+  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system)).status,
+            ExtractStatus::kFailed);
   EXPECT_EQ(target, L"");
-  EXPECT_EQ(store.WritePayload(target, kPayloadLanguagePack, L"").status,
-            ExtractStatus::kNotCarried);
+  EXPECT_EQ(
+      store.WritePayload(target, kPayloadLanguagePack, L"", ChooseUserTempFolder(system)).status,
+      ExtractStatus::kNotCarried);
   EXPECT_TRUE(system.creations().empty());
 }
 

@@ -3,6 +3,7 @@
 #include "launcher/run_sequence.h"
 #include "messages/catalogue.h"
 #include "tests/fakes/fake_platform.h"
+#include "tests/unit/placed_options.h"
 
 namespace updater {
 namespace {
@@ -37,6 +38,7 @@ TEST_P(RunSequence, ClosingMessage) {
   PayloadStore store(system);
   MessageBoxes messages(system, false);
   PayloadApplier applier(system, installer, store, messages);
+  applier.SetOptions(PlacedOptions(system));
   const SequenceResult result = RunPayloadSequence(applier, messages, {1033, L"", 0});
   EXPECT_EQ(result.completed, c.result);
   EXPECT_EQ(result.runs.size(), static_cast<size_t>(c.runsMade));
@@ -89,6 +91,7 @@ TEST(RunSequenceQuiet, SameRunsAndNoBox) {
   PayloadStore store(platform.system);
   MessageBoxes messages(platform.system, true);
   PayloadApplier applier(platform.system, platform.installer, store, messages);
+  applier.SetOptions(PlacedOptions(platform.system));
   EXPECT_FALSE(RunPayloadSequence(applier, messages, {1033, L"", 0}).completed);
   EXPECT_TRUE(platform.system.boxes().empty());
   // Stopped after the failed run.
@@ -122,6 +125,7 @@ TEST_P(RunSequenceClosingLanguage, FollowsTheRuns) {
   PayloadStore store(system);
   MessageBoxes messages(system, false);
   PayloadApplier applier(system, installer, store, messages);
+  applier.SetOptions(PlacedOptions(system));
   EXPECT_TRUE(RunPayloadSequence(applier, messages, {1033, L"", 0}).completed);
   EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{c.text});
 }

@@ -51,20 +51,27 @@ TEST(TargetProduct, UndeliveredValuesAreEmptyAndTheLanguageIsStillAsked) {
   EXPECT_EQ(name, std::wstring(1023, L'n'));
 }
 
-TEST(TargetProduct, DetectKeepsTheInstalledInTheOrderOfTheCodes) {
+TEST(TargetProduct, DetectGivesOneEntryPerCodeInTheirOrder) {
   FakeInstaller installer;
   installer.AddProduct(L"{C}", L"Gamma", L"1041", L"3.0");
   installer.AddProduct(L"{A}", L"Alpha", L"1031", L"1.0", /*state=*/1);  // advertised
   installer.AddProduct(L"{B}", L"Beta", L"1033", L"2.0", /*state=*/2);   // another user's
-  const std::vector<TargetProductRecord> records =
-      DetectInstalledTargets(installer, {L"{C}", L"{B}", L"{X}", L"{A}"});
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].productCode, L"{C}");
-  EXPECT_EQ(records[0].productName, L"Gamma");
-  EXPECT_EQ(records[0].language, L"1041");
-  EXPECT_EQ(records[0].installedVersion, L"3.0");
-  EXPECT_EQ(records[1].productCode, L"{A}");
-  EXPECT_TRUE(records[1].InstalledVersion().Equals(FourPartVersion::FromText(L"1.0")));
+  const std::vector<DetectedTarget> detected =
+      DetectTargets(installer, {L"{C}", L"{B}", L"{X}", L"{A}"});
+  ASSERT_EQ(detected.size(), 4u);
+  const wchar_t* codes[] = {L"{C}", L"{B}", L"{X}", L"{A}"};
+  const bool installed[] = {true, false, false, true};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(detected[i].product.productCode, codes[i]);
+    EXPECT_EQ(detected[i].installed, installed[i]) << i;
+  }
+  EXPECT_EQ(detected[0].product.productName, L"Gamma");
+  EXPECT_EQ(detected[0].product.language, L"1041");
+  EXPECT_EQ(detected[0].product.installedVersion, L"3.0");
+  EXPECT_TRUE(detected[3].product.InstalledVersion().Equals(FourPartVersion::FromText(L"1.0")));
+  // A code not installed here keeps nothing but its code, whatever the service knows of it.
+  EXPECT_EQ(detected[1].product.productName, L"");
+  EXPECT_EQ(detected[1].product.installedVersion, L"");
   // Products that are not installed are asked for nothing more than their state.
   for (const std::wstring& call : installer.calls()) {
     EXPECT_EQ(call.find(L"GetProductInfo"), call.rfind(L"GetProductInfo"));
@@ -111,11 +118,14 @@ TEST(ElevatedTargets, OnlyRegistrationsThatNeededAdministratorsCount) {
     installer.AddProduct(L"{Q}", L"Beside", L"1031", L"1.0");
     const ElevatedDetection found = DetectElevatedTargets(installer, {L"{p}", L"{Q}"});
     EXPECT_EQ(found.error, 0u);
-    ASSERT_EQ(found.installed.size(), c.installed ? 2u : 1u);
-    EXPECT_EQ(found.installed.back().productCode, L"{Q}");
-    EXPECT_EQ(found.installed.back().productName, L"Beside");
+    ASSERT_EQ(found.targets.size(), 2u);
+    EXPECT_TRUE(found.targets[1].installed);
+    EXPECT_EQ(found.targets[1].product.productCode, L"{Q}");
+    EXPECT_EQ(found.targets[1].product.productName, L"Beside");
+    EXPECT_EQ(found.targets[0].installed, c.installed);
+    EXPECT_EQ(found.targets[0].product.productCode, L"{p}");
     if (c.installed) {
-      const TargetProductRecord& record = found.installed.front();
+      const TargetProductRecord& record = found.targets[0].product;
       EXPECT_EQ(record.productCode, L"{p}");
       EXPECT_EQ(record.context, c.readContext);
       EXPECT_EQ(record.productName, L"Suite " + std::to_wstring(c.readContext));
@@ -139,11 +149,15 @@ TEST(ElevatedTargets, EveryUserIsListedAndAFailedListingFindsNothing) {
   FakeInstaller installer;
   installer.AddProduct(L"{P}", L"Suite", L"1033", L"1.0");
   installer.AddProduct(L"{Q}", L"Beside", L"1033", L"1.0");
-  EXPECT_EQ(DetectElevatedTargets(installer, {L"{P}"}).installed.size(), 1u);
+  const ElevatedDetection found = DetectElevatedTargets(installer, {L"{P}"});
+  ASSERT_EQ(found.targets.size(), 1u);
+  EXPECT_TRUE(found.targets[0].installed);
   EXPECT_EQ(installer.calls().front(), L"EnumProductsEx S-1-1-0 7 0");
   installer.enumFailure = std::make_pair(1u, 1610u);
   const ElevatedDetection failed = DetectElevatedTargets(installer, {L"{P}"});
-  EXPECT_TRUE(failed.installed.empty());
+  ASSERT_EQ(failed.targets.size(), 1u);
+  EXPECT_FALSE(failed.targets[0].installed);
+  EXPECT_EQ(failed.targets[0].product.productCode, L"{P}");
   EXPECT_EQ(failed.error, 1610u);
 }
 

@@ -1,5 +1,6 @@
-#include "launcher/run_journal.h"
+#include "launcher/run_log_writer.h"
 
+#include "apply/installer_result.h"
 #include "platform/decimal_text.h"
 
 namespace updater {
@@ -9,8 +10,8 @@ std::wstring KindName(const PayloadKind& kind) {
   return std::wstring(kind.resourceName) + L" (" + kind.reportTitle + L")";
 }
 
-std::wstring ProductName(const ProductRun& turn) {
-  return turn.product.productCode + L" \"" + turn.product.productName + L"\"";
+std::wstring ProductName(const ProductRun& productRun) {
+  return productRun.product.productCode + L" \"" + productRun.product.productName + L"\"";
 }
 
 std::wstring SizeText(const std::optional<uint64_t>& size) {
@@ -39,19 +40,23 @@ std::wstring JoinArguments(const std::vector<std::wstring>& arguments) {
 }
 
 std::wstring DescribeInstallerResult(uint32_t result) {
-  switch (result) {
-    case 0:
+  switch (ClassifyInstallerResult(result)) {
+    case InstallerResultKind::kSuccess:
       return L"success";
-    case kErrorSuccessRebootRequired:
+    case InstallerResultKind::kRestartRequired:
       return L"success, restart required";
-    case kErrorSuccessRebootInitiated:
+    case InstallerResultKind::kRestartStarted:
       return L"success, restart started";
+    case InstallerResultKind::kAnotherInstall:
+      return L"failed: another installation is running";
+    case InstallerResultKind::kFailed:
+      break;
+  }
+  switch (result) {
     case 1602:
       return L"failed: cancelled by the user";
     case 1603:
       return L"failed: fatal error during installation";
-    case 1618:
-      return L"failed: another installation is running";
     case 1642:
       return L"failed: the patch has no target here";
     default:
@@ -59,27 +64,26 @@ std::wstring DescribeInstallerResult(uint32_t result) {
   }
 }
 
-std::wstring DescribeDecision(Decision decision, const FourPartVersion& installed,
+std::wstring DescribeDecision(DecisionReason reason, const FourPartVersion& installed,
                               const PatchTargets& targets) {
   const std::wstring version = installed.ToText();
-  switch (decision) {
-    case Decision::kPatch:
+  switch (reason) {
+    case DecisionReason::kAtTargetVersion:
       return L"patch: installed version " + version + L" is one of the target versions";
-    case Decision::kUpToDate:
-      if (installed.Equals(targets.upgradeVersion)) {
-        return L"up to date: installed version " + version + L" is the upgrade version";
-      }
+    case DecisionReason::kAtUpgradeVersion:
+      return L"up to date: installed version " + version + L" is the upgrade version";
+    case DecisionReason::kUpgradeListedFirst:
       return L"up to date: the target versions list the upgrade version " +
              targets.upgradeVersion.ToText() + L" before installed version " + version;
-    case Decision::kNotCovered:
+    case DecisionReason::kUnknownVersion:
       break;
   }
   return L"not covered: installed version " + version + L" is neither the upgrade version " +
          targets.upgradeVersion.ToText() + L" nor one of the target versions";
 }
 
-void RunJournal::Header(const std::vector<std::wstring>& arguments, const std::wstring& osLine,
-                        std::optional<bool> elevated, const std::wstring& temporaryFolder) {
+void RunLogWriter::Header(const std::vector<std::wstring>& arguments, const std::wstring& osLine,
+                          bool elevated, const std::wstring& temporaryFolder) {
   const LocalTime now = system_.CurrentLocalTime();
   log_.Write(L"Quorvex Updater run log, started " + FormatEntryTime(now).substr(0, 19));
   const std::optional<std::wstring> module = system_.ModulePath();
@@ -90,13 +94,13 @@ void RunJournal::Header(const std::vector<std::wstring>& arguments, const std::w
   }
   log_.Write(L"Command line: " + JoinArguments(arguments));
   log_.Write(L"Windows: " + osLine);
-  log_.Write(std::wstring(L"Elevated: ") + (!elevated ? L"not known" : *elevated ? L"yes" : L"no"));
+  log_.Write(std::wstring(L"Elevated: ") + (elevated ? L"yes" : L"no"));
   log_.Write(L"Temporary folder: " + temporaryFolder);
   log_.Write(L"Run log: " + log_.path());
 }
 
-void RunJournal::Extracted(const PayloadKind& kind, const std::wstring& target,
-                           const WriteResult& result) {
+void RunLogWriter::Extracted(const PayloadKind& kind, const std::wstring& target,
+                             const WriteResult& result) {
   switch (result.status) {
     case ExtractStatus::kWritten:
       log_.Write(L"Payload " + KindName(kind) + L": written to " + target + L" (" +
@@ -113,24 +117,24 @@ void RunJournal::Extracted(const PayloadKind& kind, const std::wstring& target,
   }
 }
 
-void RunJournal::ReportShown(const std::wstring& text) {
+void RunLogWriter::ReportShown(const std::wstring& text) {
   log_.Write(L"Information report, box \"Info\":\n" + text);
 }
 
-void RunJournal::Ended(const std::wstring& outcome, uint32_t exitCode, bool requested,
-                       const wchar_t* requestedBy) {
+void RunLogWriter::Ended(const std::wstring& outcome, uint32_t exitCode, bool requested,
+                         const wchar_t* requestedBy) {
   log_.Write(L"Outcome: " + outcome + L"; exit code " + DecimalText(exitCode) +
              (requested
                   ? L" (returned: " + std::wstring(requestedBy) + L")"
                   : std::wstring(L" (not returned: without /exitcode the process returns 0)")));
 }
 
-void RunJournal::PayloadHeld(const PayloadKind& kind, const std::wstring& path) {
+void RunLogWriter::PayloadHeld(const PayloadKind& kind, const std::wstring& path) {
   log_.Write(L"Payload " + KindName(kind) + L": carried, " + SizeText(system_.FileSize(path)) +
              L", copy " + path);
 }
 
-void RunJournal::PatchRead(const PayloadKind&, const PatchTargets& targets) {
+void RunLogWriter::PatchRead(const PayloadKind&, const PatchTargets& targets) {
   std::wstring codes;
   for (const std::wstring& code : targets.productCodes) {
     codes += (codes.empty() ? L"" : L";") + code;
@@ -140,17 +144,17 @@ void RunJournal::PatchRead(const PayloadKind&, const PatchTargets& targets) {
              JoinVersions(targets.targetVersions));
 }
 
-void RunJournal::TargetDetected(const std::wstring& productCode, const ProductRun* installed) {
-  if (!installed) {
-    log_.Write(L"Product " + productCode + L": not installed");
+void RunLogWriter::TargetDetected(const DetectedTarget& target) {
+  const TargetProductRecord& product = target.product;
+  if (!target.installed) {
+    log_.Write(L"Product " + product.productCode + L": not installed");
     return;
   }
-  const TargetProductRecord& product = installed->product;
-  log_.Write(L"Product " + productCode + L": installed, name \"" + product.productName +
+  log_.Write(L"Product " + product.productCode + L": installed, name \"" + product.productName +
              L"\", language " + product.language + L", version " + product.installedVersion);
 }
 
-void RunJournal::RegistrationRefused(const ProductRegistration& registration) {
+void RunLogWriter::RegistrationRefused(const ProductRegistration& registration) {
   log_.Write(L"Product " + registration.productCode +
              L": not patched: registered per user, unmanaged, for " +
              (registration.userSid.empty() ? L"an unnamed user" : registration.userSid) +
@@ -158,30 +162,30 @@ void RunJournal::RegistrationRefused(const ProductRegistration& registration) {
              L"this run's rights, also beside a machine-wide installation");
 }
 
-void RunJournal::RegistrationsUnread(uint32_t error) {
+void RunLogWriter::RegistrationsUnread(uint32_t error) {
   log_.Write(L"Installed products could not be listed by installation context: error " +
              DecimalText(error) + L"; no target counts as installed");
 }
 
-void RunJournal::ProductDecided(const ProductRun& turn, const PatchTargets& targets) {
-  log_.Write(L"Decision for " + ProductName(turn) + L": " +
-             DescribeDecision(turn.decision, turn.product.InstalledVersion(), targets) +
-             (plan_ && turn.decision == Decision::kPatch ? L" (/plan: not patched)" : L""));
+void RunLogWriter::ProductDecided(const ProductRun& productRun, const PatchTargets& targets) {
+  log_.Write(L"Decision for " + ProductName(productRun) + L": " +
+             DescribeDecision(productRun.reason, productRun.product.InstalledVersion(), targets) +
+             (plan_ && productRun.decision == Decision::kPatch ? L" (/plan: not patched)" : L""));
 }
 
-void RunJournal::InstallerCallStarts(const ProductRun& turn) {
-  log_.Write(L"Installer call for " + ProductName(turn) + L" starts; installer log " +
-             (turn.logPath.empty() ? std::wstring(L"none") : turn.logPath));
+void RunLogWriter::InstallerCallStarts(const ProductRun& productRun) {
+  log_.Write(L"Installer call for " + ProductName(productRun) + L" starts; installer log " +
+             (productRun.logPath.empty() ? std::wstring(L"none") : productRun.logPath));
 }
 
-void RunJournal::InstallerCallEnded(const ProductRun& turn) {
-  const uint32_t result = turn.installerResult.value_or(0);
-  log_.Write(L"Installer call for " + ProductName(turn) + L" ended: result " + DecimalText(result) +
-             L" (" + DescribeInstallerResult(result) + L") after " +
-             DecimalText(turn.installerMilliseconds) + L" ms");
+void RunLogWriter::InstallerCallEnded(const ProductRun& productRun) {
+  const uint32_t result = productRun.installerResult.value_or(0);
+  log_.Write(L"Installer call for " + ProductName(productRun) + L" ended: result " +
+             DecimalText(result) + L" (" + DescribeInstallerResult(result) + L") after " +
+             DecimalText(productRun.installerMilliseconds) + L" ms");
 }
 
-void RunJournal::PayloadEnded(const PayloadKind& kind, const PayloadRun& run) {
+void RunLogWriter::PayloadEnded(const PayloadKind& kind, const PayloadRun& run) {
   std::wstring outcome;
   if (!run.carried) {
     outcome = L"not carried";
@@ -199,34 +203,34 @@ void RunJournal::PayloadEnded(const PayloadKind& kind, const PayloadRun& run) {
   log_.Write(L"Payload " + KindName(kind) + L": " + outcome);
 }
 
-void RunJournal::MessageComposed(uint32_t id, const std::wstring& caption, const std::wstring& text,
-                                 bool shown) {
+void RunLogWriter::MessageComposed(uint32_t id, const std::wstring& caption,
+                                   const std::wstring& text, bool shown) {
   log_.Write(L"Message " + DecimalText(id) + L", caption \"" + caption + L"\"" +
              (shown ? std::wstring(L", shown:") : L", not shown: " + silence_ + L":") + L"\n" +
              text);
 }
 
-void RunJournal::InstallerBusy(const ProductRun& turn, uint32_t leftMilliseconds) {
-  log_.Write(L"Installer busy before the call for " + ProductName(turn) +
+void RunLogWriter::InstallerBusy(const ProductRun& productRun, uint32_t leftMilliseconds) {
+  log_.Write(L"Installer busy before the call for " + ProductName(productRun) +
              L": another installation holds Global\\_MSIExecute; waiting up to " +
              DecimalText(leftMilliseconds) + L" ms");
 }
 
-void RunJournal::InstallerWaitEnded(const ProductRun& turn, uint32_t waitedMilliseconds,
-                                    bool free) {
+void RunLogWriter::InstallerWaitEnded(const ProductRun& productRun, uint32_t waitedMilliseconds,
+                                      bool free) {
   if (free) {
-    log_.Write(L"Installer free for " + ProductName(turn) + L" after waiting " +
+    log_.Write(L"Installer free for " + ProductName(productRun) + L" after waiting " +
                DecimalText(waitedMilliseconds) + L" ms");
     return;
   }
   log_.Write(L"Installer still busy after waiting " + DecimalText(waitedMilliseconds) +
-             L" ms: the call for " + ProductName(turn) +
+             L" ms: the call for " + ProductName(productRun) +
              L" is not made; result 1618 (another installation is running)");
 }
 
-void RunJournal::InstallerRetry(const ProductRun& turn, uint32_t attempt,
-                                uint32_t pauseMilliseconds) {
-  log_.Write(L"Installer call for " + ProductName(turn) +
+void RunLogWriter::InstallerRetry(const ProductRun& productRun, uint32_t attempt,
+                                  uint32_t pauseMilliseconds) {
+  log_.Write(L"Installer call for " + ProductName(productRun) +
              L" gave 1618 (another installation is running): call " + DecimalText(attempt) +
              L" after a pause of " + DecimalText(pauseMilliseconds) + L" ms");
 }

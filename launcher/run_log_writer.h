@@ -24,19 +24,18 @@ std::wstring JoinArguments(const std::vector<std::wstring>& arguments);
 // What an installer result means, in a few words: "success", "restart required" ...
 std::wstring DescribeInstallerResult(uint32_t result);
 
-// The decision for a product and the reason for it, from the versions it was made from.
-std::wstring DescribeDecision(Decision decision, const FourPartVersion& installed,
+// The decision for a product and the reason for it, with the versions it was made from.
+std::wstring DescribeDecision(DecisionReason reason, const FourPartVersion& installed,
                               const PatchTargets& targets);
 
-class RunJournal final : public ApplyEvents, public MessageObserver {
+class RunLogWriter final : public ApplyEvents, public MessageObserver {
  public:
-  RunJournal(System& system, RunLog& log) : system_(system), log_(log) {}
+  RunLogWriter(System& system, RunLog& log) : system_(system), log_(log) {}
 
   // The run's header: the update file with its size, the command line, the operating system,
-  // whether the process is elevated (nothing when not known), and the temporary folder, where the
-  // installer logs go.
-  void Header(const std::vector<std::wstring>& arguments, const std::wstring& osLine,
-              std::optional<bool> elevated, const std::wstring& temporaryFolder);
+  // whether the process is elevated, and the temporary folder, where the installer logs go.
+  void Header(const std::vector<std::wstring>& arguments, const std::wstring& osLine, bool elevated,
+              const std::wstring& temporaryFolder);
 
   // "/e": one payload written to target, or not.
   void Extracted(const PayloadKind& kind, const std::wstring& target, const WriteResult& result);
@@ -54,17 +53,18 @@ class RunJournal final : public ApplyEvents, public MessageObserver {
 
   void PayloadHeld(const PayloadKind& kind, const std::wstring& path) override;
   void PatchRead(const PayloadKind& kind, const PatchTargets& targets) override;
-  void TargetDetected(const std::wstring& productCode, const ProductRun* installed) override;
+  void TargetDetected(const DetectedTarget& target) override;
   void RegistrationRefused(const ProductRegistration& registration) override;
   void RegistrationsUnread(uint32_t error) override;
-  void ProductDecided(const ProductRun& turn, const PatchTargets& targets) override;
-  void InstallerCallStarts(const ProductRun& turn) override;
-  void InstallerCallEnded(const ProductRun& turn) override;
+  void ProductDecided(const ProductRun& productRun, const PatchTargets& targets) override;
+  void InstallerCallStarts(const ProductRun& productRun) override;
+  void InstallerCallEnded(const ProductRun& productRun) override;
   void PayloadEnded(const PayloadKind& kind, const PayloadRun& run) override;
 
-  void InstallerBusy(const ProductRun& turn, uint32_t leftMilliseconds) override;
-  void InstallerWaitEnded(const ProductRun& turn, uint32_t waitedMilliseconds, bool free) override;
-  void InstallerRetry(const ProductRun& turn, uint32_t attempt,
+  void InstallerBusy(const ProductRun& productRun, uint32_t leftMilliseconds) override;
+  void InstallerWaitEnded(const ProductRun& productRun, uint32_t waitedMilliseconds,
+                          bool free) override;
+  void InstallerRetry(const ProductRun& productRun, uint32_t attempt,
                       uint32_t pauseMilliseconds) override;
 
   void MessageComposed(uint32_t id, const std::wstring& caption, const std::wstring& text,

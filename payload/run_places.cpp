@@ -1,0 +1,23 @@
+#include "payload/run_places.h"
+
+#include "payload/private_folder.h"
+
+namespace updater {
+
+RunPlaces FindRunPlaces(System& system, bool elevated) {
+  RunPlaces places;
+  places.userTemp = ChooseUserTempFolder(system);
+  const std::wstring logFolder = ChooseLogFolder(system, elevated).folder;
+  places.installerLogFolder = logFolder;
+  while (!places.installerLogFolder.empty() &&
+         (places.installerLogFolder.back() == L'\\' || places.installerLogFolder.back() == L'/')) {
+    places.installerLogFolder.pop_back();
+  }
+  if (!logFolder.empty() && system.CheckReachedWithoutLinks(logFolder)) {
+    places.runLogFolder = logFolder;
+  }
+  places.privateRoot = ChoosePrivateRoot(system, elevated, places.userTemp);
+  return places;
+}
+
+}  // namespace updater
