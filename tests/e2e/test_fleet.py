@@ -65,7 +65,9 @@ class FleetTest(ProductCase):
 
     def run_log(self, exe):
         stem = os.path.splitext(os.path.basename(exe))[0]
-        logs = sorted(glob.glob(os.path.join(self.env.temp_dir, f"{stem}_*.log")))
+        # Names of one second differ only in their random part: the newest is the last written.
+        logs = sorted(glob.glob(os.path.join(self.env.temp_dir, f"{stem}_*.log")),
+                      key=os.path.getmtime)
         self.assertTrue(logs, "no run log")
         with open(logs[-1], "rb") as f:
             return f.read().decode("utf-8-sig")
