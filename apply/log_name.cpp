@@ -49,8 +49,8 @@ bool IsDeviceName(const std::wstring& fileName) {
   return (digit >= L'0' && digit <= L'9') || digit == 0x00B9 || digit == 0x00B2 || digit == 0x00B3;
 }
 
-std::wstring BuildLogPath(const std::wstring& workFolder, const std::wstring& productName) {
-  const size_t fixedLength = workFolder.size() + 1 + std::char_traits<wchar_t>::length(kLogSuffix);
+std::wstring BuildLogPath(const std::wstring& logFolder, const std::wstring& productName) {
+  const size_t fixedLength = logFolder.size() + 1 + std::char_traits<wchar_t>::length(kLogSuffix);
   if (fixedLength > kMaxPathCapacity - 1) return {};
   const size_t room = kMaxPathCapacity - 1 - fixedLength;
   std::wstring name = productName.substr(0, room);
@@ -63,7 +63,7 @@ std::wstring BuildLogPath(const std::wstring& workFolder, const std::wstring& pr
     if (name.size() == room) name.pop_back();
     name = L"_" + name;
   }
-  return workFolder + L'\\' + name + kLogSuffix;
+  return logFolder + L'\\' + name + kLogSuffix;
 }
 
 std::wstring LogPathChoice(const std::wstring& logFolder, const std::wstring& productName, int n) {

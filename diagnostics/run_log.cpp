@@ -1,6 +1,7 @@
 #include "diagnostics/run_log.h"
 
 #include "platform/decimal_text.h"
+#include "platform/full_path.h"
 
 namespace updater {
 namespace {
@@ -33,14 +34,6 @@ std::wstring Digits(unsigned value, int width) {
   std::wstring text = DecimalText(value);
   if (text.size() < static_cast<size_t>(width)) text.insert(0, width - text.size(), L'0');
   return text;
-}
-
-bool IsAbsoluteFolder(const std::wstring& folder) {
-  const bool drive =
-      folder.size() >= 3 && folder[1] == L':' && folder[2] == L'\\' &&
-      ((folder[0] >= L'A' && folder[0] <= L'Z') || (folder[0] >= L'a' && folder[0] <= L'z'));
-  const bool network = folder.size() >= 3 && folder[0] == L'\\' && folder[1] == L'\\';
-  return drive || network;
 }
 
 // The one place the log file is created.
@@ -112,7 +105,7 @@ bool RunLog::OpenAt(const std::wstring& path) {
 }
 
 bool RunLog::OpenDefault(const std::wstring& folder, const std::wstring& stem) {
-  if (!IsAbsoluteFolder(folder)) return false;
+  if (!IsFullPath(folder)) return false;
   const std::wstring stamp = FormatNameStamp(system_.CurrentLocalTime());
   for (uint32_t attempt = 1; attempt <= kMaxLogNameAttempts; ++attempt) {
     std::byte random[kLogNameRandomBytes];

@@ -55,9 +55,9 @@ class RunLog {
   // stem, the local time now and random bytes from the system's generator, so that nobody can
   // plant anything at the name beforehand. The name is created as a new regular file, never
   // through a link at it or on the way (CreateNewRegularFile), so nothing standing there is ever
-  // opened: a taken name moves on to another random one, up to kMaxLogNameAttempts. Only an
-  // absolute folder is used (a drive letter with a backslash, or a network path), never one
-  // relative to the current folder. False, and no log, when no name could be created.
+  // opened: a taken name moves on to another random one, up to kMaxLogNameAttempts. Only a full
+  // folder path is used (IsFullPath), never one relative to the current folder. False, and no log,
+  // when no name could be created.
   bool OpenDefault(const std::wstring& folder, const std::wstring& stem);
 
   bool IsOpen() const { return file_ != nullptr; }

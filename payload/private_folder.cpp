@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/full_path.h"
+
 namespace updater {
 namespace {
 

@@ -4,31 +4,18 @@
 
 #include "payload/private_folder.h"
 #include "payload/temp_name.h"
+#include "platform/full_path.h"
 
 namespace updater {
 namespace {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-
 wchar_t Upper(wchar_t c) {
   return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
 }
 
 }  // namespace
-
-bool IsFullPath(const std::wstring& path) {
-  if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == L':' && IsSeparator(path[2])) {
-    return true;
-  }
-  return path.size() >= 3 && IsSeparator(path[0]) && IsSeparator(path[1]) && !IsSeparator(path[2]);
-}
-
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
-  if (!folder.empty() && IsSeparator(folder.back())) return folder + name;
-  return folder + L'\\' + name;
-}
 
 FolderChoice ChooseUserTempFolder(System& system) {
   // TMP first, as GetTempPathW takes it; a relative TMP is what GetTempPathW would make a folder

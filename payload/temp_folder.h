@@ -14,13 +14,6 @@ struct FolderChoice {
   uint32_t error = 0;
 };
 
-// Whether path is a full path: a drive letter with its root ("C:\"), or a UNC or device path
-// ("\\server\share", "\\?\C:\"). "C:name", "\name" and "." depend on the current folder.
-bool IsFullPath(const std::wstring& path);
-
-// Joins a name to a folder with one backslash.
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
-
 // The user's temporary folder: TMP when it names an existing folder, else GetTempPathW's
 // folder (this one without its trailing backslash unless it is a drive root). It must be an
 // existing folder given by a full path: a relative TMP (".") would put the run's files into the

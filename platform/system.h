@@ -198,7 +198,7 @@ class System {
   // it cannot be read.
   virtual std::optional<uint64_t> FileSize(const std::wstring& path) = 0;
 
-  // --- the run's own ground -------------------------------------------------------------------
+  // --- security: the token, protected folders, randomness, links -----------------------------
 
   // Whether the process token is elevated (TokenElevation); false where the system cannot tell.
   virtual bool IsElevated() = 0;

@@ -1,4 +1,4 @@
-"""The elevated run stands on its own ground. The update runs with administrator rights, usually
+"""The elevated run keeps to places of its own. The update runs with administrator rights, usually
 from a downloads folder, and takes its working place from the user's environment; an attacker
 with only the user's rights plants DLLs beside it, points TMP at hostile places and plants links
 where it writes. Every attack here runs against the real update under Wine, beside a positive
@@ -367,7 +367,7 @@ class PrivateFolders(ElevationCase):
 
     def test_platform_facts_and_the_access_list_as_built(self):
         folder = work_folder(self.env, "acl")
-        result = self.env.wine([self.build.artefact("tests", "drivers", "ground_driver.exe"),
+        result = self.env.wine([self.build.artefact("tests", "drivers", "access_driver.exe"),
                                 self.env.to_windows_path(folder)])
         facts = json.loads(result.stdout)
         # Every process under Wine holds an elevated, full token; this one has no manifest.

@@ -1,5 +1,5 @@
-// Reads back, on the real platform, what the updater's ground is made of:
-//   ground_driver FOLDER
+// Reads back, on the real platform, what the updater's protections are made of:
+//   access_driver FOLDER
 // prints one JSON object: whether the token is elevated (TokenElevation and TokenElevationType),
 // the Windows folder, and the access lists as the platform keeps them (GetNamedSecurityInfoW) of
 // FOLDER\private, created the way the run's private folder is, and of FOLDER\plain, created with

@@ -1,4 +1,4 @@
-// The run's own ground against the fakes: the private folder, the user's temporary folder, the
+// The run's places against the fakes: the private folder, the user's temporary folder, the
 // temporary-name loop, the safe log and the device names.
 #include <gtest/gtest.h>
 
@@ -114,7 +114,7 @@ TEST(UserTempFolder, GetTempPathFailingGivesPathNotFound) {
   }
 }
 
-TEST(WorkFolder, TheUsersTempWithoutTrailingSeparatorsOrNone) {
+TEST(InstallerLogFolder, TheUsersTempWithoutTrailingSeparatorsOrNone) {
   const std::pair<std::wstring, std::wstring> cases[] = {
       {L"D:\\Scratch", L"D:\\Scratch"},
       {L"D:\\Scratch\\", L"D:\\Scratch"},
@@ -349,7 +349,7 @@ TEST(PrivateFolderLife, CreationErrorsComeBackAsValues) {
 
 // --------------------------------------------------------------------------- the whole run
 
-class Ground : public ::testing::Test {
+class WholeRun : public ::testing::Test {
  protected:
   void SetUp() override {
     testing::LoadStringTable(system, 1033);
@@ -371,7 +371,7 @@ class Ground : public ::testing::Test {
   std::vector<std::wstring> patchPaths;
 };
 
-TEST_F(Ground, ElevatedCopiesGoIntoThePrivateFolderWhichIsGoneAfterwards) {
+TEST_F(WholeRun, ElevatedCopiesGoIntoThePrivateFolderWhichIsGoneAfterwards) {
   const std::wstring killed = L"C:\\Windows\\Temp\\QuorvexUpdate-dead";
   system.AddDirectory(killed);  // a killed run's, which no run removes
   system.AddFile(killed + L"\\MSP2");
@@ -387,7 +387,7 @@ TEST_F(Ground, ElevatedCopiesGoIntoThePrivateFolderWhichIsGoneAfterwards) {
   EXPECT_EQ(installer.configurations()[0].logMode, kInstallLogModeVerbose);
 }
 
-TEST_F(Ground, NotElevatedCopiesGoIntoAPrivateFolderOfTheUsersTemp) {
+TEST_F(WholeRun, NotElevatedCopiesGoIntoAPrivateFolderOfTheUsersTemp) {
   system.SetElevated(false);
   EXPECT_EQ(Run({}), 0);
   ASSERT_EQ(installer.configurations().size(), 1u);
@@ -396,7 +396,7 @@ TEST_F(Ground, NotElevatedCopiesGoIntoAPrivateFolderOfTheUsersTemp) {
   EXPECT_TRUE(system.DirectoriesUnder(L"C:\\Temp").empty());
 }
 
-TEST_F(Ground, ReportCopiesGoIntoThePrivateFolderAndExtractionWithoutPathIntoTheUsersTemp) {
+TEST_F(WholeRun, ReportCopiesGoIntoThePrivateFolderAndExtractionWithoutPathIntoTheUsersTemp) {
   EXPECT_EQ(Run({L"/e", L"", L"/i"}), 0);
   EXPECT_EQ(system.ContentOf(L"C:\\Temp\\MSP2"), "global patch");  // the user's output stays
   ASSERT_FALSE(patchPaths.empty());
@@ -406,7 +406,7 @@ TEST_F(Ground, ReportCopiesGoIntoThePrivateFolderAndExtractionWithoutPathIntoThe
   EXPECT_TRUE(system.DirectoriesUnder(L"C:\\Windows\\Temp").empty());
 }
 
-TEST_F(Ground, UnusableUserTempFailsWith300AndTheError) {
+TEST_F(WholeRun, UnusableUserTempFailsWith300AndTheError) {
   struct Case {
     std::wstring tmp;
     uint32_t error;
@@ -432,7 +432,7 @@ TEST_F(Ground, UnusableUserTempFailsWith300AndTheError) {
   EXPECT_TRUE(installer.configurations().empty());
 }
 
-TEST_F(Ground, LinkAtTheLogNameStaysAndTheLogTakesTheNextName) {
+TEST_F(WholeRun, LinkAtTheLogNameStaysAndTheLogTakesTheNextName) {
   system.AddLink(L"C:\\Temp\\Suite SP1.log");
   EXPECT_EQ(Run({}), 0);
   ASSERT_EQ(installer.configurations().size(), 1u);
@@ -441,7 +441,7 @@ TEST_F(Ground, LinkAtTheLogNameStaysAndTheLogTakesTheNextName) {
   EXPECT_FALSE(system.Exists(L"C:\\Temp\\Suite SP1.log"));  // still only the link
 }
 
-TEST_F(Ground, LinksAtEveryLogNameMeanNoLog) {
+TEST_F(WholeRun, LinksAtEveryLogNameMeanNoLog) {
   for (const wchar_t* name : {L"Suite", L"Suite (2)", L"Suite (3)"}) {
     system.AddLink(std::wstring(L"C:\\Temp\\") + name + L" SP1.log");
   }
@@ -451,7 +451,7 @@ TEST_F(Ground, LinksAtEveryLogNameMeanNoLog) {
   EXPECT_EQ(installer.configurations()[0].logFile, L"");
 }
 
-TEST_F(Ground, LogFolderReachedThroughALinkOrALogNameThatIsAFolderMeansNoLog) {
+TEST_F(WholeRun, LogFolderReachedThroughALinkOrALogNameThatIsAFolderMeansNoLog) {
   for (bool folderAtName : {false, true}) {
     FakeSystem fresh;
     testing::LoadStringTable(fresh, 1033);

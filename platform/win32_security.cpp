@@ -1,5 +1,5 @@
-// The Win32 binding of the calls that give a run its own ground: the token, the Windows folder,
-// folders with an access list of their own, randomness, link-free paths and safe file creation.
+// The Win32 binding of the security calls: the token, the Windows folder, folders with an access
+// list of their own, randomness, link-free paths and safe file creation.
 #include <windows.h>
 // After windows.h:
 #include <aclapi.h>
