@@ -5,9 +5,9 @@
 #include "inspection/four_part_version.h"
 #include "inspection/summary.h"
 #include "messages/catalogue.h"
-#include "payload/temp_folder.h"
 #include "platform/decimal_text.h"
 #include "platform/path_limits.h"
+#include "platform/regular_file.h"
 
 namespace updater {
 namespace {
@@ -70,7 +70,7 @@ std::unique_ptr<WritableFile> PayloadApplier::HoldLog(ProductRun& productRun,
     const std::wstring logPath =
         n == 1 ? step.logPath : LogPathChoice(logFolder, productRun.product.productName, n);
     if (logPath.empty()) break;
-    Outcome<std::unique_ptr<WritableFile>> created = system_.CreateRegularFileForWriting(logPath);
+    Outcome<std::unique_ptr<WritableFile>> created = CreateRegularFileForWriting(system_, logPath);
     if (created) {
       logHold = std::move(*created);
       productRun.logPath = logPath;

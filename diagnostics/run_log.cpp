@@ -2,6 +2,7 @@
 
 #include "platform/decimal_text.h"
 #include "platform/full_path.h"
+#include "platform/regular_file.h"
 
 namespace updater {
 namespace {
@@ -41,8 +42,8 @@ std::wstring Digits(unsigned value, int width) {
 // opened; a given name is replaced only when it is a regular file reached without any link.
 Outcome<std::unique_ptr<WritableFile>> CreateLogFile(System& system, const std::wstring& path,
                                                      bool fresh) {
-  if (fresh) return system.CreateNewRegularFile(path);
-  return system.CreateRegularFileForWriting(path);
+  if (fresh) return CreateNewRegularFile(system, path);
+  return CreateRegularFileForWriting(system, path);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/full_path.h"
+#include "platform/regular_file.h"
 
 namespace updater {
 namespace {
@@ -98,7 +99,7 @@ Outcome<std::unique_ptr<PrivateFolder>> PrivateFolder::Create(System& system,
     // that a root swapped in between cannot go unnoticed.
     const Status reached = system.CheckReachedWithoutLinks(path);
     Outcome<std::unique_ptr<WritableFile>> lock =
-        reached ? system.CreateRegularFileForWriting(JoinPath(path, kRunLockName))
+        reached ? CreateRegularFileForWriting(system, JoinPath(path, kRunLockName))
                 : Outcome<std::unique_ptr<WritableFile>>(Failure{reached.error()});
     if (lock) {
       return std::unique_ptr<PrivateFolder>(new PrivateFolder(system, path, std::move(*lock)));

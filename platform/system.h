@@ -71,6 +71,28 @@ class WritableFile {
   // replace it as long as the hold lasts. Fails, the file closed, where the platform cannot
   // reopen a handle.
   virtual Status KeepForAnotherWriter() = 0;
+  // Cuts the file to nothing at the position written to, the start for a file just opened.
+  virtual Status Empty() = 0;
+};
+
+// How OpenFileForWriting reaches the file at its name.
+enum class FileOpening {
+  kCreateNew,     // a file made there and then; fails with kErrorFileExists where anything stands
+  kOpenExisting,  // what stands there, as it is, without emptying it
+};
+
+// What stands at a name, as the handle opened on it (never following a link at the name) shows.
+enum class OpenedKind { kFile, kFolder, kOther };  // kOther: a device, or nothing to describe
+struct OpenedFileFacts {
+  OpenedKind kind = OpenedKind::kOther;
+  bool reparsePoint = false;   // a link or junction at the name, opened as itself
+  uint32_t linkCount = 1;      // the names the file has
+  bool reachedAsNamed = true;  // the object opened has the very path asked for (no link on the way)
+};
+
+struct OpenedFile {
+  std::unique_ptr<WritableFile> file;
+  OpenedFileFacts facts;
 };
 
 // The values of OSVERSIONINFOEXW that the operating-system description uses.
@@ -222,18 +244,10 @@ class System {
   // opening's error, or kErrorCantResolveFilename for a link.
   virtual Status CheckReachedWithoutLinks(const std::wstring& path) = 0;
 
-  // Creates, or opens and empties, the regular file at the full path for writing, never through a
-  // link or junction (on the way or at the name) and never over anything but a regular file of
-  // one name. A link at the name, or a second name of another file, refuses the file with
-  // kErrorCantResolveFilename and stays as it is (what it points to untouched); a folder or device
-  // at the name refuses it with kErrorBadFileType. Shared for reading only, not for deleting,
-  // while open. Otherwise the opening's error.
-  virtual Outcome<std::unique_ptr<WritableFile>> CreateRegularFileForWriting(
-      const std::wstring& path) = 0;
-
-  // CreateRegularFileForWriting for a new file only: anything standing at the name, a regular
-  // file included, refuses it with kErrorFileExists and stays as it is.
-  virtual Outcome<std::unique_ptr<WritableFile>> CreateNewRegularFile(const std::wstring& path) = 0;
+  // Opens the full path for writing (and reading its attributes), shared for reading only, never
+  // following a link or junction at the name: one at the name is opened as itself. Decides
+  // nothing about what it opened: the facts tell what that is. Otherwise the opening's error.
+  virtual Outcome<OpenedFile> OpenFileForWriting(const std::wstring& path, FileOpening opening) = 0;
 
   // The owner (S-1-...) of a folder (GetSecurityInfo), read on a handle to the folder itself,
   // opened without following a link at its name: a link or junction at the name or on the way

@@ -215,66 +215,24 @@ Status Win32System::CheckReachedWithoutLinks(const std::wstring& path) {
   return AsStatus(CheckOpened(handle.get(), path));
 }
 
-namespace {
-
-// CreateRegularFileForWriting, for a new file only when newOnly is set.
-Outcome<std::unique_ptr<WritableFile>> CreateRegularFile(Win32System& system,
-                                                         const std::wstring& path, bool newOnly) {
-  constexpr DWORD kAccess = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
-  // The folder first: a link or junction on the way would take the file elsewhere.
-  const size_t separator = path.find_last_of(L'\\');
-  if (separator == std::wstring::npos) return Failure{ERROR_BAD_PATHNAME};
-  const std::wstring folder = separator == 2 ? path.substr(0, 3) : path.substr(0, separator);
-  if (const Status reached = system.CheckReachedWithoutLinks(folder); !reached) {
-    return Failure{reached.error()};
-  }
-  DWORD error = 0;
-
-  // Creating anew never follows a link standing at the name.
-  Handle handle(::CreateFileW(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, CREATE_NEW,
+Outcome<OpenedFile> Win32System::OpenFileForWriting(const std::wstring& path, FileOpening opening) {
+  const DWORD disposition = opening == FileOpening::kCreateNew ? CREATE_NEW : OPEN_EXISTING;
+  Handle handle(::CreateFileW(path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                              nullptr, disposition,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  bool existed = false;
-  if (!handle.valid()) {
-    error = ErrorOr(ERROR_ACCESS_DENIED);
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return Failure{error};
-    if (newOnly) return Failure{ERROR_FILE_EXISTS};
-    // Something stands there: opened as it is, without emptying it, and looked at first.
-    existed = true;
-    handle.reset(::CreateFileW(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!handle.valid()) {
-      error = ErrorOr(ERROR_ACCESS_DENIED);
-      // Standing, but gone when opened: a link whose far end is missing.
-      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        error = ERROR_CANT_RESOLVE_FILENAME;
-      }
-      return Failure{error};
-    }
-  }
+  if (!handle.valid()) return Failure{ErrorOr(ERROR_ACCESS_DENIED)};
+  OpenedFileFacts facts;
   BY_HANDLE_FILE_INFORMATION information = {};
-  if (::GetFileType(handle.get()) != FILE_TYPE_DISK ||
-      !::GetFileInformationByHandle(handle.get(), &information) ||
-      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return Failure{ERROR_BAD_FILE_TYPE};  // a device or a folder
+  if (::GetFileType(handle.get()) == FILE_TYPE_DISK &&
+      ::GetFileInformationByHandle(handle.get(), &information)) {
+    facts.kind = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? OpenedKind::kFolder
+                                                                           : OpenedKind::kFile;
+    facts.reparsePoint = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    facts.linkCount = information.nNumberOfLinks;
+    const std::optional<std::wstring> final = FinalPath(handle.get());
+    facts.reachedAsNamed = !final || SamePath(*final, LongForm(path));
   }
-  // A link at the name stays as it is: some platforms (Wine) delete or move a link's target
-  // when asked to delete or move the link, so nothing here ever removes one.
-  error = CheckOpened(handle.get(), path);
-  if (error == 0 && information.nNumberOfLinks > 1) error = ERROR_CANT_RESOLVE_FILENAME;
-  if (error != 0) return Failure{error};
-  if (existed && !::SetEndOfFile(handle.get())) return Failure{ErrorOr(ERROR_ACCESS_DENIED)};
-  return WrapWin32File(handle.release(), path);
-}
-
-}  // namespace
-
-Outcome<std::unique_ptr<WritableFile>> Win32System::CreateRegularFileForWriting(
-    const std::wstring& path) {
-  return CreateRegularFile(*this, path, false);
-}
-
-Outcome<std::unique_ptr<WritableFile>> Win32System::CreateNewRegularFile(const std::wstring& path) {
-  return CreateRegularFile(*this, path, true);
+  return OpenedFile{WrapWin32File(handle.release(), path), facts};
 }
 
 Outcome<std::vector<FolderEntry>> Win32System::ListFolder(const std::wstring& folder) {

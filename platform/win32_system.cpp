@@ -73,6 +73,12 @@ class Win32File final : public WritableFile {
     return {};
   }
 
+  Status Empty() override {
+    if (::SetEndOfFile(handle_)) return {};
+    const DWORD error = ::GetLastError();
+    return Failure{error != ERROR_SUCCESS ? error : ERROR_ACCESS_DENIED};
+  }
+
   Status Close() override {
     if (handle_ == INVALID_HANDLE_VALUE) return {};
     const BOOL closed = ::CloseHandle(handle_);

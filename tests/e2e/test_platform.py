@@ -1,6 +1,7 @@
 """How the updater binds to the platform's installer service: msi.dll comes from the system folder
 only, never from the folder the update was started from, and an installer service that cannot be
-loaded is reported like any installer failure."""
+loaded is reported like any installer failure; the files the updater writes at names others can
+reach (its logs, its lock) are only ever regular files of one name, reached without a link."""
 
 import json
 import os
@@ -58,6 +59,83 @@ class InstallerLibrary(WineCase):
         self.assertEqual(shown(result.boxes), [expected_box(1033, 300, error_mod_not_found)])
         self.assertEqual(fixtures.query_product(self.run_windows, code)["version"], "1.0.0.0")
 
+
+
+@harness.each_build
+class RegularFiles(WineCase):
+    FOLDER = "regular"
+
+    ERROR_BAD_FILE_TYPE = 222
+    ERROR_CANT_RESOLVE_FILENAME = 1921
+
+    def test_only_a_regular_file_of_one_name_is_written(self):
+        base = work_folder(self.env, "names")
+        outside = os.path.join(base, "outside")
+        os.mkdir(outside)
+        victim = os.path.join(outside, "victim.txt")
+        with open(victim, "w") as f:
+            f.write("victim")
+        names = {}
+
+        def name(label, make=None):
+            path = os.path.join(base, label)
+            if make:
+                make(path)
+            names[label] = path
+            return path
+
+        def planted(path):
+            with open(path, "w") as f:
+                f.write("planted")
+
+        name("fresh.log")
+        name("standing.log", planted)  # the positive control: a regular file is emptied
+        name("hardlink.log", lambda path: os.link(victim, path))
+        name("symlink.log", lambda path: os.symlink(victim, path))
+        name("dangling.log", lambda path: os.symlink(os.path.join(outside, "gone"), path))
+        name("folder.log", os.mkdir)
+        os.symlink(outside, os.path.join(base, "through"))
+        names["on the way"] = os.path.join(base, "through", "inside.log")
+
+        # The attack works: a naive writer follows the link and writes into the second name.
+        for label in ("symlink.log", "hardlink.log"):
+            self.env.wine(["cmd", "/c", "echo naive> " + self.env.to_windows_path(names[label])])
+            with open(victim) as f:
+                self.assertIn("naive", f.read(), label)
+            with open(victim, "w") as f:
+                f.write("victim")
+
+        driver = self.build.artefact("tests", "drivers", "regular_file_driver.exe")
+        windows = {label: self.env.to_windows_path(path) for label, path in names.items()}
+        result = self.env.run(driver, list(windows.values()))
+        self.assertEqual(result.exit_code, 0, result)
+        facts = json.loads(result.stdout)
+        errors = {label: facts["errors"][windows[label]] for label in names}
+        self.assertEqual(errors, {
+            "fresh.log": 0,
+            "standing.log": 0,
+            "hardlink.log": self.ERROR_CANT_RESOLVE_FILENAME,
+            "symlink.log": self.ERROR_CANT_RESOLVE_FILENAME,
+            "dangling.log": self.ERROR_CANT_RESOLVE_FILENAME,
+            "folder.log": errors["folder.log"],
+            "on the way": self.ERROR_CANT_RESOLVE_FILENAME,
+        })
+        # A folder is refused as one or cannot be opened for writing at all.
+        self.assertIn(errors["folder.log"], (self.ERROR_BAD_FILE_TYPE, 5))
+        for label in ("fresh.log", "standing.log"):
+            with open(names[label]) as f:
+                self.assertEqual(f.read(), "written", label)
+        with open(victim) as f:
+            self.assertEqual(f.read(), "victim")
+        self.assertEqual(os.readlink(names["symlink.log"]), victim)
+        self.assertFalse(os.path.exists(os.path.join(outside, "gone")))
+        self.assertFalse(os.path.exists(os.path.join(outside, "inside.log")))
+        self.assertEqual(sorted(os.listdir(outside)), ["victim.txt"])
+        # What the platform's opening reports, that the refusals above are made from.
+        view = {label: facts["facts"][windows[label]] for label in names}
+        self.assertEqual(view["standing.log"],
+                         {"kind": 0, "reparse_point": False, "links": 1, "as_named": True})
+        self.assertEqual(view["hardlink.log"]["links"], 2)
 
 
 class FileSharing(unittest.TestCase):

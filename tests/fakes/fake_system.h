@@ -371,35 +371,35 @@ class FakeSystem : public System {
     return Failure{kErrorFileNotFound};
   }
 
-  Outcome<std::unique_ptr<WritableFile>> CreateRegularFileForWriting(
-      const std::wstring& path) override {
-    creations_.emplace_back(path, false);
-    uint32_t error = 0;
-    if (!CheckReachedWithoutLinks(Parent(path)) || links_.count(path) ||
-        danglingLinks_.count(path)) {
-      error = kErrorCantResolveFilename;
-    } else if (IsDirectory(path) || devices_.count(path)) {
-      error = kErrorBadFileType;
-    } else if (!IsDirectory(Parent(path))) {
-      error = kErrorPathNotFound;
-    } else if (denied_.count(path) || readOnlyFolders_.count(Parent(path))) {
-      error = kErrorAccessDenied;
+  // Records each opening in creations() as (path, made anew). What stands at a name: a file or
+  // folder, a link (AddLink, opened as itself), a dangling link (gone when opened), a device;
+  // a file may have a second name (AddSecondName) or be reached elsewhere (AddRedirectedName).
+  Outcome<OpenedFile> OpenFileForWriting(const std::wstring& path, FileOpening opening) override {
+    const bool createNew = opening == FileOpening::kCreateNew;
+    creations_.emplace_back(path, createNew);
+    const bool standing =
+        Exists(path) || links_.count(path) || danglingLinks_.count(path) || devices_.count(path);
+    if (createNew && standing) return Failure{kErrorFileExists};
+    if (!createNew && (!standing || danglingLinks_.count(path))) return Failure{kErrorFileNotFound};
+    if (!IsDirectory(Parent(path))) return Failure{kErrorPathNotFound};
+    if (denied_.count(path) || readOnlyFolders_.count(Parent(path))) {
+      return Failure{kErrorAccessDenied};
     }
-    if (error != 0) return Failure{error};
-    entries_[path] = Entry{};
-    return std::unique_ptr<WritableFile>(std::make_unique<File>(*this, path));
+    OpenedFileFacts facts;
+    facts.kind = IsDirectory(path)      ? OpenedKind::kFolder
+                 : devices_.count(path) ? OpenedKind::kOther
+                                        : OpenedKind::kFile;  // a link, too, is opened as a file
+    facts.reparsePoint = links_.count(path) > 0;
+    facts.linkCount = secondNames_.count(path) ? 2 : 1;
+    facts.reachedAsNamed = redirectedNames_.count(path) == 0;
+    if (createNew) entries_[path] = Entry{};
+    return OpenedFile{std::make_unique<File>(*this, path), facts};
   }
   void AddDevice(const std::wstring& path) { devices_.insert(path); }
-
-  Outcome<std::unique_ptr<WritableFile>> CreateNewRegularFile(const std::wstring& path) override {
-    if (Exists(path) || links_.count(path) || danglingLinks_.count(path) || devices_.count(path)) {
-      creations_.emplace_back(path, true);
-      return Failure{kErrorFileExists};
-    }
-    Outcome<std::unique_ptr<WritableFile>> file = CreateRegularFileForWriting(path);
-    creations_.back().second = true;  // made as a new file only
-    return file;
-  }
+  // The file at path is one with two names.
+  void AddSecondName(const std::wstring& path) { secondNames_.insert(path); }
+  // The file at path, opened, has another full path than the one asked for.
+  void AddRedirectedName(const std::wstring& path) { redirectedNames_.insert(path); }
 
   // Folders made with CreateFolderWithAccess belong to the default owner; others to their
   // SetOwner, else to the user.
@@ -482,6 +482,10 @@ class FakeSystem : public System {
       system_.held_.insert(path_);
       return {};
     }
+    Status Empty() override {
+      system_.entries_[path_].content.clear();
+      return {};
+    }
     Status KeepForAnotherWriter() override {
       system_.heldForWriter_.insert(path_);
       return {};
@@ -531,6 +535,8 @@ class FakeSystem : public System {
   std::set<std::wstring> heldElsewhere_;
   std::set<std::wstring> heldForWriter_;
   std::set<std::wstring> devices_;
+  std::set<std::wstring> secondNames_;
+  std::set<std::wstring> redirectedNames_;
   std::map<std::wstring, std::wstring> access_;
   std::map<std::wstring, uint32_t> failedQueries_;
   std::map<std::wstring, std::wstring> owners_;
