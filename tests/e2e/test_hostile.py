@@ -31,7 +31,7 @@ import unittest
 import fixtures
 import harness
 from catalogue import expected_box, shown, texts
-from updates import ProductCase, build_update, profile_folder, without_run_logs, work_folder
+from updates import ProductCase, build_update, profile_folder, without_run_logs
 
 UPGRADE, INSTALLED = "2.0.0.0", "1.0.0.0"
 VERSIONS = f"{UPGRADE};{INSTALLED}"

@@ -1,4 +1,5 @@
 #include "tools/packer/patch_check.h"
+#include "tools/packer/summary_information.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,7 @@
 //
 // Portable C++: builds natively and as a Windows console program. The output depends only on the
 // stub and the payloads' bytes. Nothing is left at --output unless the whole update was written.
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -26,36 +27,40 @@ using namespace packer;
 
 namespace {
 
+// The payloads an update can carry, in the order the update holds them, each with the option
+// that names its file.
+struct PayloadOption {
+  PayloadKind kind;
+  std::string_view help;
+};
+constexpr PayloadOption kPayloads[] = {
+    {{"--global", u"IDR_MSP", 1033}, "the patch for every language (\"IDR_MSP\", language 1033)"},
+    {{"--language-pack", u"IDR_MSP_LP", 0}, "the language pack's patch (\"IDR_MSP_LP\", neutral)"},
+    {{"--product-specific", u"IDR_MSP_PS", 0},
+     "the product-specific patch (\"IDR_MSP_PS\", neutral)"},
+};
+
 struct Options {
   std::optional<fs::path> stub;
   std::optional<fs::path> output;
-  std::optional<fs::path> payloads[3];  // in the order of kKinds
+  std::optional<fs::path> payloads[std::size(kPayloads)];  // in the order of kPayloads
   std::optional<std::string> versions;
   bool validate = true;
   bool help = false;
 };
 
-constexpr PayloadKind kKinds[] = {
-    {"--global", u"IDR_MSP", 1033},
-    {"--language-pack", u"IDR_MSP_LP", 0},
-    {"--product-specific", u"IDR_MSP_PS", 0},
-};
-
+// The options other than the payloads'.
 struct OptionSpec {
   std::string_view name;
   std::string_view value;  // what the option takes; empty for a switch
   std::string_view help;
   void (*set)(Options&, const fs::path&);
 };
-constexpr OptionSpec kOptions[] = {
-    {"--stub", "FILE", "the updater without payloads (updater.exe of the x86 or x64 build)",
-     [](Options& o, const fs::path& v) { o.stub = v; }},
-    {"--global", "FILE", "the patch for every language (\"IDR_MSP\", language 1033)",
-     [](Options& o, const fs::path& v) { o.payloads[0] = v; }},
-    {"--language-pack", "FILE", "the language pack's patch (\"IDR_MSP_LP\", neutral)",
-     [](Options& o, const fs::path& v) { o.payloads[1] = v; }},
-    {"--product-specific", "FILE", "the product-specific patch (\"IDR_MSP_PS\", neutral)",
-     [](Options& o, const fs::path& v) { o.payloads[2] = v; }},
+constexpr OptionSpec kStubOption = {"--stub", "FILE",
+                                    "the updater without payloads (updater.exe of the x86 or x64 "
+                                    "build)",
+                                    [](Options& o, const fs::path& v) { o.stub = v; }};
+constexpr OptionSpec kOtherOptions[] = {
     {"--output", "FILE", "the update to write (replaced when it exists)",
      [](Options& o, const fs::path& v) { o.output = v; }},
     {"--versions", "TEXT", "summary property 5 of the copies carried, e.g. \"2.1.31;2.1.30\"",
@@ -65,16 +70,33 @@ constexpr OptionSpec kOptions[] = {
     {"--help", "", "show this text", [](Options& o, const fs::path&) { o.help = true; }},
 };
 
+void UsageLine(std::ostream& out, std::string_view name, std::string_view value,
+               std::string_view help) {
+  std::string left = std::string(name) + (value.empty() ? "" : " " + std::string(value));
+  out << "  " << left << std::string(left.size() < 24 ? 24 - left.size() : 1, ' ') << help << "\n";
+}
+
 void Usage(std::ostream& out) {
   out << "usage: packer --stub FILE [--global FILE] [--language-pack FILE]\n"
          "              [--product-specific FILE] [--versions TEXT] [--no-validate]\n"
          "              --output FILE\n\n";
-  for (const OptionSpec& option : kOptions) {
-    std::string left =
-        std::string(option.name) + (option.value.empty() ? "" : " " + std::string(option.value));
-    out << "  " << left << std::string(left.size() < 24 ? 24 - left.size() : 1, ' ') << option.help
-        << "\n";
+  UsageLine(out, kStubOption.name, kStubOption.value, kStubOption.help);
+  for (const PayloadOption& payload : kPayloads) {
+    UsageLine(out, payload.kind.option, "FILE", payload.help);
   }
+  for (const OptionSpec& option : kOtherOptions) {
+    UsageLine(out, option.name, option.value, option.help);
+  }
+}
+
+// "give at least one payload (--global, --language-pack or --product-specific)"
+std::string NoPayloadError() {
+  std::string text = "give at least one payload (";
+  for (std::size_t i = 0; i < std::size(kPayloads); ++i) {
+    if (i > 0) text += i + 1 == std::size(kPayloads) ? " or " : ", ";
+    text += kPayloads[i].kind.option;
+  }
+  return text + ")";
 }
 
 std::string Text(const fs::path& argument) { return PathText(argument); }
@@ -83,23 +105,33 @@ Outcome<Options> ParseOptions(const std::vector<fs::path>& args) {
   Options options;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = Text(args[i]);
-    const OptionSpec* found = nullptr;
-    for (const OptionSpec& option : kOptions) {
+    const OptionSpec* found = arg == kStubOption.name ? &kStubOption : nullptr;
+    for (const OptionSpec& option : kOtherOptions) {
       if (arg == option.name) found = &option;
     }
-    if (!found) return Failure{"unknown argument: " + arg};
-    if (found->value.empty()) {
+    std::optional<fs::path>* payload = nullptr;
+    for (std::size_t k = 0; k < std::size(kPayloads); ++k) {
+      if (arg == kPayloads[k].kind.option) payload = &options.payloads[k];
+    }
+    if (!found && !payload) return Failure{"unknown argument: " + arg};
+    if (found && found->value.empty()) {
       found->set(options, {});
       continue;
     }
-    if (i + 1 >= args.size()) return Failure{arg + " needs " + std::string(found->value)};
-    found->set(options, args[++i]);
+    if (i + 1 >= args.size())
+      return Failure{arg + " needs " + (found ? std::string(found->value) : "FILE")};
+    if (found) {
+      found->set(options, args[++i]);
+    } else {
+      *payload = args[++i];
+    }
   }
   if (options.help) return options;
   if (!options.stub) return Failure{"--stub FILE is required"};
   if (!options.output) return Failure{"--output FILE is required"};
-  if (!options.payloads[0] && !options.payloads[1] && !options.payloads[2]) {
-    return Failure{"give at least one payload (--global, --language-pack or --product-specific)"};
+  if (std::none_of(std::begin(options.payloads), std::end(options.payloads),
+                   [](const std::optional<fs::path>& file) { return file.has_value(); })) {
+    return Failure{NoPayloadError()};
   }
   if (options.versions && !options.validate) {
     return Failure{"--versions edits and checks the patches, which --no-validate leaves alone"};
@@ -187,10 +219,10 @@ int Run(const std::vector<fs::path>& args) {
 
   std::vector<Payload> payloads;
   std::uint64_t total = 0;
-  for (std::size_t i = 0; i < std::size(kKinds); ++i) {
+  for (std::size_t i = 0; i < std::size(kPayloads); ++i) {
     if (!options->payloads[i]) continue;
-    Outcome<Payload> payload = LoadPayload(kKinds[i], *options->payloads[i], options->validate,
-                                           options->versions, std::cerr);
+    Outcome<Payload> payload = LoadPayload(kPayloads[i].kind, *options->payloads[i],
+                                           options->validate, options->versions, std::cerr);
     if (!payload) {
       std::cerr << "packer: " << payload.error() << "\n";
       return 1;
