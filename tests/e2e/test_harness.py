@@ -162,6 +162,43 @@ class ExitAndTimeoutTest(unittest.TestCase):
                          harness.START_ATTEMPTS - 1, said.getvalue())
         self.assertEqual(env.run(showboxes(), ["--count", "0", "--exit", "9"]).exit_code, 9)
 
+    def test_a_failed_registry_command_around_a_run_is_made_again_and_recorded(self):
+        # Wine's reg fails now and then; here the harness's own check fails the first n times.
+        env = harness.shared_env()
+        prefix = env._prefix
+        real_check = prefix.check
+        for failures in (1, harness.START_ATTEMPTS):
+            with self.subTest(failures=failures):
+                left = [failures]
+
+                def failing_check(command, what, timeout, failed=None):
+                    if what == "reg" and left[0] > 0:
+                        left[0] -= 1
+                        raise harness.WineError("reg failed with 1: Access is denied.")
+                    return real_check(command, what, timeout, failed)
+
+                prefix.check = failing_check
+                said = io.StringIO()
+                try:
+                    with contextlib.redirect_stderr(said):
+                        if failures == harness.START_ATTEMPTS:
+                            with self.assertRaises(harness.WineError):
+                                env.run("cmd", ["/c", "echo %TMP%"],
+                                        extra_env={"TMP": "C:\\reg-retry"})
+                            continue
+                        result = env.run("cmd", ["/c", "echo %TMP%"],
+                                         extra_env={"TMP": "C:\\reg-retry"})
+                finally:
+                    prefix.check = real_check
+                self.assertEqual(result.stdout.strip(), "C:\\reg-retry")
+                self.assertEqual([(f.program, f.attempt) for f in result.failed_starts],
+                                 [("reg", 1)])
+                self.assertIn("before it set TMP (reg failed with 1: Access is denied.)",
+                              said.getvalue())
+        # Restored after both: the next run sees the prefix's own TMP again.
+        self.assertEqual(env.from_windows_path(env.wine(["cmd", "/c", "echo %TMP%"])
+                                               .stdout.strip()), env.temp_dir)
+
     def test_the_runner_names_the_starts_made_again_in_the_line_of_their_test(self):
         env = harness.shared_env()
         session = harness.session()

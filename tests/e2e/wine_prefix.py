@@ -18,8 +18,8 @@ import subprocess
 import tempfile
 import time
 
-from starting import (WINE32, WINE64, WINESERVER, RunResult, WineError, end_with_parent,
-                      kill_group, read_text, start_until_it_runs)
+from starting import (WINE32, WINE64, WINESERVER, START_ATTEMPTS, FailedStart, RunResult,
+                      WineError, end_with_parent, kill_group, read_text, start_until_it_runs)
 
 # Set once in a new prefix. Wine's X11 driver waits for a window manager to acknowledge each
 # managed window it hides, and Xvfb has none: unmanaged windows (message boxes among them) close
@@ -238,7 +238,9 @@ class WinePrefix:
         if failed is not None:
             failed += result.failed_starts
         if result.exit_code != 0:
-            raise WineError(f"{what} failed with {result.exit_code}: {result.stderr[-2000:]}")
+            # Wine's own commands (reg, cmd) say why they fail on stdout.
+            raise WineError(f"{what} failed with {result.exit_code}: {result.stdout[-2000:]}"
+                            f"{result.stderr[-2000:]}")
         return result
 
     def _check_once(self, command, what, timeout):
@@ -293,7 +295,25 @@ class WinePrefix:
             else:
                 command = ["reg", "add", r"HKCU\Environment", "/v", name, "/t", "REG_SZ", "/d",
                            value, "/f"]
-            self.check([WINE64] + command, "reg", timeout=60, failed=failed)
+            self._set_registry_value(command, name, failed)
+
+    def _set_registry_value(self, command, name, failed):
+        """Runs one reg command of the harness; a failure of Wine's reg (exit 1, rarely, with the
+        updater not running) is recorded with what reg said and the command made again, up to
+        START_ATTEMPTS times in all."""
+        for attempt in range(1, START_ATTEMPTS + 1):
+            try:
+                self.check([WINE64] + command, "reg", timeout=60, failed=failed)
+                return
+            except WineError as error:
+                if attempt == START_ATTEMPTS:
+                    raise
+                reason = " ".join(str(error).split())
+                failure = FailedStart("reg", 1, attempt, detail=str(error),
+                                      before=f"it set {name} ({reason})")
+                if failed is not None:
+                    failed.append(failure)
+                self.record(failure)
 
     # ------------------------------------------------------------------------------ paths
 
