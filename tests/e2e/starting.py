@@ -84,20 +84,22 @@ def never_started(result):
             and not result.boxes)
 
 
-def start_until_it_runs(program, start, record):
+def start_until_it_runs(program, start, record, made_again=never_started,
+                        before=lambda result: "it ran"):
     """Calls start(), which runs one program to its end and gives its RunResult, up to
-    START_ATTEMPTS times in all while the program never started. Each discarded start goes to
-    record(FailedStart) and, with the failed starts inside it, into the returned result."""
+    START_ATTEMPTS times in all while made_again(result) holds: by default while the program
+    never started. Each discarded start goes to record(FailedStart), told what it ended before
+    (before(result)), and, with the failed starts inside it, into the returned result."""
     failed = []
     name = os.path.basename(program)
     for attempt in range(1, START_ATTEMPTS + 1):
         result = start()
-        if not never_started(result) or attempt == START_ATTEMPTS:
+        if not made_again(result) or attempt == START_ATTEMPTS:
             result.failed_starts = failed + result.failed_starts
             result.attempts = attempt
             return result
         failed += result.failed_starts
-        failure = FailedStart(name, result.exit_code, attempt)
+        failure = FailedStart(name, result.exit_code, attempt, before=before(result))
         failed.append(failure)
         record(failure)
     raise AssertionError("unreachable")

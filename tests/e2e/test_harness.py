@@ -163,21 +163,21 @@ class ExitAndTimeoutTest(unittest.TestCase):
         self.assertEqual(env.run(showboxes(), ["--count", "0", "--exit", "9"]).exit_code, 9)
 
     def test_a_failed_registry_command_around_a_run_is_made_again_and_recorded(self):
-        # Wine's reg fails now and then; here the harness's own check fails the first n times.
+        # Wine's reg fails now and then; here the first n reg commands fail as reg does.
         env = harness.shared_env()
         prefix = env._prefix
-        real_check = prefix.check
+        real_check_once = prefix._check_once
         for failures in (1, harness.START_ATTEMPTS):
             with self.subTest(failures=failures):
                 left = [failures]
 
-                def failing_check(command, what, timeout, failed=None):
+                def failing_check_once(command, what, timeout):
                     if what == "reg" and left[0] > 0:
                         left[0] -= 1
-                        raise harness.WineError("reg failed with 1: Access is denied.")
-                    return real_check(command, what, timeout, failed)
+                        return harness.RunResult(1, [], "Access is denied.\r\n", "")
+                    return real_check_once(command, what, timeout)
 
-                prefix.check = failing_check
+                prefix._check_once = failing_check_once
                 said = io.StringIO()
                 try:
                     with contextlib.redirect_stderr(said):
@@ -189,7 +189,7 @@ class ExitAndTimeoutTest(unittest.TestCase):
                         result = env.run("cmd", ["/c", "echo %TMP%"],
                                          extra_env={"TMP": "C:\\reg-retry"})
                 finally:
-                    prefix.check = real_check
+                    prefix._check_once = real_check_once
                 self.assertEqual(result.stdout.strip(), "C:\\reg-retry")
                 self.assertEqual([(f.program, f.attempt) for f in result.failed_starts],
                                  [("reg", 1)])

@@ -18,8 +18,8 @@ import subprocess
 import tempfile
 import time
 
-from starting import (WINE32, WINE64, WINESERVER, START_ATTEMPTS, FailedStart, RunResult,
-                      WineError, end_with_parent, kill_group, read_text, start_until_it_runs)
+from starting import (WINE32, WINE64, WINESERVER, RunResult, WineError, end_with_parent,
+                      kill_group, never_started, read_text, start_until_it_runs)
 
 # Set once in a new prefix. Wine's X11 driver waits for a window manager to acknowledge each
 # managed window it hides, and Xvfb has none: unmanaged windows (message boxes among them) close
@@ -85,6 +85,13 @@ def resolve_case_insensitive(root, parts):
                 candidate = os.path.join(path, matches[0])
         path = candidate
     return path
+
+
+def failure_text(what, result):
+    """A failed command of the harness in one line: Wine's own commands (reg, cmd) say why they
+    fail on stdout."""
+    said = " ".join((result.stdout[-2000:] + result.stderr[-2000:]).split())
+    return f"{what} failed with {result.exit_code}: {said}"
 
 
 class WinePrefix:
@@ -230,17 +237,22 @@ class WinePrefix:
 
     # ------------------------------------------------------------------ set-up commands
 
-    def check(self, command, what, timeout, failed=None):
+    def check(self, command, what, timeout, failed=None, again_before=None):
         """Runs a command of the harness's own to its end (a start that never reached it made
-        again, and added to failed when given); its RunResult, or WineError unless it exits 0."""
+        again, and added to failed when given); its RunResult, or WineError unless it exits 0.
+        With again_before (what the command was for), a start that fails is made again too,
+        recorded as ending before that, with what the command said."""
+        made_again = never_started
+        before = lambda result: "it ran"
+        if again_before is not None:
+            made_again = lambda result: result.exit_code != 0
+            before = lambda result: f"{again_before} ({failure_text(what, result)})"
         result = start_until_it_runs(what, lambda: self._check_once(command, what, timeout),
-                                     self.record)
+                                     self.record, made_again, before)
         if failed is not None:
             failed += result.failed_starts
         if result.exit_code != 0:
-            # Wine's own commands (reg, cmd) say why they fail on stdout.
-            raise WineError(f"{what} failed with {result.exit_code}: {result.stdout[-2000:]}"
-                            f"{result.stderr[-2000:]}")
+            raise WineError(failure_text(what, result))
         return result
 
     def _check_once(self, command, what, timeout):
@@ -295,25 +307,9 @@ class WinePrefix:
             else:
                 command = ["reg", "add", r"HKCU\Environment", "/v", name, "/t", "REG_SZ", "/d",
                            value, "/f"]
-            self._set_registry_value(command, name, failed)
-
-    def _set_registry_value(self, command, name, failed):
-        """Runs one reg command of the harness; a failure of Wine's reg (exit 1, rarely, with the
-        updater not running) is recorded with what reg said and the command made again, up to
-        START_ATTEMPTS times in all."""
-        for attempt in range(1, START_ATTEMPTS + 1):
-            try:
-                self.check([WINE64] + command, "reg", timeout=60, failed=failed)
-                return
-            except WineError as error:
-                if attempt == START_ATTEMPTS:
-                    raise
-                reason = " ".join(str(error).split())
-                failure = FailedStart("reg", 1, attempt, detail=str(error),
-                                      before=f"it set {name} ({reason})")
-                if failed is not None:
-                    failed.append(failure)
-                self.record(failure)
+            # Wine's reg fails now and then (exit 1, with the updater not running).
+            self.check([WINE64] + command, "reg", timeout=60, failed=failed,
+                       again_before=f"it set {name}")
 
     # ------------------------------------------------------------------------------ paths
 
