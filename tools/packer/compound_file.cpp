@@ -137,6 +137,445 @@ bool WalkChain(const std::vector<uint32_t>& table, uint32_t start, std::optional
   return true;
 }
 
+// The fields of the header the reader uses.
+struct Header {
+  uint16_t majorVersion = 3;
+  uint32_t sectorSize = 512;
+  uint32_t miniCutoff = 4096;
+  uint32_t fatSectors = 0;
+  uint32_t firstDirectory = kEndOfChain;
+  uint32_t firstMiniFat = kEndOfChain;
+  uint32_t firstDifat = kEndOfChain;
+  uint32_t difatSectors = 0;
+};
+
+// One directory entry as stored in its 128 bytes. A name whose length field is impossible makes
+// the entry unused.
+DirectoryEntry ParseEntry(std::span<const uint8_t> e, uint16_t majorVersion) {
+  DirectoryEntry entry;
+  const uint16_t nameBytes = Get16(e, 64);
+  const bool nameFits = nameBytes <= 64 && nameBytes % 2 == 0;
+  if (nameFits) {
+    for (size_t i = 0; i + 2 < nameBytes; i += 2) entry.name += static_cast<char16_t>(Get16(e, i));
+  }
+  entry.type = nameFits ? static_cast<DirectoryEntry::Type>(e[66]) : DirectoryEntry::Type::kUnused;
+  entry.color = e[67];
+  entry.left = Get32(e, 68);
+  entry.right = Get32(e, 72);
+  entry.child = Get32(e, 76);
+  std::copy(e.begin() + 80, e.begin() + 96, entry.classId.begin());
+  entry.stateBits = Get32(e, 96);
+  std::copy(e.begin() + 100, e.begin() + 108, entry.created.begin());
+  std::copy(e.begin() + 108, e.begin() + 116, entry.modified.begin());
+  entry.startSector = Get32(e, 116);
+  entry.size = majorVersion == 3 ? Get32(e, 120) : Get64(e, 120);
+  return entry;
+}
+
+// Reads a file that begins with the signature, part by part in the order each depends on the
+// last: header, allocation table, directory, mini stream, tree. Each step gives false with the
+// reason in error.
+class FileParser {
+ public:
+  FileParser(std::span<const uint8_t> bytes, std::string& error) : bytes_(bytes), error_(error) {}
+
+  bool Parse() {
+    if (!ReadHeader()) return false;
+    SectorReader reader(bytes_, header.sectorSize);
+    reader_ = &reader;
+    const bool parsed = ReadAllocationTable() && ReadDirectory() && ReadMiniStream() && WalkTree();
+    reader_ = nullptr;
+    return parsed;
+  }
+
+  Header header;
+  std::vector<uint32_t> fat;
+  std::vector<uint32_t> miniFat;
+  std::vector<uint8_t> miniStream;
+  std::vector<DirectoryEntry> entries;
+  std::vector<uint32_t> reachable;
+  std::vector<uint32_t> parent;
+
+ private:
+  bool Fail(const std::string& reason) {
+    error_ = reason;
+    return false;
+  }
+
+  std::function<bool(uint32_t)> Claim(const std::string& what) {
+    return [this, what](uint32_t sector) { return reader_->Claim(sector, what, error_); };
+  }
+
+  bool ReadHeader() {
+    header.majorVersion = Get16(bytes_, 26);
+    const uint16_t sectorShift = Get16(bytes_, 30);
+    if (Get16(bytes_, 28) != 0xFFFE) return Fail("the byte order mark is not 0xFFFE");
+    if (!(header.majorVersion == 3 && sectorShift == 9) &&
+        !(header.majorVersion == 4 && sectorShift == 12)) {
+      return Fail("unknown version " + Number(header.majorVersion) + " with sectors of 2^" +
+                  Number(sectorShift) + " bytes");
+    }
+    if (Get16(bytes_, 32) != 6) return Fail("mini sectors are not 64 bytes");
+    header.sectorSize = 1u << sectorShift;
+    if (bytes_.size() < header.sectorSize) return Fail("the header is cut short");
+    header.miniCutoff = Get32(bytes_, 56);
+    header.fatSectors = Get32(bytes_, 44);
+    header.firstDirectory = Get32(bytes_, 48);
+    header.firstMiniFat = Get32(bytes_, 60);
+    header.firstDifat = Get32(bytes_, 68);
+    header.difatSectors = Get32(bytes_, 72);
+    return true;
+  }
+
+  // The allocation table's own sectors: the first 109 listed in the header, the rest in the chain
+  // of DIFAT sectors.
+  bool ListAllocationSectors(std::vector<uint32_t>& fatList) {
+    const uint32_t perSector = header.sectorSize / 4;
+    for (uint32_t i = 0; i < std::min(header.fatSectors, kHeaderDifatEntries); ++i) {
+      fatList.push_back(Get32(bytes_, 76 + 4 * i));
+    }
+    uint32_t nextDifat = header.firstDifat;
+    for (uint32_t i = 0; fatList.size() < header.fatSectors; ++i) {
+      if (i >= header.difatSectors || nextDifat == kEndOfChain) {
+        return Fail("the DIFAT chain ends before listing all " + Number(header.fatSectors) +
+                    " allocation table sectors");
+      }
+      if (!reader_->Claim(nextDifat, "the DIFAT chain", error_)) return false;
+      std::vector<uint8_t> sector;
+      reader_->Append(nextDifat, sector, header.sectorSize);
+      for (uint32_t k = 0; k + 1 < perSector && fatList.size() < header.fatSectors; ++k) {
+        fatList.push_back(Get32(sector, 4 * k));
+      }
+      nextDifat = Get32(sector, 4 * (perSector - 1));
+    }
+    return true;
+  }
+
+  // Appends every entry of the table sectors to table.
+  void AppendTable(const std::vector<uint32_t>& sectors, std::vector<uint32_t>& table) const {
+    for (uint32_t sector : sectors) {
+      std::vector<uint8_t> bytesOfSector;
+      reader_->Append(sector, bytesOfSector, header.sectorSize);
+      for (uint32_t k = 0; k < header.sectorSize / 4; ++k) {
+        table.push_back(Get32(bytesOfSector, 4 * k));
+      }
+    }
+  }
+
+  bool ReadAllocationTable() {
+    if (reader_->count() >= kMaxRegularSector) return Fail("the file is too large");
+    if (header.fatSectors > reader_->count()) {
+      return Fail("the header names " + Number(header.fatSectors) +
+                  " allocation table sectors, the file holds only " + Number(reader_->count()) +
+                  " sectors");
+    }
+    std::vector<uint32_t> fatList;
+    if (!ListAllocationSectors(fatList)) return false;
+    for (uint32_t sector : fatList) {
+      if (!reader_->Claim(sector, "the allocation table", error_)) return false;
+    }
+    AppendTable(fatList, fat);
+    return true;
+  }
+
+  bool ReadDirectory() {
+    std::vector<uint32_t> sectors;
+    if (!WalkChain(fat, header.firstDirectory, std::nullopt, "the directory",
+                   Claim("the directory"), sectors, error_)) {
+      return false;
+    }
+    if (sectors.empty()) return Fail("there is no directory");
+    std::vector<uint8_t> directory;
+    for (uint32_t sector : sectors) reader_->Append(sector, directory, header.sectorSize);
+    for (size_t at = 0; at + kEntrySize <= directory.size(); at += kEntrySize) {
+      entries.push_back(ParseEntry({directory.data() + at, kEntrySize}, header.majorVersion));
+    }
+    if (entries.empty() || entries[0].type != DirectoryEntry::Type::kRoot) {
+      return Fail("the directory does not begin with a root entry");
+    }
+    return true;
+  }
+
+  // The mini stream (the root entry's stream) and its allocation table.
+  bool ReadMiniStream() {
+    const DirectoryEntry& root = entries[0];
+    if (root.size > bytes_.size()) return Fail("the mini stream is larger than the file");
+    std::vector<uint32_t> streamSectors;
+    if (!WalkChain(fat, root.startSector, CeilDiv(root.size, header.sectorSize), "the mini stream",
+                   Claim("the mini stream"), streamSectors, error_)) {
+      return false;
+    }
+    for (uint32_t sector : streamSectors) reader_->Append(sector, miniStream, header.sectorSize);
+    miniSectorCount_ = CeilDiv(root.size, kMiniSectorSize);
+    miniStream.resize(static_cast<size_t>(miniSectorCount_ * kMiniSectorSize), 0);
+    std::vector<uint32_t> tableSectors;
+    if (!WalkChain(fat, header.firstMiniFat, std::nullopt, "the mini allocation table",
+                   Claim("the mini allocation table"), tableSectors, error_)) {
+      return false;
+    }
+    AppendTable(tableSectors, miniFat);
+    miniClaimed_.assign(static_cast<size_t>(miniSectorCount_), 0);
+    return true;
+  }
+
+  bool ClaimMini(uint32_t sector, const std::string& what) {
+    if (sector >= miniSectorCount_) {
+      return Fail(what + " refers to mini sector " + Number(sector) +
+                  ", past the end of the mini stream");
+    }
+    if (miniClaimed_[sector]) {
+      return Fail(what + " uses mini sector " + Number(sector) +
+                  " a second time (its chain loops or crosses another)");
+    }
+    miniClaimed_[sector] = 1;
+    return true;
+  }
+
+  // The chain of a stream, in the mini stream or in the file by its size.
+  bool CheckStreamChain(const DirectoryEntry& entry) {
+    const std::string what = "stream " + NameText(entry.name);
+    if (entry.size > bytes_.size()) return Fail(what + " is larger than the file");
+    std::vector<uint32_t> sectors;
+    if (entry.size < header.miniCutoff) {
+      return WalkChain(
+          miniFat, entry.startSector, CeilDiv(entry.size, kMiniSectorSize), what,
+          [this, &what](uint32_t sector) { return ClaimMini(sector, what); }, sectors, error_);
+    }
+    return WalkChain(fat, entry.startSector, CeilDiv(entry.size, header.sectorSize), what,
+                     Claim(what), sectors, error_);
+  }
+
+  // The tree of storages and streams from the root, and the chain of every stream in it.
+  bool WalkTree() {
+    std::vector<uint8_t> visited(entries.size(), 0);
+    visited[0] = 1;
+    parent.assign(entries.size(), kNoEntry);
+    std::vector<std::pair<uint32_t, uint32_t>> pending;  // entry, its storage
+    if (entries[0].child != kNoEntry) pending.emplace_back(entries[0].child, 0);
+    while (!pending.empty()) {
+      const auto [index, storage] = pending.back();
+      pending.pop_back();
+      if (index >= entries.size()) {
+        return Fail("a directory link refers to entry " + Number(index) + " of " +
+                    Number(entries.size()));
+      }
+      if (visited[index])
+        return Fail("the directory tree reaches entry " + Number(index) + " twice");
+      visited[index] = 1;
+      const DirectoryEntry& entry = entries[index];
+      if (entry.type == DirectoryEntry::Type::kStream) {
+        if (!CheckStreamChain(entry)) return false;
+      } else if (entry.type == DirectoryEntry::Type::kStorage) {
+        if (entry.child != kNoEntry) pending.emplace_back(entry.child, index);
+      } else {
+        return Fail("directory entry " + Number(index) + " is neither a storage nor a stream");
+      }
+      parent[index] = storage;
+      reachable.push_back(index);
+      if (entry.left != kNoEntry) pending.emplace_back(entry.left, storage);
+      if (entry.right != kNoEntry) pending.emplace_back(entry.right, storage);
+    }
+    return true;
+  }
+
+  std::span<const uint8_t> bytes_;
+  std::string& error_;
+  SectorReader* reader_ = nullptr;
+  uint64_t miniSectorCount_ = 0;
+  std::vector<uint8_t> miniClaimed_;
+};
+
+// Where Write puts everything: streams under the cutoff one after another in the mini stream,
+// then the sectors in this order: allocation table, DIFAT, directory, mini allocation table, mini
+// stream, the other streams.
+class WrittenLayout {
+ public:
+  WrittenLayout(uint32_t bytesPerSector, const std::vector<std::vector<uint8_t>>& contents,
+                const std::vector<uint32_t>& reachable)
+      : sectorSize(bytesPerSector),
+        perSector(bytesPerSector / 4),
+        start(contents.size(), kEndOfChain) {
+    LayOutMiniStream(contents, reachable);
+    CountSectors(contents, reachable);
+    AllocateSectors(contents, reachable);
+  }
+
+  // The offset of a sector in the file.
+  size_t At(uint64_t sector) const { return static_cast<size_t>((sector + 1) * sectorSize); }
+
+  uint32_t sectorSize;
+  uint64_t perSector;
+  std::vector<uint32_t> start;  // each stream's first sector, or mini sector under the cutoff
+  std::vector<uint32_t> miniFat;
+  std::vector<uint32_t> fat;
+  uint64_t miniStreamSize = 0;
+  uint64_t directorySectors = 0;
+  uint64_t miniFatSectors = 0;
+  uint64_t miniStreamSectors = 0;
+  uint64_t fatSectors = 0;
+  uint64_t difatSectors = 0;
+  uint64_t totalSectors = 0;
+  uint32_t firstFat = kEndOfChain;
+  uint32_t firstDifat = kEndOfChain;
+  uint32_t firstDirectory = kEndOfChain;
+  uint32_t firstMiniFat = kEndOfChain;
+  uint32_t firstMiniStream = kEndOfChain;
+
+ private:
+  void LayOutMiniStream(const std::vector<std::vector<uint8_t>>& contents,
+                        const std::vector<uint32_t>& reachable) {
+    for (uint32_t index : reachable) {
+      const size_t size = contents[index].size();
+      if (size == 0 || size >= kWrittenMiniCutoff) continue;
+      const uint32_t first = static_cast<uint32_t>(miniFat.size());
+      const uint32_t count = static_cast<uint32_t>(CeilDiv(size, kMiniSectorSize));
+      start[index] = first;
+      for (uint32_t i = 0; i < count; ++i) {
+        miniFat.push_back(i + 1 < count ? first + i + 1 : kEndOfChain);
+      }
+    }
+    miniStreamSize = miniFat.size() * uint64_t{kMiniSectorSize};
+  }
+
+  void CountSectors(const std::vector<std::vector<uint8_t>>& contents,
+                    const std::vector<uint32_t>& reachable) {
+    directorySectors = CeilDiv(contents.size() * uint64_t{kEntrySize}, sectorSize);
+    miniFatSectors = CeilDiv(miniFat.size() * uint64_t{4}, sectorSize);
+    miniStreamSectors = CeilDiv(miniStreamSize, sectorSize);
+    uint64_t dataSectors = directorySectors + miniFatSectors + miniStreamSectors;
+    for (uint32_t index : reachable) {
+      if (contents[index].size() >= kWrittenMiniCutoff) {
+        dataSectors += CeilDiv(contents[index].size(), sectorSize);
+      }
+    }
+    // The allocation table covers every sector including its own and the DIFAT's.
+    while (true) {
+      const uint64_t fatCount = CeilDiv(dataSectors + fatSectors + difatSectors, perSector);
+      const uint64_t difatCount = fatCount > kHeaderDifatEntries
+                                      ? CeilDiv(fatCount - kHeaderDifatEntries, perSector - 1)
+                                      : 0;
+      if (fatCount == fatSectors && difatCount == difatSectors) break;
+      fatSectors = fatCount;
+      difatSectors = difatCount;
+    }
+    totalSectors = fatSectors + difatSectors + dataSectors;
+  }
+
+  // The next count sectors, marked in the allocation table with mark, or chained when it is 0.
+  uint32_t Allocate(uint64_t count, uint32_t mark) {
+    const uint32_t first = next_;
+    for (uint64_t i = 0; i < count; ++i, ++next_) {
+      fat[next_] = mark != 0 ? mark : (i + 1 < count ? next_ + 1 : kEndOfChain);
+    }
+    return count == 0 ? kEndOfChain : first;
+  }
+
+  void AllocateSectors(const std::vector<std::vector<uint8_t>>& contents,
+                       const std::vector<uint32_t>& reachable) {
+    fat.assign(static_cast<size_t>(fatSectors * perSector), kFreeSector);
+    firstFat = Allocate(fatSectors, kFatSector);
+    firstDifat = Allocate(difatSectors, kDifatSector);
+    firstDirectory = Allocate(directorySectors, 0);
+    firstMiniFat = Allocate(miniFatSectors, 0);
+    firstMiniStream = Allocate(miniStreamSectors, 0);
+    for (uint32_t index : reachable) {
+      if (contents[index].size() >= kWrittenMiniCutoff) {
+        start[index] = Allocate(CeilDiv(contents[index].size(), sectorSize), 0);
+      }
+    }
+  }
+
+  uint32_t next_ = 0;
+};
+
+void WriteHeader(const WrittenLayout& layout, uint16_t majorVersion, std::vector<uint8_t>& out) {
+  std::copy(std::begin(kSignature), std::end(kSignature), out.begin());
+  Put16(out, 24, 0x003E);
+  Put16(out, 26, majorVersion);
+  Put16(out, 28, 0xFFFE);
+  Put16(out, 30, majorVersion == 4 ? 12 : 9);
+  Put16(out, 32, 6);
+  Put32(out, 40, majorVersion == 4 ? static_cast<uint32_t>(layout.directorySectors) : 0);
+  Put32(out, 44, static_cast<uint32_t>(layout.fatSectors));
+  Put32(out, 48, layout.firstDirectory);
+  Put32(out, 56, kWrittenMiniCutoff);
+  Put32(out, 60, layout.firstMiniFat);
+  Put32(out, 64, static_cast<uint32_t>(layout.miniFatSectors));
+  Put32(out, 68, layout.firstDifat);
+  Put32(out, 72, static_cast<uint32_t>(layout.difatSectors));
+  for (uint32_t i = 0; i < kHeaderDifatEntries; ++i) {
+    Put32(out, 76 + 4 * i, i < layout.fatSectors ? layout.firstFat + i : kFreeSector);
+  }
+}
+
+// The DIFAT sectors (the allocation table sectors past the first 109, then the next DIFAT
+// sector) and the allocation table.
+void WriteAllocationTable(const WrittenLayout& layout, std::vector<uint8_t>& out) {
+  const uint64_t perSector = layout.perSector;
+  for (uint64_t d = 0; d < layout.difatSectors; ++d) {
+    const size_t base = layout.At(layout.firstDifat + d);
+    for (uint64_t k = 0; k + 1 < perSector; ++k) {
+      const uint64_t listed = kHeaderDifatEntries + d * (perSector - 1) + k;
+      Put32(out, base + static_cast<size_t>(4 * k),
+            listed < layout.fatSectors ? layout.firstFat + static_cast<uint32_t>(listed)
+                                       : kFreeSector);
+    }
+    Put32(out, base + static_cast<size_t>(4 * (perSector - 1)),
+          d + 1 < layout.difatSectors ? layout.firstDifat + static_cast<uint32_t>(d + 1)
+                                      : kEndOfChain);
+  }
+  for (size_t i = 0; i < layout.fat.size(); ++i) {
+    Put32(out, layout.At(layout.firstFat) + 4 * i, layout.fat[i]);
+  }
+}
+
+// An entry the tree does not reach, or the directory's padding.
+void WriteUnusedEntry(size_t base, std::vector<uint8_t>& out) {
+  Put32(out, base + 68, kNoEntry);
+  Put32(out, base + 72, kNoEntry);
+  Put32(out, base + 76, kNoEntry);
+}
+
+// A reachable entry: as read, with its stream's new start and size (the root's: the mini stream).
+void WriteEntry(const DirectoryEntry& e, const WrittenLayout& layout, uint32_t start, uint64_t size,
+                size_t base, std::vector<uint8_t>& out) {
+  const size_t nameLength = std::min<size_t>(e.name.size(), 31);
+  for (size_t c = 0; c < nameLength; ++c) Put16(out, base + 2 * c, e.name[c]);
+  Put16(out, base + 64, static_cast<uint32_t>((nameLength + 1) * 2));
+  out[base + 66] = static_cast<uint8_t>(e.type);
+  out[base + 67] = e.color;
+  Put32(out, base + 68, e.left);
+  Put32(out, base + 72, e.right);
+  Put32(out, base + 76, e.child);
+  std::copy(e.classId.begin(), e.classId.end(), out.begin() + static_cast<ptrdiff_t>(base + 80));
+  Put32(out, base + 96, e.stateBits);
+  std::copy(e.created.begin(), e.created.end(), out.begin() + static_cast<ptrdiff_t>(base + 100));
+  std::copy(e.modified.begin(), e.modified.end(), out.begin() + static_cast<ptrdiff_t>(base + 108));
+  if (e.type == DirectoryEntry::Type::kRoot) {
+    Put32(out, base + 116, layout.firstMiniStream);
+    Put64(out, base + 120, layout.miniStreamSize);
+  } else if (e.type == DirectoryEntry::Type::kStream) {
+    Put32(out, base + 116, start);
+    Put64(out, base + 120, size);
+  }
+}
+
+// The mini allocation table, and every stream's contents in the mini stream or in its sectors.
+void WriteStreams(const WrittenLayout& layout, const std::vector<std::vector<uint8_t>>& contents,
+                  const std::vector<uint32_t>& reachable, std::vector<uint8_t>& out) {
+  for (size_t i = 0; i < layout.miniFat.size(); ++i) {
+    Put32(out, layout.At(layout.firstMiniFat) + 4 * i, layout.miniFat[i]);
+  }
+  for (uint32_t index : reachable) {
+    const std::vector<uint8_t>& data = contents[index];
+    if (data.empty()) continue;
+    const size_t base =
+        data.size() < kWrittenMiniCutoff
+            ? layout.At(layout.firstMiniStream) + size_t{layout.start[index]} * kMiniSectorSize
+            : layout.At(layout.start[index]);
+    std::copy(data.begin(), data.end(), out.begin() + static_cast<ptrdiff_t>(base));
+  }
+}
 }  // namespace
 
 std::string ClassIdText(const ClassId& id) {
@@ -154,183 +593,22 @@ std::optional<CompoundFile> CompoundFile::Read(std::span<const uint8_t> bytes, s
     error = "not a compound file (it does not begin with the compound file signature)";
     return std::nullopt;
   }
-  auto damaged = [&error](const std::string& reason) {
-    error = "damaged compound file: " + reason;
+  FileParser parser(bytes, error);
+  if (!parser.Parse()) {
+    error = "damaged compound file: " + error;
     return std::nullopt;
-  };
+  }
   CompoundFile file;
   file.bytes_ = bytes;
-  file.majorVersion_ = Get16(bytes, 26);
-  const uint16_t sectorShift = Get16(bytes, 30);
-  if (Get16(bytes, 28) != 0xFFFE) return damaged("the byte order mark is not 0xFFFE");
-  if (!(file.majorVersion_ == 3 && sectorShift == 9) &&
-      !(file.majorVersion_ == 4 && sectorShift == 12)) {
-    return damaged("unknown version " + Number(file.majorVersion_) + " with sectors of 2^" +
-                   Number(sectorShift) + " bytes");
-  }
-  if (Get16(bytes, 32) != 6) return damaged("mini sectors are not 64 bytes");
-  file.sectorSize_ = 1u << sectorShift;
-  if (bytes.size() < file.sectorSize_) return damaged("the header is cut short");
-  file.miniCutoff_ = Get32(bytes, 56);
-  const uint32_t fatSectors = Get32(bytes, 44);
-  const uint32_t firstDirectory = Get32(bytes, 48);
-  const uint32_t firstMiniFat = Get32(bytes, 60);
-  const uint32_t firstDifat = Get32(bytes, 68);
-  const uint32_t difatSectors = Get32(bytes, 72);
-  const uint32_t perSector = file.sectorSize_ / 4;
-
-  SectorReader reader(bytes, file.sectorSize_);
-  if (reader.count() >= kMaxRegularSector) return damaged("the file is too large");
-  if (fatSectors > reader.count()) {
-    return damaged("the header names " + Number(fatSectors) +
-                   " allocation table sectors, the file " + "holds only " + Number(reader.count()) +
-                   " sectors");
-  }
-  auto claim = [&](const std::string& what) {
-    return [&reader, &error, what](uint32_t sector) { return reader.Claim(sector, what, error); };
-  };
-
-  // The allocation table's own sectors: the first 109 listed in the header, the rest in the chain
-  // of DIFAT sectors.
-  std::vector<uint32_t> fatList;
-  for (uint32_t i = 0; i < std::min(fatSectors, kHeaderDifatEntries); ++i) {
-    fatList.push_back(Get32(bytes, 76 + 4 * i));
-  }
-  uint32_t nextDifat = firstDifat;
-  for (uint32_t i = 0; fatList.size() < fatSectors; ++i) {
-    if (i >= difatSectors || nextDifat == kEndOfChain) {
-      return damaged("the DIFAT chain ends before listing all " + Number(fatSectors) +
-                     " allocation table sectors");
-    }
-    if (!reader.Claim(nextDifat, "the DIFAT chain", error)) return damaged(error);
-    std::vector<uint8_t> sector;
-    reader.Append(nextDifat, sector, file.sectorSize_);
-    for (uint32_t k = 0; k + 1 < perSector && fatList.size() < fatSectors; ++k) {
-      fatList.push_back(Get32(sector, 4 * k));
-    }
-    nextDifat = Get32(sector, 4 * (perSector - 1));
-  }
-  for (uint32_t sector : fatList) {
-    if (!reader.Claim(sector, "the allocation table", error)) return damaged(error);
-    std::vector<uint8_t> bytesOfSector;
-    reader.Append(sector, bytesOfSector, file.sectorSize_);
-    for (uint32_t k = 0; k < perSector; ++k) file.fat_.push_back(Get32(bytesOfSector, 4 * k));
-  }
-
-  // The directory.
-  std::vector<uint32_t> directorySectors;
-  if (!WalkChain(file.fat_, firstDirectory, std::nullopt, "the directory", claim("the directory"),
-                 directorySectors, error)) {
-    return damaged(error);
-  }
-  if (directorySectors.empty()) return damaged("there is no directory");
-  std::vector<uint8_t> directory;
-  for (uint32_t sector : directorySectors) reader.Append(sector, directory, file.sectorSize_);
-  for (size_t at = 0; at + kEntrySize <= directory.size(); at += kEntrySize) {
-    const std::span<const uint8_t> e(directory.data() + at, kEntrySize);
-    DirectoryEntry entry;
-    const uint16_t nameBytes = Get16(e, 64);
-    if (nameBytes <= 64 && nameBytes % 2 == 0) {
-      for (size_t i = 0; i + 2 < nameBytes; i += 2)
-        entry.name += static_cast<char16_t>(Get16(e, i));
-    }
-    entry.type = static_cast<DirectoryEntry::Type>(e[66]);
-    entry.color = e[67];
-    entry.left = Get32(e, 68);
-    entry.right = Get32(e, 72);
-    entry.child = Get32(e, 76);
-    std::copy(e.begin() + 80, e.begin() + 96, entry.classId.begin());
-    entry.stateBits = Get32(e, 96);
-    std::copy(e.begin() + 100, e.begin() + 108, entry.created.begin());
-    std::copy(e.begin() + 108, e.begin() + 116, entry.modified.begin());
-    entry.startSector = Get32(e, 116);
-    entry.size = file.majorVersion_ == 3 ? Get32(e, 120) : Get64(e, 120);
-    if (nameBytes > 64 || nameBytes % 2 != 0) entry.type = DirectoryEntry::Type::kUnused;
-    file.entries_.push_back(std::move(entry));
-  }
-  if (file.entries_.empty() || file.entries_[0].type != DirectoryEntry::Type::kRoot) {
-    return damaged("the directory does not begin with a root entry");
-  }
-
-  // The mini stream (the root entry's stream) and its allocation table.
-  const DirectoryEntry& rootEntry = file.entries_[0];
-  if (rootEntry.size > bytes.size()) return damaged("the mini stream is larger than the file");
-  std::vector<uint32_t> miniStreamSectors;
-  if (!WalkChain(file.fat_, rootEntry.startSector, CeilDiv(rootEntry.size, file.sectorSize_),
-                 "the mini stream", claim("the mini stream"), miniStreamSectors, error)) {
-    return damaged(error);
-  }
-  for (uint32_t sector : miniStreamSectors) {
-    reader.Append(sector, file.miniStream_, file.sectorSize_);
-  }
-  const uint64_t miniSectorCount = CeilDiv(rootEntry.size, kMiniSectorSize);
-  file.miniStream_.resize(static_cast<size_t>(miniSectorCount * kMiniSectorSize), 0);
-  std::vector<uint32_t> miniFatSectors;
-  if (!WalkChain(file.fat_, firstMiniFat, std::nullopt, "the mini allocation table",
-                 claim("the mini allocation table"), miniFatSectors, error)) {
-    return damaged(error);
-  }
-  for (uint32_t sector : miniFatSectors) {
-    std::vector<uint8_t> bytesOfSector;
-    reader.Append(sector, bytesOfSector, file.sectorSize_);
-    for (uint32_t k = 0; k < perSector; ++k) file.miniFat_.push_back(Get32(bytesOfSector, 4 * k));
-  }
-  std::vector<uint8_t> miniClaimed(static_cast<size_t>(miniSectorCount), 0);
-
-  // The tree of storages and streams, and the chain of every stream in it.
-  std::vector<uint8_t> visited(file.entries_.size(), 0);
-  visited[0] = 1;
-  file.parent_.assign(file.entries_.size(), kNoEntry);
-  std::vector<std::pair<uint32_t, uint32_t>> pending;  // entry, its storage
-  if (rootEntry.child != kNoEntry) pending.emplace_back(rootEntry.child, 0);
-  while (!pending.empty()) {
-    const auto [index, storage] = pending.back();
-    pending.pop_back();
-    if (index >= file.entries_.size()) {
-      return damaged("a directory link refers to entry " + Number(index) + " of " +
-                     Number(file.entries_.size()));
-    }
-    if (visited[index])
-      return damaged("the directory tree reaches entry " + Number(index) + " twice");
-    visited[index] = 1;
-    const DirectoryEntry& entry = file.entries_[index];
-    const std::string what = "stream " + NameText(entry.name);
-    if (entry.type == DirectoryEntry::Type::kStream) {
-      if (entry.size > bytes.size()) return damaged(what + " is larger than the file");
-      std::vector<uint32_t> sectors;
-      if (entry.size < file.miniCutoff_) {
-        auto claimMini = [&](uint32_t sector) {
-          if (sector >= miniSectorCount) {
-            error = what + " refers to mini sector " + Number(sector) +
-                    ", past the end of the mini stream";
-            return false;
-          }
-          if (miniClaimed[sector]) {
-            error = what + " uses mini sector " + Number(sector) +
-                    " a second time (its chain loops or crosses another)";
-            return false;
-          }
-          miniClaimed[sector] = 1;
-          return true;
-        };
-        if (!WalkChain(file.miniFat_, entry.startSector, CeilDiv(entry.size, kMiniSectorSize), what,
-                       claimMini, sectors, error)) {
-          return damaged(error);
-        }
-      } else if (!WalkChain(file.fat_, entry.startSector, CeilDiv(entry.size, file.sectorSize_),
-                            what, claim(what), sectors, error)) {
-        return damaged(error);
-      }
-    } else if (entry.type == DirectoryEntry::Type::kStorage) {
-      if (entry.child != kNoEntry) pending.emplace_back(entry.child, index);
-    } else {
-      return damaged("directory entry " + Number(index) + " is neither a storage nor a stream");
-    }
-    file.parent_[index] = storage;
-    file.reachable_.push_back(index);
-    if (entry.left != kNoEntry) pending.emplace_back(entry.left, storage);
-    if (entry.right != kNoEntry) pending.emplace_back(entry.right, storage);
-  }
+  file.majorVersion_ = parser.header.majorVersion;
+  file.sectorSize_ = parser.header.sectorSize;
+  file.miniCutoff_ = parser.header.miniCutoff;
+  file.fat_ = std::move(parser.fat);
+  file.miniFat_ = std::move(parser.miniFat);
+  file.miniStream_ = std::move(parser.miniStream);
+  file.entries_ = std::move(parser.entries);
+  file.reachable_ = std::move(parser.reachable);
+  file.parent_ = std::move(parser.parent);
   return file;
 }
 
@@ -398,8 +676,6 @@ void CompoundFile::ReplaceStream(uint32_t stream, std::vector<uint8_t> contents)
 }
 
 std::vector<uint8_t> CompoundFile::Write() const {
-  const uint32_t sectorSize = sectorSize_;
-  const uint64_t perSector = sectorSize / 4;
   std::vector<std::vector<uint8_t>> contents(entries_.size());
   std::vector<uint8_t> live(entries_.size(), 0);
   live[0] = 1;
@@ -407,141 +683,19 @@ std::vector<uint8_t> CompoundFile::Write() const {
     live[index] = 1;
     if (entries_[index].type == DirectoryEntry::Type::kStream) contents[index] = StreamBytes(index);
   }
-
-  // Streams under the cutoff, one after another in the mini stream.
-  std::vector<uint32_t> start(entries_.size(), kEndOfChain);
-  std::vector<uint32_t> miniFat;
-  for (uint32_t index : reachable_) {
-    const size_t size = contents[index].size();
-    if (size == 0 || size >= kWrittenMiniCutoff) continue;
-    const uint32_t first = static_cast<uint32_t>(miniFat.size());
-    const uint32_t count = static_cast<uint32_t>(CeilDiv(size, kMiniSectorSize));
-    start[index] = first;
-    for (uint32_t i = 0; i < count; ++i) {
-      miniFat.push_back(i + 1 < count ? first + i + 1 : kEndOfChain);
+  const WrittenLayout layout(sectorSize_, contents, reachable_);
+  std::vector<uint8_t> out(static_cast<size_t>((layout.totalSectors + 1) * sectorSize_), 0);
+  WriteHeader(layout, majorVersion_, out);
+  WriteAllocationTable(layout, out);
+  for (size_t i = 0; i < layout.directorySectors * sectorSize_ / kEntrySize; ++i) {
+    const size_t base = layout.At(layout.firstDirectory) + i * kEntrySize;
+    if (i < entries_.size() && live[i]) {
+      WriteEntry(entries_[i], layout, layout.start[i], contents[i].size(), base, out);
+    } else {
+      WriteUnusedEntry(base, out);
     }
   }
-  const uint64_t miniStreamSize = miniFat.size() * uint64_t{kMiniSectorSize};
-
-  const uint64_t directorySectors = CeilDiv(entries_.size() * uint64_t{kEntrySize}, sectorSize);
-  const uint64_t miniFatSectors = CeilDiv(miniFat.size() * uint64_t{4}, sectorSize);
-  const uint64_t miniStreamSectors = CeilDiv(miniStreamSize, sectorSize);
-  uint64_t dataSectors = directorySectors + miniFatSectors + miniStreamSectors;
-  for (uint32_t index : reachable_) {
-    if (contents[index].size() >= kWrittenMiniCutoff) {
-      dataSectors += CeilDiv(contents[index].size(), sectorSize);
-    }
-  }
-  // The allocation table covers every sector including its own and the DIFAT's.
-  uint64_t fatSectors = 0;
-  uint64_t difatSectors = 0;
-  while (true) {
-    const uint64_t fat = CeilDiv(dataSectors + fatSectors + difatSectors, perSector);
-    const uint64_t difat =
-        fat > kHeaderDifatEntries ? CeilDiv(fat - kHeaderDifatEntries, perSector - 1) : 0;
-    if (fat == fatSectors && difat == difatSectors) break;
-    fatSectors = fat;
-    difatSectors = difat;
-  }
-  const uint64_t totalSectors = fatSectors + difatSectors + dataSectors;
-
-  std::vector<uint32_t> fat(static_cast<size_t>(fatSectors * perSector), kFreeSector);
-  uint32_t next = 0;
-  auto allocate = [&](uint64_t count, uint32_t mark) {
-    const uint32_t first = next;
-    for (uint64_t i = 0; i < count; ++i, ++next) {
-      fat[next] = mark != 0 ? mark : (i + 1 < count ? next + 1 : kEndOfChain);
-    }
-    return count == 0 ? kEndOfChain : first;
-  };
-  const uint32_t firstFat = allocate(fatSectors, kFatSector);
-  const uint32_t firstDifat = allocate(difatSectors, kDifatSector);
-  const uint32_t firstDirectory = allocate(directorySectors, 0);
-  const uint32_t firstMiniFat = allocate(miniFatSectors, 0);
-  const uint32_t firstMiniStream = allocate(miniStreamSectors, 0);
-  for (uint32_t index : reachable_) {
-    if (contents[index].size() >= kWrittenMiniCutoff) {
-      start[index] = allocate(CeilDiv(contents[index].size(), sectorSize), 0);
-    }
-  }
-
-  std::vector<uint8_t> out(static_cast<size_t>((totalSectors + 1) * sectorSize), 0);
-  auto at = [&](uint64_t sector) { return static_cast<size_t>((sector + 1) * sectorSize); };
-
-  // Header.
-  std::copy(std::begin(kSignature), std::end(kSignature), out.begin());
-  Put16(out, 24, 0x003E);
-  Put16(out, 26, majorVersion_);
-  Put16(out, 28, 0xFFFE);
-  Put16(out, 30, majorVersion_ == 4 ? 12 : 9);
-  Put16(out, 32, 6);
-  Put32(out, 40, majorVersion_ == 4 ? static_cast<uint32_t>(directorySectors) : 0);
-  Put32(out, 44, static_cast<uint32_t>(fatSectors));
-  Put32(out, 48, firstDirectory);
-  Put32(out, 56, kWrittenMiniCutoff);
-  Put32(out, 60, firstMiniFat);
-  Put32(out, 64, static_cast<uint32_t>(miniFatSectors));
-  Put32(out, 68, firstDifat);
-  Put32(out, 72, static_cast<uint32_t>(difatSectors));
-  for (uint32_t i = 0; i < kHeaderDifatEntries; ++i) {
-    Put32(out, 76 + 4 * i, i < fatSectors ? firstFat + i : kFreeSector);
-  }
-  // DIFAT sectors: the allocation table sectors past the first 109, then the next DIFAT sector.
-  for (uint64_t d = 0; d < difatSectors; ++d) {
-    const size_t base = at(firstDifat + d);
-    for (uint64_t k = 0; k + 1 < perSector; ++k) {
-      const uint64_t listed = kHeaderDifatEntries + d * (perSector - 1) + k;
-      Put32(out, base + static_cast<size_t>(4 * k),
-            listed < fatSectors ? firstFat + static_cast<uint32_t>(listed) : kFreeSector);
-    }
-    Put32(out, base + static_cast<size_t>(4 * (perSector - 1)),
-          d + 1 < difatSectors ? firstDifat + static_cast<uint32_t>(d + 1) : kEndOfChain);
-  }
-  for (size_t i = 0; i < fat.size(); ++i) {
-    Put32(out, at(firstFat) + 4 * i, fat[i]);
-  }
-
-  // Directory: entries the tree does not reach, and the padding, as unused entries.
-  const size_t directoryBase = at(firstDirectory);
-  for (size_t i = 0; i < directorySectors * sectorSize / kEntrySize; ++i) {
-    const size_t base = directoryBase + i * kEntrySize;
-    Put32(out, base + 68, kNoEntry);
-    Put32(out, base + 72, kNoEntry);
-    Put32(out, base + 76, kNoEntry);
-    if (i >= entries_.size() || !live[i]) continue;
-    const DirectoryEntry& e = entries_[i];
-    const size_t nameLength = std::min<size_t>(e.name.size(), 31);
-    for (size_t c = 0; c < nameLength; ++c) Put16(out, base + 2 * c, e.name[c]);
-    Put16(out, base + 64, static_cast<uint32_t>((nameLength + 1) * 2));
-    out[base + 66] = static_cast<uint8_t>(e.type);
-    out[base + 67] = e.color;
-    Put32(out, base + 68, e.left);
-    Put32(out, base + 72, e.right);
-    Put32(out, base + 76, e.child);
-    std::copy(e.classId.begin(), e.classId.end(), out.begin() + static_cast<ptrdiff_t>(base + 80));
-    Put32(out, base + 96, e.stateBits);
-    std::copy(e.created.begin(), e.created.end(), out.begin() + static_cast<ptrdiff_t>(base + 100));
-    std::copy(e.modified.begin(), e.modified.end(),
-              out.begin() + static_cast<ptrdiff_t>(base + 108));
-    if (e.type == DirectoryEntry::Type::kRoot) {
-      Put32(out, base + 116, firstMiniStream);
-      Put64(out, base + 120, miniStreamSize);
-    } else if (e.type == DirectoryEntry::Type::kStream) {
-      Put32(out, base + 116, start[i]);
-      Put64(out, base + 120, contents[i].size());
-    }
-  }
-
-  // Mini allocation table and mini stream.
-  for (size_t i = 0; i < miniFat.size(); ++i) Put32(out, at(firstMiniFat) + 4 * i, miniFat[i]);
-  for (uint32_t index : reachable_) {
-    const std::vector<uint8_t>& data = contents[index];
-    if (data.empty()) continue;
-    const size_t base = data.size() < kWrittenMiniCutoff
-                            ? at(firstMiniStream) + size_t{start[index]} * kMiniSectorSize
-                            : at(start[index]);
-    std::copy(data.begin(), data.end(), out.begin() + static_cast<ptrdiff_t>(base));
-  }
+  WriteStreams(layout, contents, reachable_, out);
   return out;
 }
 
