@@ -518,11 +518,11 @@ def packaging(work, runs, table):
 def executable_size(table):
     heading("5. Size of the x86 executable without payloads")
     size = os.path.getsize(X86_UPDATER)
-    met = size < 256 * 1024
+    met = size < 320 * 1024
     note(f"{os.path.relpath(X86_UPDATER, ROOT)}: {size:,} bytes = {size / 1024:.1f} KiB "
-         f"(goal: under 256 KiB): {goal_word(met)}")
+         f"(goal: under 320 KiB): {goal_word(met)}")
     table.add("5. x86 updater.exe size", f"{size:,} B = {size / 1024:.1f} KiB", "",
-              "< 256 KiB", met)
+              "< 320 KiB", met)
 
 
 def stamped_payload(path, size_mib):

@@ -86,20 +86,28 @@ class ShippedExecutable(unittest.TestCase):
             self.assertNotIn(absent, manifest)
         self.assertNotIn(RT_VERSION, self.res)
 
-    def test_icon_group_of_five_images(self):
+    def test_icon_group_of_sixteen_images(self):
+        # 64, 48, 32, 24, 16 px in 16 and in 256 colours, then 256, 64, 48, 32, 24, 16 px in
+        # 32-bit colour: icon resources 1 to 16, each of the size its group entry gives.
         group = self.res[RT_GROUP_ICON][319][1033]
         reserved, kind, count = struct.unpack_from("<HHH", group)
-        self.assertEqual((reserved, kind, count), (0, 1, 5))
+        self.assertEqual((reserved, kind, count), (0, 1, 16))
+        with open(os.path.join(ROOT, "resources", "updater.ico"), "rb") as f:
+            icon_file = f.read()
         images = []
         for i in range(count):
             width, height, colours, _, planes, bits, size, icon_id = struct.unpack_from(
                 "<BBBBHHIH", group, 6 + 14 * i)
-            images.append((width or 256, bits))
-            self.assertIn(icon_id, self.res[RT_ICON])
+            images.append((width or 256, height or 256, bits, colours))
+            self.assertEqual(icon_id, i + 1)
             self.assertEqual(len(self.res[RT_ICON][icon_id][1033]), size)
-        expected = [(s, 32) for s in (256, 48, 32, 24, 16)]
+            length, offset = struct.unpack_from("<II", icon_file, 6 + 16 * i + 8)
+            self.assertEqual(self.res[RT_ICON][icon_id][1033], icon_file[offset:offset + length])
+        expected = ([(s, s, 4, 16) for s in (64, 48, 32, 24, 16)]
+                    + [(s, s, 8, 0) for s in (64, 48, 32, 24, 16)]
+                    + [(s, s, 32, 0) for s in (256, 64, 48, 32, 24, 16)])
         self.assertEqual(images, expected)
-        self.assertEqual(sorted(self.res[RT_ICON]), list(range(1, 6)))
+        self.assertEqual(sorted(self.res[RT_ICON]), list(range(1, 17)))
 
     def test_string_tables_keep_their_invariants(self):
         self.assertEqual(sorted(self.res[RT_STRING]), [19, 20, 21])
