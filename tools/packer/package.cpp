@@ -21,29 +21,26 @@ bool InSection(const Section& s, std::uint32_t rva) {
          rva - s.virtualAddress < std::max(s.virtualSize, s.sizeOfRawData);
 }
 
-}  // namespace
-
-Outcome<std::unique_ptr<Package>> PlanUpdate(PeImage stub, std::vector<Payload> payloads) {
-  auto package = std::make_unique<Package>();
-  Package& p = *package;
-  p.stub = std::move(stub);
-  const PeImage& image = p.stub;
-
-  Outcome<ResourceTree> tree = ReadResources(image);
-  if (!tree) return Failure{"the stub's resources: " + tree.error()};
-  p.tree = std::move(*tree);
+// The stub's resources with every resource of the payload type replaced by the payloads.
+Outcome<Done> PutPayloads(ResourceTree& tree, std::vector<Payload>& payloads) {
   const ResourceName payloadType = ResourceName::Text(kPayloadType);
-  p.tree.erase(payloadType);
+  tree.erase(payloadType);
   for (Payload& payload : payloads) {
     payload.data.pageAligned = true;
     if (payload.data.Size() == 0) return Failure{"a payload is empty"};
-    if (!p.tree[payloadType][payload.name]
+    if (!tree[payloadType][payload.name]
              .emplace(payload.language, std::move(payload.data))
              .second) {
       return Failure{"payload " + payload.name.Describe() + " is given twice"};
     }
   }
+  return Done{};
+}
 
+// The index of the resource section, when the stub's layout lets it be rebuilt in place: no
+// section's data behind it in the file but that of the sections after it, which must be base
+// relocations (nothing refers to their addresses but their data directory entry).
+Outcome<std::size_t> RebuildableResourceSection(const PeImage& image) {
   DataDirectory resources = image.Directory(kResourceDirectory);
   auto rsrc = std::find_if(image.sections.begin(), image.sections.end(), [&](const Section& s) {
     return resources.virtualAddress != 0 && s.virtualAddress == resources.virtualAddress;
@@ -59,8 +56,6 @@ Outcome<std::unique_ptr<Package>> PlanUpdate(PeImage stub, std::vector<Payload> 
   if (rsrc->pointerToRawData < image.sizeOfHeaders) {
     return Failure{"the resource section overlaps the headers"};
   }
-  // Sections behind the resources move to higher addresses. Only base relocations may: nothing
-  // refers to their addresses but their data directory entry.
   for (std::size_t i = r + 1; i < image.sections.size(); ++i) {
     const Section& s = image.sections[i];
     if (s.name != ".reloc") {
@@ -74,29 +69,30 @@ Outcome<std::unique_ptr<Package>> PlanUpdate(PeImage stub, std::vector<Payload> 
       }
     }
   }
+  return r;
+}
 
-  Outcome<ResourceLayout> layout = LayOutResources(p.tree, rsrc->virtualAddress);
-  if (!layout) return layout.failure();
-  p.resources = std::move(*layout);
-
-  // The stub's file up to its resource section, with the headers to fix.
-  p.headers.assign(image.bytes.begin(), image.bytes.begin() + rsrc->pointerToRawData);
+// The new resource section in the headers and as parts of the output.
+void PlaceResources(Package& p, const Section& rsrc, std::uint64_t rsrcRaw) {
   std::span<std::uint8_t> h(p.headers);
-  const std::uint64_t rsrcRaw = AlignUp(p.resources.size, image.fileAlignment);
-  WriteU32(h, rsrc->headerOffset + 8, static_cast<std::uint32_t>(p.resources.size));
-  WriteU32(h, rsrc->headerOffset + 16, static_cast<std::uint32_t>(std::min(rsrcRaw, kMaxImage)));
-  WriteU32(h, image.DirectoryOffset(kResourceDirectory) + 4,
+  WriteU32(h, rsrc.headerOffset + 8, static_cast<std::uint32_t>(p.resources.size));
+  WriteU32(h, rsrc.headerOffset + 16, static_cast<std::uint32_t>(std::min(rsrcRaw, kMaxImage)));
+  WriteU32(h, p.stub.DirectoryOffset(kResourceDirectory) + 4,
            static_cast<std::uint32_t>(p.resources.size));
-
-  p.parts.push_back({0, p.headers, nullptr});
-  const std::uint64_t rsrcAt = rsrc->pointerToRawData;
-  p.parts.push_back({rsrcAt, p.resources.head, nullptr});
+  p.parts.push_back({rsrc.pointerToRawData, p.resources.head, nullptr});
   for (const ResourceLayout::Placed& placed : p.resources.placed) {
-    p.parts.push_back({rsrcAt + placed.offset, {}, placed.data});
+    p.parts.push_back({rsrc.pointerToRawData + placed.offset, {}, placed.data});
   }
+}
 
-  std::uint64_t nextRva = AlignUp(rsrc->virtualAddress + p.resources.size, image.sectionAlignment);
-  std::uint64_t nextFile = rsrcAt + rsrcRaw;
+// Moves the sections after the resource section (base relocations) up behind the new one, in
+// the headers and as parts of the output; sets the update's size and gives the image's end.
+Outcome<std::uint64_t> MoveSectionsBehind(Package& p, std::size_t r, std::uint64_t rsrcRaw) {
+  const PeImage& image = p.stub;
+  const Section& rsrc = image.sections[r];
+  std::span<std::uint8_t> h(p.headers);
+  std::uint64_t nextRva = AlignUp(rsrc.virtualAddress + p.resources.size, image.sectionAlignment);
+  std::uint64_t nextFile = rsrc.pointerToRawData + rsrcRaw;
   std::uint64_t imageEnd = nextRva;
   DataDirectory relocations = image.Directory(kBaseRelocationDirectory);
   for (std::size_t i = r + 1; i < image.sections.size(); ++i) {
@@ -123,9 +119,12 @@ Outcome<std::unique_ptr<Package>> PlanUpdate(PeImage stub, std::vector<Payload> 
     return Failure{"the update would not fit into the 4 GiB a PE image can address"};
   }
   p.size = nextFile;
+  return imageEnd;
+}
 
-  // Whatever the stub carried behind its sections: only a certificate table is expected, and it
-  // is dropped.
+// Whatever the stub carried behind its sections: only a certificate table is expected, and it
+// is dropped.
+Outcome<Done> DropCertificates(const PeImage& image, std::span<std::uint8_t> h) {
   std::uint64_t sectionsEnd = 0;
   for (const Section& s : image.sections) {
     sectionsEnd = std::max<std::uint64_t>(sectionsEnd, s.pointerToRawData + s.sizeOfRawData);
@@ -143,16 +142,54 @@ Outcome<std::unique_ptr<Package>> PlanUpdate(PeImage stub, std::vector<Payload> 
     WriteU32(h, image.DirectoryOffset(kSecurityDirectory), 0);
     WriteU32(h, image.DirectoryOffset(kSecurityDirectory) + 4, 0);
   }
+  return Done{};
+}
 
+// The optional header's sizes for the new layout; the checksum zero until the update is written.
+void FixSizes(Package& p, const Section& rsrc, std::uint64_t rsrcRaw, std::uint64_t imageEnd) {
+  const PeImage& image = p.stub;
+  std::span<std::uint8_t> h(p.headers);
   WriteU32(h, image.SizeOfImageOffset(), static_cast<std::uint32_t>(imageEnd));
-  if (rsrc->characteristics & kScnInitializedData) {
+  if (rsrc.characteristics & kScnInitializedData) {
     std::uint64_t initialized = ReadU32(h, image.SizeOfInitializedDataOffset());
-    initialized = initialized - std::min<std::uint64_t>(initialized, rsrc->sizeOfRawData) + rsrcRaw;
+    initialized = initialized - std::min<std::uint64_t>(initialized, rsrc.sizeOfRawData) + rsrcRaw;
     WriteU32(h, image.SizeOfInitializedDataOffset(),
              static_cast<std::uint32_t>(std::min(initialized, kMaxImage)));
   }
   p.checkSumOffset = image.CheckSumOffset();
   WriteU32(h, p.checkSumOffset, 0);
+}
+
+}  // namespace
+
+Outcome<std::unique_ptr<Package>> PlanUpdate(PeImage stub, std::vector<Payload> payloads) {
+  auto package = std::make_unique<Package>();
+  Package& p = *package;
+  p.stub = std::move(stub);
+  const PeImage& image = p.stub;
+
+  Outcome<ResourceTree> tree = ReadResources(image);
+  if (!tree) return Failure{"the stub's resources: " + tree.error()};
+  p.tree = std::move(*tree);
+  if (Outcome<Done> put = PutPayloads(p.tree, payloads); !put) return put.failure();
+  Outcome<std::size_t> r = RebuildableResourceSection(image);
+  if (!r) return r.failure();
+  const Section& rsrc = image.sections[*r];
+  Outcome<ResourceLayout> layout = LayOutResources(p.tree, rsrc.virtualAddress);
+  if (!layout) return layout.failure();
+  p.resources = std::move(*layout);
+
+  // The stub's file up to its resource section, with the headers to fix.
+  p.headers.assign(image.bytes.begin(), image.bytes.begin() + rsrc.pointerToRawData);
+  p.parts.push_back({0, p.headers, nullptr});
+  const std::uint64_t rsrcRaw = AlignUp(p.resources.size, image.fileAlignment);
+  PlaceResources(p, rsrc, rsrcRaw);
+  Outcome<std::uint64_t> imageEnd = MoveSectionsBehind(p, *r, rsrcRaw);
+  if (!imageEnd) return imageEnd.failure();
+  if (Outcome<Done> dropped = DropCertificates(image, p.headers); !dropped) {
+    return dropped.failure();
+  }
+  FixSizes(p, rsrc, rsrcRaw, *imageEnd);
   return package;
 }
 

@@ -125,26 +125,6 @@ Outcome<ResourceTree> ReadResources(const PeImage& image) {
 
 namespace {
 
-class TableWriter {
- public:
-  explicit TableWriter(std::vector<std::uint8_t>& out) : out_(out) {}
-
-  void Directory(std::size_t at, std::uint16_t named, std::uint16_t ids) {
-    // Characteristics, time stamp and version stay zero: nothing reads them, and a stamp would
-    // make the output depend on the time of packaging.
-    WriteU16(out_, at + 12, named);
-    WriteU16(out_, at + 14, ids);
-  }
-
-  void Entry(std::size_t at, std::uint32_t nameField, std::uint32_t target) {
-    WriteU32(out_, at, nameField);
-    WriteU32(out_, at + 4, target);
-  }
-
- private:
-  std::vector<std::uint8_t>& out_;
-};
-
 template <typename Map>
 std::pair<std::uint16_t, std::uint16_t> Counts(const Map& map) {
   std::uint16_t named = 0, ids = 0;
@@ -152,10 +132,21 @@ std::pair<std::uint16_t, std::uint16_t> Counts(const Map& map) {
   return {named, ids};
 }
 
-}  // namespace
+// Languages are ids.
+std::pair<std::uint16_t, std::uint16_t> Counts(const ResourceLanguages& languages) {
+  return {0, static_cast<std::uint16_t>(languages.size())};
+}
 
-Outcome<ResourceLayout> LayOutResources(const ResourceTree& tree, std::uint32_t sectionRva) {
-  // Offsets of every part, in the order of writing.
+// Where each part of the section starts: directories from 0, then the data entries, the name
+// strings and the data held in memory; head is everything up to the end of that data.
+struct SectionParts {
+  std::uint64_t entriesAt = 0;
+  std::uint64_t stringsAt = 0;
+  std::uint64_t dataAt = 0;
+  std::uint64_t headSize = 0;
+};
+
+Outcome<SectionParts> MeasureSection(const ResourceTree& tree) {
   std::uint64_t directories = 16 + 8 * tree.size();
   std::uint64_t leaves = 0;
   std::uint64_t strings = 0;
@@ -170,94 +161,144 @@ Outcome<ResourceLayout> LayOutResources(const ResourceTree& tree, std::uint32_t 
       if (name.named) strings += 2 + 2 * name.name.size();
     }
   }
-  std::uint64_t entriesAt = directories;
-  std::uint64_t stringsAt = entriesAt + 16 * leaves;
-  std::uint64_t dataAt = Align(stringsAt + strings, 8);
-  std::uint64_t headSize = dataAt;
+  SectionParts parts;
+  parts.entriesAt = directories;
+  parts.stringsAt = parts.entriesAt + 16 * leaves;
+  parts.dataAt = Align(parts.stringsAt + strings, 8);
+  parts.headSize = parts.dataAt;
   for (const auto& [type, names] : tree) {
     for (const auto& [name, languages] : names) {
       for (const auto& [language, data] : languages) {
-        if (!data.pageAligned) headSize = Align(headSize, 8) + data.Size();
+        if (!data.pageAligned) parts.headSize = Align(parts.headSize, 8) + data.Size();
       }
     }
   }
-  if (headSize > std::numeric_limits<std::uint32_t>::max()) return Failure{"resources too large"};
+  if (parts.headSize > std::numeric_limits<std::uint32_t>::max()) {
+    return Failure{"resources too large"};
+  }
+  return parts;
+}
 
+// Writes the section's tables into the layout's head, each part at its next free place.
+// Characteristics, time stamps and versions of the directories stay zero: nothing reads them,
+// and a stamp would make the output depend on the time of packaging.
+class SectionWriter {
+ public:
+  SectionWriter(ResourceLayout& layout, const SectionParts& parts, std::uint32_t sectionRva)
+      : layout_(layout),
+        sectionRva_(sectionRva),
+        nextEntry_(static_cast<std::size_t>(parts.entriesAt)),
+        nextString_(static_cast<std::size_t>(parts.stringsAt)),
+        nextSmall_(static_cast<std::size_t>(parts.dataAt)),
+        nextLarge_(Align(parts.headSize, kPageSize)) {}
+
+  // A directory of entries, its counts of named and id entries written; gives its offset.
+  template <typename Map>
+  std::size_t NewDirectory(const Map& map) {
+    std::size_t at = nextDirectory_;
+    nextDirectory_ += 16 + 8 * map.size();
+    auto [named, ids] = Counts(map);
+    WriteU16(layout_.head, at + 12, named);
+    WriteU16(layout_.head, at + 14, ids);
+    return at;
+  }
+
+  void Entry(std::size_t directory, std::size_t index, std::uint32_t nameField,
+             std::uint32_t target) {
+    WriteU32(layout_.head, directory + 16 + 8 * index, nameField);
+    WriteU32(layout_.head, directory + 16 + 8 * index + 4, target);
+  }
+
+  std::uint32_t NameField(const ResourceName& n) {
+    if (!n.named) return n.id;
+    std::size_t at = nextString_;
+    WriteU16(layout_.head, at, static_cast<std::uint16_t>(n.name.size()));
+    for (std::size_t i = 0; i < n.name.size(); ++i) {
+      WriteU16(layout_.head, at + 2 + 2 * i, static_cast<std::uint16_t>(n.name[i]));
+    }
+    nextString_ += 2 + 2 * n.name.size();
+    return static_cast<std::uint32_t>(at) | kHighBit;
+  }
+
+  // The data of one language: placed, and described by a data entry; gives the entry's offset.
+  Outcome<std::uint32_t> DataEntry(const ResourceData& data) {
+    std::uint64_t offset;
+    if (data.pageAligned) {
+      offset = nextLarge_;
+      layout_.placed.push_back({offset, &data});
+      nextLarge_ = Align(offset + data.Size(), kPageSize);
+    } else {
+      std::size_t small = static_cast<std::size_t>(Align(nextSmall_, 8));
+      const auto& bytes = std::get<std::vector<std::uint8_t>>(data.content);
+      std::copy(bytes.begin(), bytes.end(), layout_.head.begin() + small);
+      nextSmall_ = small + bytes.size();
+      offset = small;
+    }
+    std::uint64_t rva = sectionRva_ + offset;
+    if (rva + data.Size() > std::numeric_limits<std::uint32_t>::max()) {
+      return Failure{"the resources do not fit into the 4 GiB a PE image can address"};
+    }
+    std::size_t at = nextEntry_;
+    WriteU32(layout_.head, at, static_cast<std::uint32_t>(rva));
+    WriteU32(layout_.head, at + 4, static_cast<std::uint32_t>(data.Size()));
+    WriteU32(layout_.head, at + 8, data.codePage);
+    nextEntry_ += 16;
+    return static_cast<std::uint32_t>(at);
+  }
+
+ private:
+  ResourceLayout& layout_;
+  std::uint32_t sectionRva_;
+  std::size_t nextDirectory_ = 0;
+  std::size_t nextEntry_;
+  std::size_t nextString_;
+  std::size_t nextSmall_;
+  std::uint64_t nextLarge_;
+};
+
+// The directories of one type's names, each followed by its languages' data entries.
+Outcome<Done> WriteNames(SectionWriter& writer, std::size_t typeAt, const ResourceNames& names) {
+  std::size_t n = 0;
+  for (const auto& [name, languages] : names) {
+    std::size_t at = writer.NewDirectory(languages);
+    writer.Entry(typeAt, n++, writer.NameField(name), static_cast<std::uint32_t>(at) | kHighBit);
+    std::size_t l = 0;
+    for (const auto& [language, data] : languages) {
+      Outcome<std::uint32_t> entry = writer.DataEntry(data);
+      if (!entry) return entry.failure();
+      writer.Entry(at, l++, language, *entry);
+    }
+  }
+  return Done{};
+}
+
+}  // namespace
+
+Outcome<ResourceLayout> LayOutResources(const ResourceTree& tree, std::uint32_t sectionRva) {
+  Outcome<SectionParts> parts = MeasureSection(tree);
+  if (!parts) return parts.failure();
   ResourceLayout layout;
   // From here on every offset into head fits in size_t.
-  layout.head.assign(static_cast<std::size_t>(headSize), 0);
-  TableWriter writer(layout.head);
-  std::size_t nextDirectory = 0;
-  auto newDirectory = [&](std::size_t entries) {
-    std::size_t at = nextDirectory;
-    nextDirectory += 16 + 8 * entries;
-    return at;
-  };
-  std::size_t nextString = static_cast<std::size_t>(stringsAt);
-  auto nameField = [&](const ResourceName& n) -> std::uint32_t {
-    if (!n.named) return n.id;
-    std::size_t at = nextString;
-    WriteU16(layout.head, at, static_cast<std::uint16_t>(n.name.size()));
-    for (std::size_t i = 0; i < n.name.size(); ++i) {
-      WriteU16(layout.head, at + 2 + 2 * i, static_cast<std::uint16_t>(n.name[i]));
-    }
-    nextString += 2 + 2 * n.name.size();
-    return static_cast<std::uint32_t>(at) | kHighBit;
-  };
-  std::size_t nextSmall = static_cast<std::size_t>(dataAt);
-  std::uint64_t nextLarge = Align(headSize, kPageSize);
-  std::size_t nextEntry = static_cast<std::size_t>(entriesAt);
+  layout.head.assign(static_cast<std::size_t>(parts->headSize), 0);
+  SectionWriter writer(layout, *parts, sectionRva);
 
   // Breadth first: the root, then every type's directory, then every name's directory.
-  std::size_t root = newDirectory(tree.size());
-  auto [rootNamed, rootIds] = Counts(tree);
-  writer.Directory(root, rootNamed, rootIds);
+  std::size_t root = writer.NewDirectory(tree);
   std::vector<std::size_t> typeDirectories;
+  for (const auto& [type, names] : tree) {
+    std::size_t at = writer.NewDirectory(names);
+    writer.Entry(root, typeDirectories.size(), writer.NameField(type),
+                 static_cast<std::uint32_t>(at) | kHighBit);
+    typeDirectories.push_back(at);
+  }
   std::size_t t = 0;
   for (const auto& [type, names] : tree) {
-    std::size_t at = newDirectory(names.size());
-    typeDirectories.push_back(at);
-    writer.Entry(root + 16 + 8 * t++, nameField(type), static_cast<std::uint32_t>(at) | kHighBit);
-  }
-  t = 0;
-  for (const auto& [type, names] : tree) {
-    std::size_t typeAt = typeDirectories[t++];
-    auto [named, ids] = Counts(names);
-    writer.Directory(typeAt, named, ids);
-    std::size_t n = 0;
-    for (const auto& [name, languages] : names) {
-      std::size_t at = newDirectory(languages.size());
-      writer.Entry(typeAt + 16 + 8 * n++, nameField(name),
-                   static_cast<std::uint32_t>(at) | kHighBit);
-      writer.Directory(at, 0, static_cast<std::uint16_t>(languages.size()));
-      std::size_t l = 0;
-      for (const auto& [language, data] : languages) {
-        std::uint64_t offset;
-        if (data.pageAligned) {
-          offset = nextLarge;
-          layout.placed.push_back({offset, &data});
-          nextLarge = Align(offset + data.Size(), kPageSize);
-        } else {
-          std::size_t small = static_cast<std::size_t>(Align(nextSmall, 8));
-          const auto& bytes = std::get<std::vector<std::uint8_t>>(data.content);
-          std::copy(bytes.begin(), bytes.end(), layout.head.begin() + small);
-          nextSmall = small + bytes.size();
-          offset = small;
-        }
-        std::uint64_t rva = sectionRva + offset;
-        if (rva + data.Size() > std::numeric_limits<std::uint32_t>::max()) {
-          return Failure{"the resources do not fit into the 4 GiB a PE image can address"};
-        }
-        writer.Entry(at + 16 + 8 * l++, language, static_cast<std::uint32_t>(nextEntry));
-        WriteU32(layout.head, nextEntry, static_cast<std::uint32_t>(rva));
-        WriteU32(layout.head, nextEntry + 4, static_cast<std::uint32_t>(data.Size()));
-        WriteU32(layout.head, nextEntry + 8, data.codePage);
-        nextEntry += 16;
-      }
+    if (Outcome<Done> written = WriteNames(writer, typeDirectories[t++], names); !written) {
+      return written.failure();
     }
   }
   layout.size = layout.placed.empty()
-                    ? headSize
+                    ? parts->headSize
                     : layout.placed.back().offset + layout.placed.back().data->Size();
   return layout;
 }
