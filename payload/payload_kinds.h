@@ -1,5 +1,6 @@
 // The kinds of payload an update can carry, in the order they are applied and reported. The entry
-// (extraction names), the run sequence and the information report all work from this one table.
+// (extraction names), the run sequence and the information report all work from this one table,
+// and so does the packer (tools/packer), which writes them into an update.
 #pragma once
 
 #include <array>
@@ -21,12 +22,17 @@ struct PayloadKind {
   uint32_t suffixId;            // string id of the extraction suffix; 0 for none
   bool namesProduct;            // its products' names go into the messages (the global payload)
   const wchar_t* reportTitle;   // its heading in the information report
+  uint16_t resourceLanguage;    // the language the packer gives its resource; 0 for neutral
+  const char* packerOption;     // the packer's option that names its file
+  const char* packerHelp;       // what the packer's usage says of that file
 };
 
 inline constexpr std::array<PayloadKind, 3> kPayloadKinds = {{
-    {kPayloadGlobal, 0, true, L"Global MSP"},
-    {kPayloadLanguagePack, kSuffixLanguagePack, false, L"Language pack MSP"},
-    {kPayloadProductSpecific, kSuffixProductSpecific, false, L"Product Specific MSP"},
+    {kPayloadGlobal, 0, true, L"Global MSP", 1033, "--global", "the patch for every language"},
+    {kPayloadLanguagePack, kSuffixLanguagePack, false, L"Language pack MSP", 0, "--language-pack",
+     "the language pack's patch"},
+    {kPayloadProductSpecific, kSuffixProductSpecific, false, L"Product Specific MSP", 0,
+     "--product-specific", "the product-specific patch"},
 }};
 
 }  // namespace updater

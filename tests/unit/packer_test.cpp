@@ -503,7 +503,7 @@ TEST(Packer, AFileThatChangesAfterItsCheckCannotReachTheUpdateUnchecked) {
   };
   const Bytes patch = testing::MakePatch(testing::SummaryStream(testing::GoodSummary()));
   writeFile(patch);
-  const PayloadKind kind{"--global", u"IDR_MSP", 1033};
+  const updater::PayloadKind& kind = updater::kPayloadKinds[0];  // --global
   std::ostringstream warnings;
   Outcome<Payload> checked = LoadPayload(kind, file, true, std::nullopt, warnings);
   Outcome<Payload> unchecked = LoadPayload(kind, file, false, std::nullopt, warnings);

@@ -28,17 +28,8 @@ using namespace packer;
 namespace {
 
 // The payloads an update can carry, in the order the update holds them, each with the option
-// that names its file.
-struct PayloadOption {
-  PayloadKind kind;
-  std::string_view help;
-};
-constexpr PayloadOption kPayloads[] = {
-    {{"--global", u"IDR_MSP", 1033}, "the patch for every language (\"IDR_MSP\", language 1033)"},
-    {{"--language-pack", u"IDR_MSP_LP", 0}, "the language pack's patch (\"IDR_MSP_LP\", neutral)"},
-    {{"--product-specific", u"IDR_MSP_PS", 0},
-     "the product-specific patch (\"IDR_MSP_PS\", neutral)"},
-};
+// that names its file: the updater's own table.
+constexpr const auto& kPayloads = updater::kPayloadKinds;
 
 struct Options {
   std::optional<fs::path> stub;
@@ -76,13 +67,20 @@ void UsageLine(std::ostream& out, std::string_view name, std::string_view value,
   out << "  " << left << std::string(left.size() < 24 ? 24 - left.size() : 1, ' ') << help << "\n";
 }
 
+// "the patch for every language (\"IDR_MSP\", language 1033)"
+std::string PayloadHelp(const updater::PayloadKind& kind) {
+  const std::string language =
+      kind.resourceLanguage == 0 ? "neutral" : "language " + std::to_string(kind.resourceLanguage);
+  return std::string(kind.packerHelp) + " (" + PayloadName(kind).Describe() + ", " + language + ")";
+}
+
 void Usage(std::ostream& out) {
   out << "usage: packer --stub FILE [--global FILE] [--language-pack FILE]\n"
          "              [--product-specific FILE] [--versions TEXT] [--no-validate]\n"
          "              --output FILE\n\n";
   UsageLine(out, kStubOption.name, kStubOption.value, kStubOption.help);
-  for (const PayloadOption& payload : kPayloads) {
-    UsageLine(out, payload.kind.option, "FILE", payload.help);
+  for (const updater::PayloadKind& kind : kPayloads) {
+    UsageLine(out, kind.packerOption, "FILE", PayloadHelp(kind));
   }
   for (const OptionSpec& option : kOtherOptions) {
     UsageLine(out, option.name, option.value, option.help);
@@ -94,7 +92,7 @@ std::string NoPayloadError() {
   std::string text = "give at least one payload (";
   for (std::size_t i = 0; i < std::size(kPayloads); ++i) {
     if (i > 0) text += i + 1 == std::size(kPayloads) ? " or " : ", ";
-    text += kPayloads[i].kind.option;
+    text += kPayloads[i].packerOption;
   }
   return text + ")";
 }
@@ -111,7 +109,7 @@ Outcome<Options> ParseOptions(const std::vector<fs::path>& args) {
     }
     std::optional<fs::path>* payload = nullptr;
     for (std::size_t k = 0; k < std::size(kPayloads); ++k) {
-      if (arg == kPayloads[k].kind.option) payload = &options.payloads[k];
+      if (arg == kPayloads[k].packerOption) payload = &options.payloads[k];
     }
     if (!found && !payload) return Failure{"unknown argument: " + arg};
     if (found && found->value.empty()) {
@@ -221,8 +219,8 @@ int Run(const std::vector<fs::path>& args) {
   std::uint64_t total = 0;
   for (std::size_t i = 0; i < std::size(kPayloads); ++i) {
     if (!options->payloads[i]) continue;
-    Outcome<Payload> payload = LoadPayload(kPayloads[i].kind, *options->payloads[i],
-                                           options->validate, options->versions, std::cerr);
+    Outcome<Payload> payload = LoadPayload(kPayloads[i], *options->payloads[i], options->validate,
+                                           options->versions, std::cerr);
     if (!payload) {
       std::cerr << "packer: " << payload.error() << "\n";
       return 1;

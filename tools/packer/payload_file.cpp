@@ -11,9 +11,15 @@ namespace packer {
 
 namespace fs = std::filesystem;
 
-Outcome<Payload> LoadPayload(const PayloadKind& kind, const fs::path& file, bool validate,
+ResourceName PayloadName(const updater::PayloadKind& kind) {
+  std::u16string name;
+  for (const wchar_t* c = kind.resourceName; *c; ++c) name += static_cast<char16_t>(*c);
+  return ResourceName::Text(name);
+}
+
+Outcome<Payload> LoadPayload(const updater::PayloadKind& kind, const fs::path& file, bool validate,
                              const std::optional<std::string>& versions, std::ostream& warnings) {
-  const std::string named = std::string(kind.option) + " " + PathText(file);
+  const std::string named = std::string(kind.packerOption) + " " + PathText(file);
   const std::string where = named + ": ";
   std::error_code error;
   fs::file_status status = fs::status(file, error);
@@ -24,8 +30,8 @@ Outcome<Payload> LoadPayload(const PayloadKind& kind, const fs::path& file, bool
   if (size == 0) return Failure{where + "the file is empty"};
   if (!std::ifstream(file, std::ios::binary)) return Failure{where + "cannot be read"};
   Payload payload;
-  payload.name = ResourceName::Text(kind.name);
-  payload.language = kind.language;
+  payload.name = PayloadName(kind);
+  payload.language = kind.resourceLanguage;
   payload.data.content = FileContent{file, size};
   if (!validate) return payload;
 

@@ -6,19 +6,15 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <string_view>
 
+#include "payload/payload_kinds.h"
 #include "tools/packer/outcome.h"
 #include "tools/packer/package.h"
 
 namespace packer {
 
-// One of the payloads an update carries, each a resource of type "MSP".
-struct PayloadKind {
-  std::string_view option;  // the packer's option that names its file
-  std::u16string_view name;
-  std::uint16_t language;
-};
+// The name of the resource of type "MSP" that carries a payload of this kind.
+ResourceName PayloadName(const updater::PayloadKind& kind);
 
 // Every payload passes here before anything is written. With validate, the file is read whole and
 // checked as a patch package (refusals name the option and the file; warnings go to warnings, one
@@ -27,7 +23,7 @@ struct PayloadKind {
 // update is written, as the check needs it whole anyway. With versions, the checked copy with its
 // summary property 5 set is carried instead. Without validate the file is streamed into the update
 // unread, when the update is written.
-Outcome<Payload> LoadPayload(const PayloadKind& kind, const std::filesystem::path& file,
+Outcome<Payload> LoadPayload(const updater::PayloadKind& kind, const std::filesystem::path& file,
                              bool validate, const std::optional<std::string>& versions,
                              std::ostream& warnings);
 
