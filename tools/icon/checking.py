@@ -4,9 +4,6 @@ basic properties, against the set of images the updater must carry."""
 import struct
 import zlib
 
-# Verification: an independent reading of the file
-
-
 # The images the updater's icon group holds, in file order (icon resources 1 to 16): 64, 48, 32, 24
 # and 16 px in 16 colours and in 256 colours, and 256, 64, 48, 32, 24 and 16 px in 32-bit colour.
 REQUIRED_IMAGES = (

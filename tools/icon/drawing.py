@@ -248,10 +248,6 @@ def rgba8(image):
     return rows
 
 
-# ----------------------------------------------------------------------------------------------
-# Palette images
-
-
 def draw(size):
     """The picture at one size: rows of (r, g, b, a) bytes, straight alpha."""
     return rgba8(render(size))

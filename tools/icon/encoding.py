@@ -8,6 +8,10 @@ depends on zlib's output, which is stable for a given zlib release.
 import struct
 import zlib
 
+# ----------------------------------------------------------------------------------------------
+# Palette images
+
+
 def median_cut(counts, n):
     """Up to n colours representing the {colour: pixel count} histogram (deterministic)."""
     boxes = [sorted(counts.items())]
