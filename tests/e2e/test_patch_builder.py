@@ -1,0 +1,462 @@
+"""The patch builder (scripts/build-patch) end to end: products built with wixl in two or more
+builds, the patch the builder writes from them, and the real installer under Wine applying it.
+
+A patched product is compared with a fresh installation of the new build, file by file and
+registry value by registry value. The main transform is also applied on its own, by the
+installer's MsiDatabaseApplyTransformW, to a copy of the old database, and the result compared
+with the new database table by table. The refusals need no Wine: they run the builder alone."""
+
+import os
+import random
+import shutil
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+from xml.sax.saxutils import escape, quoteattr
+
+import fixtures
+import harness
+from updates import ProductCase, WineCase, build_update
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD_PATCH = ROOT / "scripts" / "build-patch"
+EPOCH = "1700000000"
+
+
+def build_product(folder, spec):
+    """Builds the product spec describes with wixl and returns the .msi's path.
+
+    spec: {"name", "code", "upgrade", "version", "media": "embedded" | "external",
+           "components": [{"id", "guid", "files": {name: bytes}, "key": name,
+                           "registry": {value name: text}}],
+           "features": {feature id: [component ids]}}
+    Files go to Program Files\\<name>; registry values to HKLM\\Software\\Quorvex\\<name>."""
+    folder = Path(folder)
+    folder.mkdir(parents=True, exist_ok=True)
+    source = folder / "source"
+    components = []
+    for c in spec["components"]:
+        (source / c["id"]).mkdir(parents=True, exist_ok=True)
+        lines = [f'<Component Id="{c["id"]}" Guid="{c["guid"]}" Win64="yes">']
+        for name, data in c["files"].items():
+            path = source / c["id"] / name
+            path.write_bytes(data)
+            key = ' KeyPath="yes"' if name == c.get("key") else ""
+            lines.append(f'  <File Id="{name}" Name="{name}" Source={quoteattr(str(path.relative_to(folder)))}{key}/>')
+        for value, text in c.get("registry", {}).items():
+            lines.append(f'  <RegistryValue Root="HKLM" Key="Software\\Quorvex\\{spec["name"]}" '
+                         f'Name="{value}" Value={quoteattr(text)} Type="string"/>')
+        lines.append("</Component>")
+        components.append("\n".join(lines))
+    features = "\n".join(
+        f'<Feature Id="{f}" Level="1">' + "".join(f'<ComponentRef Id="{c}"/>' for c in refs)
+        + "</Feature>" for f, refs in spec["features"].items())
+    embed = "yes" if spec.get("media", "embedded") == "embedded" else "no"
+    wxs = f"""<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="{spec['code']}" Name={quoteattr(spec['name'])} Language="1033"
+           Version="{spec['version']}" Manufacturer="Quorvex" UpgradeCode="{spec['upgrade']}">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
+    <Media Id="1" Cabinet="product.cab" EmbedCab="{embed}"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="ProgramFiles64Folder">
+        <Directory Id="INSTALLDIR" Name={quoteattr(spec['name'])}>
+{chr(10).join(components)}
+        </Directory>
+      </Directory>
+    </Directory>
+{features}
+  </Product>
+</Wix>
+"""
+    (folder / "product.wxs").write_text(wxs)
+    msi = folder / "product.msi"
+    subprocess.run(["wixl", "-a", "x64", "-o", str(msi), str(folder / "product.wxs")],
+                   check=True, capture_output=True, cwd=folder)
+    return msi
+
+
+def product_spec(name, version, files, registry=None, extra_components=()):
+    """A product with one main component (files, registry) and further components."""
+    code = fixtures.derived_guid(name, "product")
+    return {
+        "name": name, "code": code, "upgrade": fixtures.derived_guid(name, "upgrade"),
+        "version": version,
+        "components": [{"id": "Main", "guid": fixtures.derived_guid(name, "main"),
+                        "files": dict(files), "key": next(iter(files)),
+                        "registry": dict(registry or {"Version": version})},
+                       *extra_components],
+        "features": {"Complete": ["Main", *(c["id"] for c in extra_components)]},
+    }
+
+
+def build_patch(output, olds, new, *extra, env=None):
+    """Runs scripts/build-patch; gives the completed process (not checked)."""
+    args = [str(BUILD_PATCH)]
+    for old in olds:
+        args += ["--old", str(old)]
+    args += ["--new", str(new), "--output", str(output), *extra]
+    full_env = dict(os.environ, SOURCE_DATE_EPOCH=EPOCH, **(env or {}))
+    return subprocess.run(args, capture_output=True, text=True, env=full_env)
+
+
+def checked_patch(output, olds, new, *extra):
+    result = build_patch(output, olds, new, *extra)
+    if result.returncode != 0:
+        raise AssertionError(f"build-patch failed: {result.stderr}")
+    return Path(output)
+
+
+def sample_builds(folder, name, payload_size=3000):
+    """An old build (1.0.0) and a new one (1.1.0) of one product: in the new one a file changes
+    with its size, one changes in content only, one stays, one is added; a registry value
+    changes and one is added."""
+    rng = random.Random(name)
+    same = bytes(rng.randrange(256) for _ in range(payload_size))
+    old = product_spec(name, "1.0.0", {
+        "app.dat": b"old application " * 40, "notes.txt": b"notes version one\r\n",
+        "same.bin": same})
+    new = product_spec(name, "1.1.0", {
+        "app.dat": b"new application, longer " * 50, "notes.txt": b"notes version two\r\n",
+        "same.bin": same, "added.txt": b"a file the patch adds\r\n"},
+        registry={"Version": "1.1.0", "Channel": "stable"})
+    return (build_product(Path(folder) / "old", old), build_product(Path(folder) / "new", new),
+            old, new)
+
+
+def installed_files(env, name):
+    """The product's installed files: {relative path: bytes}."""
+    base = Path(env.drive_c) / "Program Files" / name
+    if not base.exists():
+        return None
+    return {str(p.relative_to(base)): p.read_bytes() for p in sorted(base.rglob("*"))
+            if p.is_file()}
+
+
+def source_files(spec):
+    return {name: data for c in spec["components"] for name, data in c["files"].items()}
+
+
+class PatchedProduct:
+    """What the tests compare of an installed product: version, files, registry values."""
+
+    def __init__(self, case, spec):
+        self.case, self.spec = case, spec
+
+    def registry(self):
+        code, out, _ = self.case.run_windows(
+            ["reg", "query", f"HKLM\\Software\\Quorvex\\{self.spec['name']}"])
+        if code != 0:
+            return None
+        values = {}
+        for line in out.splitlines():
+            parts = line.split(None, 2)
+            if len(parts) == 3 and parts[1].startswith("REG_"):
+                values[parts[0]] = parts[2].strip()
+        return values
+
+    def snapshot(self):
+        state = fixtures.query_product(self.case.run_windows, self.spec["code"])
+        return {"version": state["version"], "files": installed_files(self.case.env,
+                                                                     self.spec["name"]),
+                "registry": self.registry(), "patches": state["patches"]}
+
+
+class PatchBuilderUnderWine(WineCase):
+    FOLDER = "patch-builder"
+
+    def msiexec(self, *args):
+        code, out, err = self.run_windows(["msiexec", *args])
+        self.assertEqual(code, 0, f"msiexec {args}: {out} {err}")
+
+    def install(self, msi):
+        self.msiexec("/i", fixtures.windows_path(msi), "/qn")
+
+    def apply(self, patch):
+        self.msiexec("/p", fixtures.windows_path(patch), "/qn")
+
+    def test_patch_brings_the_old_build_to_a_fresh_installation_of_the_new(self):
+        work = Path(tempfile.mkdtemp(dir=self.folder))
+        old_msi, new_msi, old, new = sample_builds(work, "Patch Builder Sample")
+        patch = checked_patch(work / "update.msp", [old_msi], new_msi)
+        product = PatchedProduct(self, new)
+
+        self.install(old_msi)
+        before = product.snapshot()
+        self.assertEqual(before["version"], "1.0.0")
+        self.assertEqual(before["files"], source_files(old))
+        self.apply(patch)
+        patched = product.snapshot()
+        self.assertEqual(patched["version"], "1.1.0")
+        self.assertEqual(len(patched["patches"]), 1)
+
+        # Applying the same patch again changes nothing.
+        self.apply(patch)
+        self.assertEqual(product.snapshot(), patched)
+
+        # A fresh installation of the new build, once the product is gone entirely.
+        fixtures.uninstall_product(self.run_windows, new["code"])
+        self.assertIsNone(installed_files(self.env, new["name"]))
+        self.assertIsNone(product.registry())
+        self.install(new_msi)
+        fresh = product.snapshot()
+        self.assertEqual(fresh["version"], "1.1.0")
+        self.assertEqual(patched["files"], fresh["files"])
+        self.assertEqual(patched["registry"], fresh["registry"])
+        self.assertEqual(fresh["files"], source_files(new))
+        fixtures.uninstall_product(self.run_windows, new["code"])
+
+    def test_patch_for_two_old_builds_patches_each(self):
+        work = Path(tempfile.mkdtemp(dir=self.folder))
+        name = "Patch Builder Two Olds"
+        first = product_spec(name, "1.0.0", {"app.dat": b"first " * 30, "keep.txt": b"keep\r\n"})
+        second = product_spec(name, "1.1.0", {"app.dat": b"second build " * 30,
+                                               "keep.txt": b"keep\r\n"})
+        new = product_spec(name, "1.2.0", {"app.dat": b"third and newest build " * 30,
+                                            "keep.txt": b"keep\r\n", "more.txt": b"more\r\n"},
+                           registry={"Version": "1.2.0"})
+        msis = [build_product(work / v["version"], v) for v in (first, second, new)]
+        patch = checked_patch(work / "update.msp", msis[:2], msis[2])
+        product = PatchedProduct(self, new)
+        for old_msi, old in zip(msis[:2], (first, second)):
+            with self.subTest(old=old["version"]):
+                self.install(old_msi)
+                self.assertEqual(product.snapshot()["version"], old["version"])
+                self.apply(patch)
+                state = product.snapshot()
+                self.assertEqual(state["version"], "1.2.0")
+                self.assertEqual(state["files"], source_files(new))
+                self.assertEqual(state["registry"], {"Version": "1.2.0"})
+                fixtures.uninstall_product(self.run_windows, new["code"])
+
+    def test_main_transform_makes_the_old_database_the_new_one(self):
+        """The main transform applied alone by the installer's own MsiDatabaseApplyTransformW:
+        the old database then equals the new one table by table, except what a patch leaves
+        alone (the Media rows; the sequence numbers of the files)."""
+        work = Path(tempfile.mkdtemp(dir=self.folder))
+        old_msi, new_msi, _, _ = sample_builds(work, "Patch Builder Tables")
+        transforms = work / "transforms"
+        transforms.mkdir()
+        checked_patch(work / "update.msp", [old_msi], new_msi, "--transforms-to", str(transforms))
+        applied = work / "applied.msi"
+        shutil.copy(old_msi, applied)
+        report = fixtures._run_json(
+            self.run_windows, [fixtures.tool_path("msiquery"), "transform",
+                               fixtures.windows_path(applied),
+                               fixtures.windows_path(transforms / "T1.mst")], "msiquery transform")
+        self.assertEqual(report, {"open": 0, "apply": 0, "commit": 0})
+        got, want = dump_tables(applied, work / "got"), dump_tables(new_msi, work / "want")
+        for table in sorted(set(got) | set(want)):
+            if table in ("Media", "_SummaryInformation"):
+                continue
+            with self.subTest(table=table):
+                self.assertIn(table, got)
+                self.assertIn(table, want)
+                self.assertEqual(comparable_rows(table, got[table]),
+                                 comparable_rows(table, want[table]))
+        # What a patch leaves alone is left alone: the old build's media.
+        self.assertEqual(dump_tables(old_msi, work / "old")["Media"], got["Media"])
+
+
+def dump_tables(msi, folder):
+    """Every table of msi as msidump writes it: {table: (header lines, set of row lines)}."""
+    folder = Path(folder)
+    folder.mkdir()
+    subprocess.run(["msidump", "-t", str(msi)], check=True, capture_output=True, cwd=folder)
+    tables = {}
+    for idt in folder.glob("*.idt"):
+        lines = idt.read_bytes().decode("cp1252").split("\r\n")
+        tables[idt.stem] = (tuple(lines[:3]), frozenset(l for l in lines[3:] if l))
+    return tables
+
+
+def comparable_rows(table, dumped):
+    header, rows = dumped
+    if table != "File":
+        return header, rows
+    sequence = header[0].split("\t").index("Sequence")
+    return header, frozenset("\t".join(f for i, f in enumerate(r.split("\t")) if i != sequence)
+                             for r in rows)
+
+
+@harness.each_build
+class PatchBuilderUpdate(ProductCase):
+    FOLDER = "patch-builder-update"
+
+    def test_update_around_the_built_patch_applies_it(self):
+        work = Path(tempfile.mkdtemp(dir=self.folder))
+        name = f"Patch Builder Update {self.build.name}"
+        old_msi, new_msi, old, new = sample_builds(work, name)
+        patch = checked_patch(work / "update.msp", [old_msi], new_msi)
+        exe = build_update(str(work / "update.exe"), str(patch), build=self.build)
+        fixtures.install_product(self.run_windows, old_msi)
+        product = PatchedProduct(self, new)
+        self.assertEqual(product.snapshot()["version"], "1.0.0")
+        result = self.env.run(exe, [])
+        self.assertEqual(result.exit_code, 0, result)
+        state = product.snapshot()
+        self.assertEqual(state["version"], "1.1.0")
+        self.assertEqual(state["files"], source_files(new))
+        self.assertEqual(state["registry"], {"Version": "1.1.0", "Channel": "stable"})
+        self.assertEqual(len(state["patches"]), 1)
+        fixtures.uninstall_product(self.run_windows, new["code"])
+
+
+def without(spec, **changes):
+    """A copy of spec with top-level changes."""
+    copy = {**spec, "components": [dict(c, files=dict(c["files"])) for c in spec["components"]],
+            "features": {f: list(c) for f, c in spec["features"].items()}}
+    copy.update(changes)
+    return copy
+
+
+class PatchBuilderRefusals(unittest.TestCase):
+    """What a patch cannot carry is refused before anything is written, with a message that
+    names the row and what to do instead."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = Path(tempfile.mkdtemp(prefix="patch-refusals-"))
+        extra = {"id": "Extra", "guid": fixtures.derived_guid("refusals", "extra"),
+                 "files": {"extra.txt": b"extra\r\n"}, "key": "extra.txt", "registry": {}}
+        cls.old = product_spec("Refusal Sample", "1.0.0",
+                               {"main.txt": b"main one\r\n", "other.txt": b"other\r\n"},
+                               extra_components=[extra])
+        cls.old["features"] = {"Complete": ["Main"], "Optional": ["Extra"]}
+        cls.old_msi = build_product(cls.work / "old", cls.old)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def newer(self, **changes):
+        spec = without(self.old, **{"version": "1.1.0", **changes})
+        spec["components"][0]["files"]["main.txt"] = b"main two\r\n"
+        return spec
+
+    def refused(self, new_spec, *expected, olds=None):
+        folder = Path(tempfile.mkdtemp(dir=self.work))
+        new_msi = build_product(folder / "new", new_spec)
+        output = folder / "out" / "update.msp"
+        output.parent.mkdir()
+        result = build_patch(output, olds or [self.old_msi], new_msi)
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        for text in expected:
+            self.assertIn(text, result.stderr)
+        self.assertIn("no patch written", result.stderr)
+        self.assertEqual(list(output.parent.iterdir()), [])
+        return result.stderr
+
+    def test_refusals(self):
+        def moved(spec):
+            spec["components"][0]["files"].pop("other.txt")
+            spec["components"][1]["files"]["other.txt"] = b"other\r\n"
+            return spec
+
+        def component_removed(spec):
+            spec["components"] = spec["components"][:1]
+            spec["features"] = {"Complete": ["Main"], "Optional": []}
+            return spec
+
+        def guid_changed(spec):
+            spec["components"][1]["guid"] = fixtures.derived_guid("refusals", "changed")
+            return spec
+
+        def key_changed(spec):
+            spec["components"][0]["key"] = "other.txt"
+            return spec
+
+        def feature_removed(spec):
+            spec["features"] = {"Complete": ["Main", "Extra"]}
+            return spec
+
+        cases = [
+            ("major upgrade", self.newer(code=fixtures.derived_guid("refusals", "other")),
+             ["Property row ProductCode", "major upgrade"]),
+            ("upgrade code", self.newer(upgrade=fixtures.derived_guid("refusals", "up")),
+             ["Property row UpgradeCode", "old UpgradeCode"]),
+            ("lower version", self.newer(version="0.9.0"),
+             ["Property row ProductVersion", "lower", "above \"1.0.0\""]),
+            ("same version", self.newer(version="1.0.0"),
+             ["Property row ProductVersion", "up to date", "raise ProductVersion",
+              "minor upgrade"]),
+            ("component removed", component_removed(self.newer()),
+             ["Component row \"Extra\"", "cannot remove a component"]),
+            ("component code", guid_changed(self.newer()),
+             ["Component row \"Extra\"", "ComponentId changed", "new code"]),
+            ("key path", key_changed(self.newer()),
+             ["Component row \"Main\"", "KeyPath changed"]),
+            ("file moved", moved(self.newer()),
+             ["File row \"other.txt\" moved from component \"Main\" to \"Extra\""]),
+            ("feature removed", feature_removed(self.newer()),
+             ["Feature row \"Optional\"", "cannot remove a feature"]),
+            ("nothing between", without(self.old),
+             ["the same tables and files", "nothing to patch"]),
+        ]
+        for name, spec, expected in cases:
+            with self.subTest(name):
+                self.refused(spec, *expected)
+
+    def test_positive_control_builds(self):
+        folder = Path(tempfile.mkdtemp(dir=self.work))
+        new_msi = build_product(folder / "new", self.newer())
+        result = build_patch(folder / "update.msp", [self.old_msi], new_msi)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue((folder / "update.msp").is_file())
+
+    def test_damaged_packages_are_refused(self):
+        folder = Path(tempfile.mkdtemp(dir=self.work))
+        data = self.old_msi.read_bytes()
+        rng = random.Random(7)
+        damaged = {
+            "random bytes": bytes(rng.randrange(256) for _ in range(4096)),
+            "truncated": data[:len(data) // 3],
+            "empty": b"",
+        }
+        flipped = bytearray(data)
+        for _ in range(64):
+            flipped[rng.randrange(512, len(flipped))] ^= 0xFF
+        damaged["flipped bytes"] = bytes(flipped)
+        new_msi = build_product(folder / "new", self.newer())
+        for name, content in damaged.items():
+            with self.subTest(name):
+                bad = folder / f"{name}.msi"
+                bad.write_bytes(content)
+                output = folder / f"{name}.msp"
+                for olds, new in (([bad], new_msi), ([self.old_msi], bad)):
+                    result = build_patch(output, olds, new)
+                    # A refusal (1), never a crash (a signal gives a negative code).
+                    self.assertIn(result.returncode, (0, 1), result.stderr)
+                    if result.returncode == 1:
+                        self.assertIn("no patch written", result.stderr)
+                        self.assertFalse(output.exists())
+                    output.unlink(missing_ok=True)
+
+    def test_output_that_cannot_be_written_leaves_nothing(self):
+        folder = Path(tempfile.mkdtemp(dir=self.work))
+        new_msi = build_product(folder / "new", self.newer())
+        (folder / "a-folder.msp").mkdir()
+        for output in (folder / "missing" / "update.msp", folder / "a-folder.msp"):
+            with self.subTest(str(output)):
+                before = sorted(folder.rglob("*"))
+                result = build_patch(output, [self.old_msi], new_msi)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("cannot write", result.stderr)
+                self.assertEqual(sorted(folder.rglob("*")), before)
+
+    def test_same_inputs_give_the_same_bytes(self):
+        folder = Path(tempfile.mkdtemp(dir=self.work))
+        new_msi = build_product(folder / "new", self.newer())
+        first = checked_patch(folder / "first.msp", [self.old_msi], new_msi).read_bytes()
+        second = checked_patch(folder / "second.msp", [self.old_msi], new_msi).read_bytes()
+        self.assertEqual(first, second)
+        code = "{0F0F0F0F-1111-2222-3333-444455556666}"
+        other = checked_patch(folder / "other.msp", [self.old_msi], new_msi, "--patch-code",
+                              code).read_bytes()
+        self.assertNotEqual(first, other)
+        self.assertIn(code.encode(), other)
+
+
+if __name__ == "__main__":
+    unittest.main()
