@@ -1,0 +1,111 @@
+"""Products in several builds for the patch builder's tests and demo: WiX sources written here,
+built with wixl, and the patch builder (scripts/build-patch) run over them. Standard library
+only."""
+
+import os
+import subprocess
+from pathlib import Path
+from xml.sax.saxutils import quoteattr
+
+import fixtures
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD_PATCH = ROOT / "scripts" / "build-patch"
+EPOCH = "1700000000"
+
+
+def build_product(folder, spec):
+    """Builds the product spec describes with wixl and returns the .msi's path.
+
+    spec: {"name", "code", "upgrade", "version", "media": "embedded" | "external",
+           "components": [{"id", "guid", "files": {name: bytes}, "key": name,
+                           "registry": {value name: text}}],
+           "features": {feature id: [component ids]}}
+    Files go to Program Files\\<name>; registry values to HKLM\\Software\\Quorvex\\<name>."""
+    folder = Path(folder)
+    folder.mkdir(parents=True, exist_ok=True)
+    source = folder / "source"
+    components = []
+    for c in spec["components"]:
+        (source / c["id"]).mkdir(parents=True, exist_ok=True)
+        lines = [f'<Component Id="{c["id"]}" Guid="{c["guid"]}" Win64="yes">']
+        for name, data in c["files"].items():
+            path = source / c["id"] / name
+            path.write_bytes(data)
+            key = ' KeyPath="yes"' if name == c.get("key") else ""
+            lines.append(f'  <File Id="{name}" Name="{name}" Source={quoteattr(str(path.relative_to(folder)))}{key}/>')
+        for value, text in c.get("registry", {}).items():
+            lines.append(f'  <RegistryValue Root="HKLM" Key="Software\\Quorvex\\{spec["name"]}" '
+                         f'Name="{value}" Value={quoteattr(text)} Type="string"/>')
+        lines.append("</Component>")
+        components.append("\n".join(lines))
+    features = "\n".join(
+        f'<Feature Id="{f}" Level="1">' + "".join(f'<ComponentRef Id="{c}"/>' for c in refs)
+        + "</Feature>" for f, refs in spec["features"].items())
+    embed = "yes" if spec.get("media", "embedded") == "embedded" else "no"
+    wxs = f"""<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="{spec['code']}" Name={quoteattr(spec['name'])} Language="1033"
+           Version="{spec['version']}" Manufacturer="Quorvex" UpgradeCode="{spec['upgrade']}">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
+    <Media Id="1" Cabinet="product.cab" EmbedCab="{embed}"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="ProgramFiles64Folder">
+        <Directory Id="INSTALLDIR" Name={quoteattr(spec['name'])}>
+{chr(10).join(components)}
+        </Directory>
+      </Directory>
+    </Directory>
+{features}
+  </Product>
+</Wix>
+"""
+    (folder / "product.wxs").write_text(wxs)
+    msi = folder / "product.msi"
+    subprocess.run(["wixl", "-a", "x64", "-o", str(msi), str(folder / "product.wxs")],
+                   check=True, capture_output=True, cwd=folder)
+    return msi
+
+
+def product_spec(name, version, files, registry=None, extra_components=()):
+    """A product with one main component (files, registry) and further components."""
+    code = fixtures.derived_guid(name, "product")
+    return {
+        "name": name, "code": code, "upgrade": fixtures.derived_guid(name, "upgrade"),
+        "version": version,
+        "components": [{"id": "Main", "guid": fixtures.derived_guid(name, "main"),
+                        "files": dict(files), "key": next(iter(files)),
+                        "registry": dict(registry or {"Version": version})},
+                       *extra_components],
+        "features": {"Complete": ["Main", *(c["id"] for c in extra_components)]},
+    }
+
+
+def build_patch(output, olds, new, *extra, env=None):
+    """Runs scripts/build-patch; gives the completed process (not checked)."""
+    args = [str(BUILD_PATCH)]
+    for old in olds:
+        args += ["--old", str(old)]
+    args += ["--new", str(new), "--output", str(output), *extra]
+    full_env = dict(os.environ, SOURCE_DATE_EPOCH=EPOCH, **(env or {}))
+    return subprocess.run(args, capture_output=True, text=True, env=full_env)
+
+
+def checked_patch(output, olds, new, *extra):
+    result = build_patch(output, olds, new, *extra)
+    if result.returncode != 0:
+        raise AssertionError(f"build-patch failed: {result.stderr}")
+    return Path(output)
+
+
+def source_files(spec):
+    return {name: data for c in spec["components"] for name, data in c["files"].items()}
+
+
+def installed_files(env, name):
+    """The product's installed files: {relative path: bytes}."""
+    base = Path(env.drive_c) / "Program Files" / name
+    if not base.exists():
+        return None
+    return {str(p.relative_to(base)): p.read_bytes() for p in sorted(base.rglob("*"))
+            if p.is_file()}
