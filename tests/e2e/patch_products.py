@@ -64,6 +64,17 @@ def build_product(folder, spec):
     msi = folder / "product.msi"
     subprocess.run(["wixl", "-a", "x64", "-o", str(msi), str(folder / "product.wxs")],
                    check=True, capture_output=True, cwd=folder)
+    if embed == "no":
+        # wixl names the external cabinet but does not write it: it is made here, the files in
+        # the order of their sequence numbers, each named by its File key.
+        rows = subprocess.run(["msiinfo", "export", str(msi), "File"], check=True,
+                              capture_output=True, text=True).stdout.splitlines()[3:]
+        by_key = {c_file: source / c["id"] / c_file for c in spec["components"]
+                  for c_file in c["files"]}
+        ordered = sorted((int(r.split("\t")[7]), r.split("\t")[0]) for r in rows if r)
+        subprocess.run(["gcab", "-c", "-z", "-n", str(folder / "product.cab"),
+                        *(str(by_key[key]) for _, key in ordered)], check=True,
+                       capture_output=True)
     return msi
 
 
