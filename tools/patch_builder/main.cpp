@@ -27,8 +27,20 @@ const char kUsage[] =
     "SOURCE_DATE_EPOCH, when set, dates the files of the patch's cabinets; the same inputs then\n"
     "give the same bytes.\n";
 
+// Messages quote names read from the packages: bytes that are not printable ASCII are written
+// as \xNN, so that a hostile package cannot send control sequences to the terminal.
 int Fail(const std::string& message) {
-  std::fprintf(stderr, "build-patch: %s\n", message.c_str());
+  std::string text;
+  for (unsigned char c : message) {
+    if (c == '\n' || (c >= 0x20 && c < 0x7F)) {
+      text += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      text += escaped;
+    }
+  }
+  std::fprintf(stderr, "build-patch: %s\n", text.c_str());
   return 1;
 }
 
