@@ -17,7 +17,8 @@ EPOCH = "1700000000"
 def build_product(folder, spec):
     """Builds the product spec describes with wixl and returns the .msi's path.
 
-    spec: {"name", "code", "upgrade", "version", "media": "embedded" | "external",
+    spec: {"name", "code", "upgrade", "version",
+           "media": "embedded" | "external" | "uncompressed" (beside the .msi),
            "components": [{"id", "guid", "files": {name: bytes}, "key": name,
                            "registry": {value name: text}}],
            "features": {feature id: [component ids]}}
@@ -64,7 +65,26 @@ def build_product(folder, spec):
     msi = folder / "product.msi"
     subprocess.run(["wixl", "-a", "x64", "-o", str(msi), str(folder / "product.wxs")],
                    check=True, capture_output=True, cwd=folder)
-    if embed == "no":
+    if spec.get("media") == "uncompressed":
+        # wixl cannot leave files uncompressed: its Media row loses its cabinet here, and the
+        # files are laid out in the source tree beside the .msi (Program Files\<name>).
+        export = folder / "media-export"
+        export.mkdir(exist_ok=True)
+        media = subprocess.run(["msiinfo", "export", str(msi), "Media"], check=True,
+                               capture_output=True, text=True).stdout
+        lines = media.replace("\r\n", "\n").split("\n")
+        fields = lines[3].split("\t")
+        fields[3] = ""
+        lines[3] = "\t".join(fields)
+        (export / "Media.idt").write_text("\r\n".join(lines))
+        subprocess.run(["msibuild", str(msi), "-i", str(export / "Media.idt")], check=True,
+                       capture_output=True)
+        tree = folder / spec["name"]
+        tree.mkdir(exist_ok=True)
+        for c in spec["components"]:
+            for name, data in c["files"].items():
+                (tree / name).write_bytes(data)
+    elif embed == "no":
         # wixl names the external cabinet but does not write it: it is made here, the files in
         # the order of their sequence numbers, each named by its File key.
         rows = subprocess.run(["msiinfo", "export", str(msi), "File"], check=True,

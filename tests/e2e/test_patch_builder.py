@@ -110,6 +110,23 @@ class PatchBuilderUnderWine(WineCase):
         self.assertEqual(fresh["files"], source_files(new))
         fixtures.uninstall_product(self.run_windows, new["code"])
 
+    def test_builds_with_external_cabinets(self):
+        work = Path(tempfile.mkdtemp(dir=self.folder))
+        name = "Patch Builder External"
+        old = product_spec(name, "1.0.0", {"app.dat": b"old " * 100, "same.txt": b"same\r\n"})
+        new = product_spec(name, "1.0.1", {"app.dat": b"newer " * 100, "same.txt": b"same\r\n"})
+        for spec in (old, new):
+            spec["media"] = "external"
+        old_msi = build_product(work / "old", old)
+        patch = checked_patch(work / "update.msp", [old_msi], build_product(work / "new", new))
+        product = PatchedProduct(self, new)
+        self.install(old_msi)
+        self.apply(patch)
+        state = product.snapshot()
+        self.assertEqual(state["version"], "1.0.1")
+        self.assertEqual(state["files"], source_files(new))
+        fixtures.uninstall_product(self.run_windows, new["code"])
+
     def test_patch_for_two_old_builds_patches_each(self):
         work = Path(tempfile.mkdtemp(dir=self.folder))
         name = "Patch Builder Two Olds"
@@ -347,6 +364,20 @@ class PatchBuilderRefusals(unittest.TestCase):
                 self.assertEqual(result.returncode, 1)
                 self.assertIn("cannot write", result.stderr)
                 self.assertEqual(sorted(folder.rglob("*")), before)
+
+    def test_files_are_found_wherever_the_build_keeps_them(self):
+        for media in ("embedded", "external", "uncompressed"):
+            with self.subTest(media):
+                folder = Path(tempfile.mkdtemp(dir=self.work))
+                old, new = without(self.old, media=media), self.newer(media=media)
+                new["components"][1]["files"]["extra.txt"] = b"extra, changed\r\n"
+                new["components"][0]["files"]["added.txt"] = b"added\r\n"
+                old_msi = build_product(folder / "old", old)
+                new_msi = build_product(folder / "new", new)
+                result = build_patch(folder / "update.msp", [old_msi], new_msi)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                # main.txt and extra.txt changed, added.txt added; other.txt is the same.
+                self.assertIn("3 file(s) carried", result.stdout)
 
     def test_same_inputs_give_the_same_bytes(self):
         folder = Path(tempfile.mkdtemp(dir=self.work))
