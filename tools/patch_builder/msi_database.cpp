@@ -191,10 +191,23 @@ std::optional<Database> Database::Read(std::span<const uint8_t> bytes, std::stri
   if (!file) return std::nullopt;
   Database db;
   std::map<std::string, uint32_t> tableStreams;
-  for (uint32_t index : file->reachable()) {
-    const packer::DirectoryEntry& entry = file->entries()[index];
+  // The root storage's own entries: its child tree, walked by the left and right links.
+  const auto& entries = file->entries();
+  std::vector<uint32_t> rootEntries, pending{entries[0].child};
+  std::vector<bool> seenEntry(entries.size(), false);
+  while (!pending.empty()) {
+    const uint32_t at = pending.back();
+    pending.pop_back();
+    if (at >= entries.size() || at == 0 || seenEntry[at]) continue;
+    seenEntry[at] = true;
+    rootEntries.push_back(at);
+    pending.push_back(entries[at].left);
+    pending.push_back(entries[at].right);
+  }
+  std::sort(rootEntries.begin(), rootEntries.end());
+  for (uint32_t index : rootEntries) {
+    const packer::DirectoryEntry& entry = entries[index];
     if (entry.type != packer::DirectoryEntry::Type::kStream) continue;
-    if (!file->FindChild(0, entry.name)) continue;  // only the root's own streams
     if (entry.name == u"\005SummaryInformation") {
       std::string summaryError;
       db.summaryStream_ = file->StreamBytes(index);
