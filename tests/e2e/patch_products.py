@@ -21,7 +21,7 @@ def build_product(folder, spec):
            "media": "embedded" | "external" | "uncompressed" (beside the .msi),
            "components": [{"id", "guid", "files": {name: bytes}, "key": name,
                            "registry": {value name: text}}],
-           "features": {feature id: [component ids]}}
+           "features": {feature id: [component ids]}, "binaries": {Binary key: bytes}}
     Files go to Program Files\\<name>; registry values to HKLM\\Software\\Quorvex\\<name>."""
     folder = Path(folder)
     folder.mkdir(parents=True, exist_ok=True)
@@ -43,6 +43,12 @@ def build_product(folder, spec):
     features = "\n".join(
         f'<Feature Id="{f}" Level="1">' + "".join(f'<ComponentRef Id="{c}"/>' for c in refs)
         + "</Feature>" for f, refs in spec["features"].items())
+    binaries = []
+    for key, data in spec.get("binaries", {}).items():
+        path = source / f"{key}.bin"
+        source.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+        binaries.append(f'<Binary Id="{key}" SourceFile={quoteattr(str(path.relative_to(folder)))}/>')
     embed = "yes" if spec.get("media", "embedded") == "embedded" else "no"
     wxs = f"""<?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
@@ -50,6 +56,7 @@ def build_product(folder, spec):
            Version="{spec['version']}" Manufacturer="Quorvex" UpgradeCode="{spec['upgrade']}">
     <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
     <Media Id="1" Cabinet="product.cab" EmbedCab="{embed}"/>
+    {"".join(binaries)}
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="ProgramFiles64Folder">
         <Directory Id="INSTALLDIR" Name={quoteattr(spec['name'])}>

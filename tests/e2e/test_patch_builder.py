@@ -34,6 +34,10 @@ def sample_builds(folder, name, payload_size=3000):
         "app.dat": b"new application, longer " * 50, "notes.txt": b"notes version two\r\n",
         "same.bin": same, "added.txt": b"a file the patch adds\r\n"},
         registry={"Version": "1.1.0", "Channel": "stable"})
+    # Binary rows: one whose stream changes, one added, one unchanged.
+    old["binaries"] = {"Logo": b"old logo " * 20, "Same": b"same stream"}
+    new["binaries"] = {"Logo": b"new logo, larger " * 30, "Same": b"same stream",
+                       "Added": b"added stream"}
     return (build_product(Path(folder) / "old", old), build_product(Path(folder) / "new", new),
             old, new)
 
@@ -158,7 +162,9 @@ class PatchBuilderUnderWine(WineCase):
         old_msi, new_msi, _, _ = sample_builds(work, "Patch Builder Tables")
         transforms = work / "transforms"
         transforms.mkdir()
-        checked_patch(work / "update.msp", [old_msi], new_msi, "--transforms-to", str(transforms))
+        patch_code = "{5D6B8E2A-3C4F-4A1B-9E8D-7C6B5A4F3E2D}"
+        checked_patch(work / "update.msp", [old_msi], new_msi, "--transforms-to", str(transforms),
+                      "--patch-code", patch_code)
         applied = work / "applied.msi"
         shutil.copy(old_msi, applied)
         report = fixtures._run_json(
@@ -167,37 +173,84 @@ class PatchBuilderUnderWine(WineCase):
                                fixtures.windows_path(transforms / "T1.mst")], "msiquery transform")
         self.assertEqual(report, {"open": 0, "apply": 0, "commit": 0})
         got, want = dump_tables(applied, work / "got"), dump_tables(new_msi, work / "want")
+        old_tables = dump_tables(old_msi, work / "old-tables")
+        # Wine's transform application stores a stream column's new contents with add_stream,
+        # which leaves a stream already in the database as it was when the database is
+        # committed (an added stream is written): the streams the new build changed are compared
+        # in the transform's effect on the rows only.
+        old_streams, new_streams = old_tables["Binary"][2], want["Binary"][2]
+        replaced = {k for k in old_streams if k in new_streams and old_streams[k] != new_streams[k]}
+        self.assertEqual(replaced, {"Binary.Logo"})
         for table in sorted(set(got) | set(want)):
             if table in ("Media", "_SummaryInformation"):
                 continue
             with self.subTest(table=table):
                 self.assertIn(table, got)
                 self.assertIn(table, want)
-                self.assertEqual(comparable_rows(table, got[table]),
-                                 comparable_rows(table, want[table]))
+                mine, theirs = (comparable_rows(table, t[table]) for t in (got, want))
+                if table == "Binary":
+                    mine, theirs = ((h, r, {k: v for k, v in st.items() if k not in replaced})
+                                    for h, r, st in (mine, theirs))
+                self.assertEqual(mine, theirs)
+        self.assertIn("Binary.Added", got["Binary"][2])
         # What a patch leaves alone is left alone: the old build's media.
-        self.assertEqual(dump_tables(old_msi, work / "old-tables")["Media"], got["Media"])
+        self.assertEqual(old_tables["Media"], got["Media"])
+
+        # The paired transform, applied next: the patch's medium, its PatchPackage row (a table
+        # the old build lacks), the carried files after the old build's largest sequence with
+        # the patch-added attribute, and the properties a patch sets.
+        report = fixtures._run_json(
+            self.run_windows, [fixtures.tool_path("msiquery"), "transform",
+                               fixtures.windows_path(applied),
+                               fixtures.windows_path(transforms / "paired-T1.mst")],
+            "msiquery transform")
+        self.assertEqual(report, {"open": 0, "apply": 0, "commit": 0})
+        paired = dump_tables(applied, work / "paired")
+        media = {tuple(r.split("\t")) for r in paired["Media"][1]}
+        self.assertEqual(media - {tuple(r.split("\t")) for r in got["Media"][1]},
+                         {("2", "6", "", "#PatchFiles1.cab", "", "PATCHMediaSrcProp")})
+        self.assertEqual({tuple(r.split("\t")) for r in paired["PatchPackage"][1]},
+                         {(patch_code, "2")})
+        files = {r.split("\t")[0]: r.split("\t") for r in paired["File"][1]}
+        carried = {key: (int(f[6]), int(f[7])) for key, f in files.items()
+                   if int(f[6]) & 0x1000}
+        # Old sequences 1..3; app.dat, notes.txt and added.txt (in the new build's order).
+        self.assertEqual(sorted(carried), ["added.txt", "app.dat", "notes.txt"])
+        self.assertEqual(sorted(s for _, s in carried.values()), [4, 5, 6])
+        properties = dict(r.split("\t", 1) for r in paired["Property"][1])
+        self.assertEqual(properties["Updates.PatchCode"], patch_code)
+        self.assertEqual(properties["PATCHNEWPACKAGECODE"],
+                         summary_value(new_msi, "Revision number (UUID)"))
 
 
 def dump_tables(msi, folder):
-    """Every table of msi as msidump writes it: {table: (header lines, set of row lines)}."""
+    """Every table of msi as msidump writes it: {table: (header lines, set of row lines,
+    {stream file: bytes})}, the streams of stream columns being files in a folder per table."""
     folder = Path(folder)
     folder.mkdir()
     subprocess.run(["msidump", "-t", str(msi)], check=True, capture_output=True, cwd=folder)
     tables = {}
     for idt in folder.glob("*.idt"):
         lines = idt.read_bytes().decode("cp1252").split("\r\n")
-        tables[idt.stem] = (tuple(lines[:3]), frozenset(l for l in lines[3:] if l))
+        streams = {p.name: p.read_bytes() for p in (folder / idt.stem).glob("*")} if (
+            folder / idt.stem).is_dir() else {}
+        tables[idt.stem] = (tuple(lines[:3]), frozenset(l for l in lines[3:] if l), streams)
     return tables
 
 
+def summary_value(msi, label):
+    out = subprocess.run(["msiinfo", "suminfo", str(msi)], check=True, capture_output=True,
+                         text=True).stdout
+    return next(line.split(": ", 1)[1] for line in out.splitlines() if line.startswith(label))
+
+
 def comparable_rows(table, dumped):
-    header, rows = dumped
+    header, rows, streams = dumped
     if table != "File":
-        return header, rows
+        return header, rows, streams
     sequence = header[0].split("\t").index("Sequence")
     return header, frozenset("\t".join(f for i, f in enumerate(r.split("\t")) if i != sequence)
-                             for r in rows)
+                             for r in rows), streams
 
 
 @harness.each_build
