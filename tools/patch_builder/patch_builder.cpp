@@ -99,9 +99,102 @@ const Table kPatchPackageLayout{
     {{"PatchId", kTypeValid | kTypeString | kTypeKey | 38}, {"Media_", kTypeValid | 2}},
     {}};
 
-struct TargetPlan {
-  std::vector<const Row*> changedFiles;  // the new build's File rows, in sequence order
+// What the paired transform of one old build carries.
+struct PairedTransformInput {
+  const Database& oldDb;
+  const Database& newDb;
+  const std::vector<const Row*>& changed;           // the new build's File rows, in sequence order
+  const std::map<std::string, std::string>& files;  // the new build's contents by File key
+  const std::string& patchCode;
+  const std::string& family;
+  const std::string& cabinetStream;
 };
+
+// Writes the paired transform: the patch's medium, its PatchPackage row, the files it carries
+// (renumbered after the old build's largest sequence, patch-added) and the properties a patch
+// sets; gives the cabinet's files in their sequence order.
+bool WritePairedTransform(const PairedTransformInput& in, TransformWriter& pair,
+                          std::vector<CabinetFile>& cabinetFiles, std::string& error) {
+  const Table* media = in.newDb.Find("Media");
+  if (!media) {
+    error = "it has no Media table";
+    return false;
+  }
+  const int32_t diskId = LargestOf(in.oldDb, "Media", "DiskId") + 1;
+  const int32_t firstSequence = LargestOf(in.oldDb, "File", "Sequence") + 1;
+  int32_t next = firstSequence;
+  if (const Table* files = in.newDb.Find("File")) {
+    const auto sequence = *files->ColumnIndex("Sequence");
+    const auto attributes = files->ColumnIndex("Attributes");
+    if (!attributes) {
+      error = "its File table has no Attributes column";
+      return false;
+    }
+    for (const Row* row : in.changed) {
+      Row carried = *row;
+      carried[sequence] = Value::Integer(next++);
+      const Value& was = carried[*attributes];
+      carried[*attributes] = Value::Integer((was.null() ? 0 : was.integer) | kFilePatchAdded);
+      pair.Insert(*files, carried);
+      const std::string key = (*row)[0].Display();
+      cabinetFiles.push_back({key, in.files.at(key)});
+    }
+  }
+  pair.Insert(*media, MakeRow(*media, {{"DiskId", Value::Integer(diskId)},
+                                       {"LastSequence", Value::Integer(next - 1)},
+                                       {"Cabinet", Value::Text("#" + in.cabinetStream)},
+                                       {"Source", Value::Text(kMediaSourceProperty)}}));
+  const Table* patchPackage = in.newDb.Find("PatchPackage");
+  if (!patchPackage) {
+    pair.AddTable(kPatchPackageLayout.name, kPatchPackageLayout.columns);
+    patchPackage = &kPatchPackageLayout;
+  }
+  pair.Insert(*patchPackage, MakeRow(*patchPackage, {{"PatchId", Value::Text(in.patchCode)},
+                                                     {"Media_", Value::Integer(diskId)}}));
+  if (const Table* property = in.newDb.Find("Property")) {
+    const std::vector<std::pair<std::string, std::string>> properties = {
+        {"PATCHNEWPACKAGECODE", in.newDb.Summary(pid::kRevisionNumber).value_or("")},
+        {"PATCHNEWSUMMARYSUBJECT", in.newDb.Summary(pid::kSubject).value_or("")},
+        {"PATCHNEWSUMMARYCOMMENTS", in.newDb.Summary(pid::kComments).value_or("")},
+        {in.family + ".PatchCode", in.patchCode},
+        {in.family + ".AllowRemoval", "0"},
+    };
+    for (const auto& [key, value] : properties) {
+      if (value.empty()) continue;
+      pair.Insert(*property, MakeRow(*property, {{"Property", Value::Text(key)},
+                                                 {"Value", Value::Text(value)}}));
+    }
+  }
+  return true;
+}
+
+// The patch's own tables: MsiPatchSequence (the family, each target, the new version) and
+// MsiPatchMetadata.
+std::vector<Table> PatchTables(const std::string& family, const PatchIdentity& identity) {
+  Table sequence{"MsiPatchSequence",
+                 {{"PatchFamily", kTypeValid | kTypeString | kTypeKey | 72},
+                  {"ProductCode", kTypeValid | kTypeString | kTypeKey | kTypeNullable | 38},
+                  {"Sequence", kTypeValid | kTypeString | 72},
+                  {"Attributes", kTypeValid | kTypeNullable | 4}},
+                 {}};
+  for (const std::string& product : identity.targetProductCodes)
+    sequence.rows.push_back({Value::Text(family), Value::Text(product),
+                             Value::Text(identity.newVersion), Value::Null()});
+  Table metadata{"MsiPatchMetadata",
+                 {{"Company", kTypeValid | kTypeString | kTypeKey | kTypeNullable | 72},
+                  {"Property", kTypeValid | kTypeString | kTypeKey | 72},
+                  {"Value", kTypeValid | kTypeString | kTypeLocalizable}},
+                 {}};
+  for (const auto& [property, value] :
+       std::vector<std::pair<std::string, std::string>>{{"AllowRemoval", "0"},
+                                                        {"DisplayName", identity.displayName},
+                                                        {"ManufacturerName", identity.manufacturer},
+                                                        {"Classification", "Update"}}) {
+    if (!value.empty())
+      metadata.rows.push_back({Value::Null(), Value::Text(property), Value::Text(value)});
+  }
+  return {sequence, metadata};
+}
 
 }  // namespace
 
@@ -218,57 +311,13 @@ std::optional<BuiltPatch> BuildPatch(const PatchRequest& request, std::string& e
     const std::string paired = "#" + name;
     const std::string cabinetStream = "PatchFiles" + std::to_string(i + 1) + ".cab";
 
-    // The paired transform: the patch's medium, its PatchPackage row, the files it carries and
-    // the properties a patch sets.
     TransformWriter pair(newDb.codePage());
-    const int32_t diskId = LargestOf(oldDb, "Media", "DiskId") + 1;
-    const int32_t firstSequence = LargestOf(oldDb, "File", "Sequence") + 1;
     std::vector<CabinetFile> cabinetFiles;
-    if (newFiles) {
-      const auto sequence = *newFiles->ColumnIndex("Sequence");
-      const auto attributes = *newFiles->ColumnIndex("Attributes");
-      int32_t next = firstSequence;
-      for (const Row* row : changed) {
-        Row carried = *row;
-        carried[sequence] = Value::Integer(next++);
-        carried[attributes] = Value::Integer(
-            (carried[attributes].null() ? 0 : carried[attributes].integer) | kFilePatchAdded);
-        pair.Insert(*newFiles, carried);
-        const std::string key = (*row)[0].Display();
-        cabinetFiles.push_back({key, target.files.at(key)});
-      }
-    }
-    const int32_t lastSequence = firstSequence + static_cast<int32_t>(changed.size()) - 1;
-    const Table* media = newDb.Find("Media");
-    if (!media) {
-      error = target.path + ": it has no Media table";
+    if (!WritePairedTransform(
+            {oldDb, newDb, changed, target.files, patchCode, request.family, cabinetStream}, pair,
+            cabinetFiles, error)) {
+      error = target.path + ": " + error;
       return std::nullopt;
-    }
-    pair.Insert(*media, MakeRow(*media, {{"DiskId", Value::Integer(diskId)},
-                                         {"LastSequence", Value::Integer(std::max(
-                                                              lastSequence, firstSequence - 1))},
-                                         {"Cabinet", Value::Text("#" + cabinetStream)},
-                                         {"Source", Value::Text(kMediaSourceProperty)}}));
-    const Table* patchPackage = newDb.Find("PatchPackage");
-    if (!patchPackage) {
-      pair.AddTable(kPatchPackageLayout.name, kPatchPackageLayout.columns);
-      patchPackage = &kPatchPackageLayout;
-    }
-    pair.Insert(*patchPackage, MakeRow(*patchPackage, {{"PatchId", Value::Text(patchCode)},
-                                                       {"Media_", Value::Integer(diskId)}}));
-    if (const Table* property = newDb.Find("Property")) {
-      const std::vector<std::pair<std::string, std::string>> properties = {
-          {"PATCHNEWPACKAGECODE", newDb.Summary(pid::kRevisionNumber).value_or("")},
-          {"PATCHNEWSUMMARYSUBJECT", newDb.Summary(pid::kSubject).value_or("")},
-          {"PATCHNEWSUMMARYCOMMENTS", newDb.Summary(pid::kComments).value_or("")},
-          {request.family + ".PatchCode", patchCode},
-          {request.family + ".AllowRemoval", "0"},
-      };
-      for (const auto& [key, value] : properties) {
-        if (value.empty()) continue;
-        pair.Insert(*property, MakeRow(*property, {{"Property", Value::Text(key)},
-                                                   {"Value", Value::Text(value)}}));
-      }
     }
 
     TransformIdentity t;
@@ -310,30 +359,7 @@ std::optional<BuiltPatch> BuildPatch(const PatchRequest& request, std::string& e
     identity.oldVersions.push_back(t.oldVersion);
   }
 
-  // The patch's own tables.
-  Table sequence{"MsiPatchSequence",
-                 {{"PatchFamily", kTypeValid | kTypeString | kTypeKey | 72},
-                  {"ProductCode", kTypeValid | kTypeString | kTypeKey | kTypeNullable | 38},
-                  {"Sequence", kTypeValid | kTypeString | 72},
-                  {"Attributes", kTypeValid | kTypeNullable | 4}},
-                 {}};
-  for (const std::string& product : identity.targetProductCodes)
-    sequence.rows.push_back({Value::Text(request.family), Value::Text(product),
-                             Value::Text(newVersion), Value::Null()});
-  Table metadata{"MsiPatchMetadata",
-                 {{"Company", kTypeValid | kTypeString | kTypeKey | kTypeNullable | 72},
-                  {"Property", kTypeValid | kTypeString | kTypeKey | 72},
-                  {"Value", kTypeValid | kTypeString | kTypeLocalizable}},
-                 {}};
-  metadata.rows = {
-      {Value::Null(), Value::Text("AllowRemoval"), Value::Text("0")},
-      {Value::Null(), Value::Text("DisplayName"), Value::Text(identity.displayName)},
-      {Value::Null(), Value::Text("ManufacturerName"), Value::Text(identity.manufacturer)},
-      {Value::Null(), Value::Text("Classification"), Value::Text("Update")}};
-  metadata.rows.erase(std::remove_if(metadata.rows.begin(), metadata.rows.end(),
-                                     [](const Row& r) { return r[2].bytes.empty(); }),
-                      metadata.rows.end());
-  WriteDatabaseTables(patch, newDb.codePage(), {sequence, metadata});
+  WriteDatabaseTables(patch, newDb.codePage(), PatchTables(request.family, identity));
   patch.streams[u"\005SummaryInformation"] = PatchSummary(identity);
   built.bytes = WriteCompoundFile(std::move(patch));
   return built;
