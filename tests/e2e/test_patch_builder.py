@@ -284,9 +284,9 @@ def without(spec, **changes):
     return copy
 
 
-class PatchBuilderRefusals(unittest.TestCase):
-    """What a patch cannot carry is refused before anything is written, with a message that
-    names the row and what to do instead."""
+class PatchBuilderWithoutWine(unittest.TestCase):
+    """The builder alone: what a patch cannot carry is refused before anything is written, with
+    a message that names the row and what to do instead; what it writes, read back by msitools."""
 
     @classmethod
     def setUpClass(cls):
@@ -431,6 +431,47 @@ class PatchBuilderRefusals(unittest.TestCase):
                 self.assertEqual(result.returncode, 0, result.stderr)
                 # main.txt and extra.txt changed, added.txt added; other.txt is the same.
                 self.assertIn("3 file(s) carried", result.stdout)
+
+    def test_patch_tables_summary_and_cabinet_read_back_by_msitools(self):
+        folder = Path(tempfile.mkdtemp(dir=self.work))
+        second = without(self.old, version="1.0.5")
+        second["components"][0]["files"]["main.txt"] = b"main one and a half\r\n"
+        second["components"][0]["files"]["added.txt"] = b"added\r\n"
+        new = self.newer()
+        new["components"][0]["files"]["added.txt"] = b"added\r\n"
+        msis = [self.old_msi, build_product(folder / "second", second)]
+        new_msi = build_product(folder / "new", new)
+        patch = checked_patch(folder / "update.msp", msis, new_msi, "--family", "QuorvexFixes",
+                              "--display-name", "Refusal Sample 1.1.0")
+
+        def export(table):
+            out = subprocess.run(["msiinfo", "export", str(patch), table], check=True,
+                                 capture_output=True, text=True).stdout
+            return {tuple(line.split("\t")) for line in out.splitlines()[3:] if line}
+
+        code = self.old["code"]
+        self.assertEqual(export("MsiPatchSequence"), {("QuorvexFixes", code, "1.1.0", "")})
+        self.assertEqual(export("MsiPatchMetadata"), {
+            ("", "AllowRemoval", "0"), ("", "DisplayName", "Refusal Sample 1.1.0"),
+            ("", "ManufacturerName", "Quorvex"), ("", "Classification", "Update")})
+        info = subprocess.run(["msiinfo", "suminfo", str(patch)], check=True,
+                              capture_output=True, text=True).stdout
+        self.assertIn("Template: " + code + "\n", info)
+        self.assertIn("Last author: :T1;:#T1;:T2;:#T2\n", info)
+        self.assertIn("Keywords: 1.1.0;1.0.0,1.0.5\n", info)
+        streams = subprocess.run(["msiinfo", "streams", str(patch)], check=True,
+                                 capture_output=True, text=True).stdout.split()
+        self.assertEqual(sorted(s for s in streams if s.endswith(".cab")),
+                         ["PatchFiles1.cab", "PatchFiles2.cab"])
+        # Each target's cabinet holds what changed since that build, in sequence order.
+        for stream, expected in (("PatchFiles1.cab", ["main.txt", "added.txt"]),
+                                 ("PatchFiles2.cab", ["main.txt"])):
+            cabinet = folder / stream
+            cabinet.write_bytes(subprocess.run(["msiinfo", "extract", str(patch), stream],
+                                               check=True, capture_output=True).stdout)
+            listed = subprocess.run(["gcab", "-t", str(cabinet)], check=True,
+                                    capture_output=True, text=True).stdout.split()
+            self.assertEqual(listed, expected)
 
     def test_same_inputs_give_the_same_bytes(self):
         folder = Path(tempfile.mkdtemp(dir=self.work))
