@@ -21,7 +21,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 
-from patch_products import build_product, product_spec  # noqa: E402
+from patch_products import build_product, product_design  # noqa: E402
 
 MIB = 1 << 20
 GNU_TIME = "/usr/bin/time"
@@ -47,13 +47,13 @@ def peak_kib(argv, scratch):
 def builds(work):
     rng = random.Random(200)
     files = {f"file{i:03}.bin": rng.randbytes(FILE_SIZE) for i in range(FILES)}
-    old = product_spec("Patch Bench", "1.0.0", files)
+    old = product_design("Patch Bench", "1.0.0", files)
     changed = dict(files)
     for i in range(CHANGED):
         changed[f"file{i * (FILES // CHANGED):03}.bin"] = rng.randbytes(FILE_SIZE)
-    new = product_spec("Patch Bench", "1.1.0", changed)
-    for spec in (old, new):
-        spec["media"] = "external"
+    new = product_design("Patch Bench", "1.1.0", changed)
+    for design in (old, new):
+        design["media"] = "external"
     msis = build_product(work / "old", old), build_product(work / "new", new)
     changed_paths = [work / "new" / "source" / "Main" / name for name in changed
                      if changed[name] != files[name]]

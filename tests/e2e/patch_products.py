@@ -14,10 +14,10 @@ BUILD_PATCH = ROOT / "scripts" / "build-patch"
 EPOCH = "1700000000"
 
 
-def build_product(folder, spec):
-    """Builds the product spec describes with wixl and returns the .msi's path.
+def build_product(folder, design):
+    """Builds the product design describes with wixl and returns the .msi's path.
 
-    spec: {"name", "code", "upgrade", "version",
+    design: {"name", "code", "upgrade", "version",
            "media": "embedded" | "external" | "uncompressed" (beside the .msi),
            "components": [{"id", "guid", "files": {name: bytes}, "key": name,
                            "registry": {value name: text}}],
@@ -27,7 +27,7 @@ def build_product(folder, spec):
     folder.mkdir(parents=True, exist_ok=True)
     source = folder / "source"
     components = []
-    for c in spec["components"]:
+    for c in design["components"]:
         (source / c["id"]).mkdir(parents=True, exist_ok=True)
         lines = [f'<Component Id="{c["id"]}" Guid="{c["guid"]}" Win64="yes">']
         for name, data in c["files"].items():
@@ -36,30 +36,30 @@ def build_product(folder, spec):
             key = ' KeyPath="yes"' if name == c.get("key") else ""
             lines.append(f'  <File Id="{name}" Name="{name}" Source={quoteattr(str(path.relative_to(folder)))}{key}/>')
         for value, text in c.get("registry", {}).items():
-            lines.append(f'  <RegistryValue Root="HKLM" Key="Software\\Quorvex\\{spec["name"]}" '
+            lines.append(f'  <RegistryValue Root="HKLM" Key="Software\\Quorvex\\{design["name"]}" '
                          f'Name="{value}" Value={quoteattr(text)} Type="string"/>')
         lines.append("</Component>")
         components.append("\n".join(lines))
     features = "\n".join(
         f'<Feature Id="{f}" Level="1">' + "".join(f'<ComponentRef Id="{c}"/>' for c in refs)
-        + "</Feature>" for f, refs in spec["features"].items())
+        + "</Feature>" for f, refs in design["features"].items())
     binaries = []
-    for key, data in spec.get("binaries", {}).items():
+    for key, data in design.get("binaries", {}).items():
         path = source / f"{key}.bin"
         source.mkdir(parents=True, exist_ok=True)
         path.write_bytes(data)
         binaries.append(f'<Binary Id="{key}" SourceFile={quoteattr(str(path.relative_to(folder)))}/>')
-    embed = "yes" if spec.get("media", "embedded") == "embedded" else "no"
+    embed = "yes" if design.get("media", "embedded") == "embedded" else "no"
     wxs = f"""<?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="{spec['code']}" Name={quoteattr(spec['name'])} Language="1033"
-           Version="{spec['version']}" Manufacturer="Quorvex" UpgradeCode="{spec['upgrade']}">
+  <Product Id="{design['code']}" Name={quoteattr(design['name'])} Language="1033"
+           Version="{design['version']}" Manufacturer="Quorvex" UpgradeCode="{design['upgrade']}">
     <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
     <Media Id="1" Cabinet="product.cab" EmbedCab="{embed}"/>
     {"".join(binaries)}
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="ProgramFiles64Folder">
-        <Directory Id="INSTALLDIR" Name={quoteattr(spec['name'])}>
+        <Directory Id="INSTALLDIR" Name={quoteattr(design['name'])}>
 {chr(10).join(components)}
         </Directory>
       </Directory>
@@ -72,7 +72,7 @@ def build_product(folder, spec):
     msi = folder / "product.msi"
     subprocess.run(["wixl", "-a", "x64", "-o", str(msi), str(folder / "product.wxs")],
                    check=True, capture_output=True, cwd=folder)
-    if spec.get("media") == "uncompressed":
+    if design.get("media") == "uncompressed":
         # wixl cannot leave files uncompressed: its Media row loses its cabinet here, and the
         # files are laid out in the source tree beside the .msi (Program Files\<name>).
         export = folder / "media-export"
@@ -86,9 +86,9 @@ def build_product(folder, spec):
         (export / "Media.idt").write_text("\r\n".join(lines))
         subprocess.run(["msibuild", str(msi), "-i", str(export / "Media.idt")], check=True,
                        capture_output=True)
-        tree = folder / spec["name"]
+        tree = folder / design["name"]
         tree.mkdir(exist_ok=True)
-        for c in spec["components"]:
+        for c in design["components"]:
             for name, data in c["files"].items():
                 (tree / name).write_bytes(data)
     elif embed == "no":
@@ -96,7 +96,7 @@ def build_product(folder, spec):
         # the order of their sequence numbers, each named by its File key.
         rows = subprocess.run(["msiinfo", "export", str(msi), "File"], check=True,
                               capture_output=True, text=True).stdout.splitlines()[3:]
-        by_key = {c_file: source / c["id"] / c_file for c in spec["components"]
+        by_key = {c_file: source / c["id"] / c_file for c in design["components"]
                   for c_file in c["files"]}
         ordered = sorted((int(r.split("\t")[7]), r.split("\t")[0]) for r in rows if r)
         subprocess.run(["gcab", "-c", "-z", "-n", str(folder / "product.cab"),
@@ -105,7 +105,7 @@ def build_product(folder, spec):
     return msi
 
 
-def product_spec(name, version, files, registry=None, extra_components=()):
+def product_design(name, version, files, registry=None, extra_components=()):
     """A product with one main component (files, registry) and further components."""
     code = fixtures.derived_guid(name, "product")
     return {
@@ -136,8 +136,8 @@ def checked_patch(output, olds, new, *extra):
     return Path(output)
 
 
-def source_files(spec):
-    return {name: data for c in spec["components"] for name, data in c["files"].items()}
+def source_files(design):
+    return {name: data for c in design["components"] for name, data in c["files"].items()}
 
 
 def installed_files(env, name):

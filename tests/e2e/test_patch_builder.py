@@ -16,7 +16,7 @@ from pathlib import Path
 import fixtures
 import harness
 from patch_products import (build_patch, build_product, checked_patch, installed_files,
-                            product_spec, source_files)
+                            product_design, source_files)
 from updates import ProductCase, WineCase, build_update
 
 
@@ -27,10 +27,10 @@ def sample_builds(folder, name, payload_size=3000):
     changes and one is added."""
     rng = random.Random(name)
     same = bytes(rng.randrange(256) for _ in range(payload_size))
-    old = product_spec(name, "1.0.0", {
+    old = product_design(name, "1.0.0", {
         "app.dat": b"old application " * 40, "notes.txt": b"notes version one\r\n",
         "same.bin": same})
-    new = product_spec(name, "1.1.0", {
+    new = product_design(name, "1.1.0", {
         "app.dat": b"new application, longer " * 50, "notes.txt": b"notes version two\r\n",
         "same.bin": same, "added.txt": b"a file the patch adds\r\n"},
         registry={"Version": "1.1.0", "Channel": "stable"})
@@ -45,12 +45,12 @@ def sample_builds(folder, name, payload_size=3000):
 class PatchedProduct:
     """What the tests compare of an installed product: version, files, registry values."""
 
-    def __init__(self, case, spec):
-        self.case, self.spec = case, spec
+    def __init__(self, case, design):
+        self.case, self.design = case, design
 
     def registry(self):
         code, out, _ = self.case.run_windows(
-            ["reg", "query", f"HKLM\\Software\\Quorvex\\{self.spec['name']}"])
+            ["reg", "query", f"HKLM\\Software\\Quorvex\\{self.design['name']}"])
         if code != 0:
             return None
         values = {}
@@ -61,9 +61,9 @@ class PatchedProduct:
         return values
 
     def snapshot(self):
-        state = fixtures.query_product(self.case.run_windows, self.spec["code"])
+        state = fixtures.query_product(self.case.run_windows, self.design["code"])
         return {"version": state["version"], "files": installed_files(self.case.env,
-                                                                     self.spec["name"]),
+                                                                     self.design["name"]),
                 "registry": self.registry(), "patches": state["patches"]}
 
 
@@ -117,10 +117,10 @@ class PatchBuilderUnderWine(WineCase):
     def test_builds_with_external_cabinets(self):
         work = Path(tempfile.mkdtemp(dir=self.folder))
         name = "Patch Builder External"
-        old = product_spec(name, "1.0.0", {"app.dat": b"old " * 100, "same.txt": b"same\r\n"})
-        new = product_spec(name, "1.0.1", {"app.dat": b"newer " * 100, "same.txt": b"same\r\n"})
-        for spec in (old, new):
-            spec["media"] = "external"
+        old = product_design(name, "1.0.0", {"app.dat": b"old " * 100, "same.txt": b"same\r\n"})
+        new = product_design(name, "1.0.1", {"app.dat": b"newer " * 100, "same.txt": b"same\r\n"})
+        for design in (old, new):
+            design["media"] = "external"
         old_msi = build_product(work / "old", old)
         patch = checked_patch(work / "update.msp", [old_msi], build_product(work / "new", new))
         product = PatchedProduct(self, new)
@@ -134,10 +134,10 @@ class PatchBuilderUnderWine(WineCase):
     def test_patch_for_two_old_builds_patches_each(self):
         work = Path(tempfile.mkdtemp(dir=self.folder))
         name = "Patch Builder Two Olds"
-        first = product_spec(name, "1.0.0", {"app.dat": b"first " * 30, "keep.txt": b"keep\r\n"})
-        second = product_spec(name, "1.1.0", {"app.dat": b"second build " * 30,
+        first = product_design(name, "1.0.0", {"app.dat": b"first " * 30, "keep.txt": b"keep\r\n"})
+        second = product_design(name, "1.1.0", {"app.dat": b"second build " * 30,
                                                "keep.txt": b"keep\r\n"})
-        new = product_spec(name, "1.2.0", {"app.dat": b"third and newest build " * 30,
+        new = product_design(name, "1.2.0", {"app.dat": b"third and newest build " * 30,
                                             "keep.txt": b"keep\r\n", "more.txt": b"more\r\n"},
                            registry={"Version": "1.2.0"})
         msis = [build_product(work / v["version"], v) for v in (first, second, new)]
@@ -276,10 +276,10 @@ class PatchBuilderUpdate(ProductCase):
         fixtures.uninstall_product(self.run_windows, new["code"])
 
 
-def without(spec, **changes):
-    """A copy of spec with top-level changes."""
-    copy = {**spec, "components": [dict(c, files=dict(c["files"])) for c in spec["components"]],
-            "features": {f: list(c) for f, c in spec["features"].items()}}
+def without(design, **changes):
+    """A copy of design with top-level changes."""
+    copy = {**design, "components": [dict(c, files=dict(c["files"])) for c in design["components"]],
+            "features": {f: list(c) for f, c in design["features"].items()}}
     copy.update(changes)
     return copy
 
@@ -293,7 +293,7 @@ class PatchBuilderWithoutWine(unittest.TestCase):
         cls.work = Path(tempfile.mkdtemp(prefix="patch-refusals-"))
         extra = {"id": "Extra", "guid": fixtures.derived_guid("refusals", "extra"),
                  "files": {"extra.txt": b"extra\r\n"}, "key": "extra.txt", "registry": {}}
-        cls.old = product_spec("Refusal Sample", "1.0.0",
+        cls.old = product_design("Refusal Sample", "1.0.0",
                                {"main.txt": b"main one\r\n", "other.txt": b"other\r\n"},
                                extra_components=[extra])
         cls.old["features"] = {"Complete": ["Main"], "Optional": ["Extra"]}
@@ -304,13 +304,13 @@ class PatchBuilderWithoutWine(unittest.TestCase):
         shutil.rmtree(cls.work, ignore_errors=True)
 
     def newer(self, **changes):
-        spec = without(self.old, **{"version": "1.1.0", **changes})
-        spec["components"][0]["files"]["main.txt"] = b"main two\r\n"
-        return spec
+        design = without(self.old, **{"version": "1.1.0", **changes})
+        design["components"][0]["files"]["main.txt"] = b"main two\r\n"
+        return design
 
-    def refused(self, new_spec, *expected, olds=None):
+    def refused(self, new_design, *expected, olds=None):
         folder = Path(tempfile.mkdtemp(dir=self.work))
-        new_msi = build_product(folder / "new", new_spec)
+        new_msi = build_product(folder / "new", new_design)
         output = folder / "out" / "update.msp"
         output.parent.mkdir()
         result = build_patch(output, olds or [self.old_msi], new_msi)
@@ -322,27 +322,27 @@ class PatchBuilderWithoutWine(unittest.TestCase):
         return result.stderr
 
     def test_refusals(self):
-        def moved(spec):
-            spec["components"][0]["files"].pop("other.txt")
-            spec["components"][1]["files"]["other.txt"] = b"other\r\n"
-            return spec
+        def moved(design):
+            design["components"][0]["files"].pop("other.txt")
+            design["components"][1]["files"]["other.txt"] = b"other\r\n"
+            return design
 
-        def component_removed(spec):
-            spec["components"] = spec["components"][:1]
-            spec["features"] = {"Complete": ["Main"], "Optional": []}
-            return spec
+        def component_removed(design):
+            design["components"] = design["components"][:1]
+            design["features"] = {"Complete": ["Main"], "Optional": []}
+            return design
 
-        def guid_changed(spec):
-            spec["components"][1]["guid"] = fixtures.derived_guid("refusals", "changed")
-            return spec
+        def guid_changed(design):
+            design["components"][1]["guid"] = fixtures.derived_guid("refusals", "changed")
+            return design
 
-        def key_changed(spec):
-            spec["components"][0]["key"] = "other.txt"
-            return spec
+        def key_changed(design):
+            design["components"][0]["key"] = "other.txt"
+            return design
 
-        def feature_removed(spec):
-            spec["features"] = {"Complete": ["Main", "Extra"]}
-            return spec
+        def feature_removed(design):
+            design["features"] = {"Complete": ["Main", "Extra"]}
+            return design
 
         cases = [
             ("major upgrade", self.newer(code=fixtures.derived_guid("refusals", "other")),
@@ -367,9 +367,9 @@ class PatchBuilderWithoutWine(unittest.TestCase):
             ("nothing between", without(self.old),
              ["the same tables and files", "nothing to patch"]),
         ]
-        for name, spec, expected in cases:
+        for name, design, expected in cases:
             with self.subTest(name):
-                self.refused(spec, *expected)
+                self.refused(design, *expected)
 
     def test_positive_control_builds(self):
         folder = Path(tempfile.mkdtemp(dir=self.work))
