@@ -21,7 +21,8 @@ else.
 
 Needs the x64 build (build/x64: the updater, its tools and the message-box watcher) and the x86
 build (build/x86: the updater, and the watcher's 32-bit hook).
-The packaging figure needs the native packer (build/packer, preset "packer").
+The packaging figure needs the native packer (build/packer, preset "packer"); figure 8, building
+a patch (tools/bench_patch.py), the native patch builder beside it.
 """
 
 import argparse
@@ -37,6 +38,7 @@ import sys
 import tempfile
 import threading
 import time
+from pathlib import Path
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
@@ -45,6 +47,8 @@ os.environ.setdefault("UPDATER_BUILD_X64", os.path.join(ROOT, "build", "x64"))
 import fixtures  # noqa: E402
 import harness  # noqa: E402
 from updates import build_update, random_file, windows_runner  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bench_patch  # noqa: E402
 
 MIB = 1 << 20
 GNU_TIME = "/usr/bin/time"
@@ -679,6 +683,10 @@ def main():
                       "the build does not run here", "", None)
     with tempfile.TemporaryDirectory(prefix="bench-packing-") as work:
         packaging(work, options.runs, table)
+    with tempfile.TemporaryDirectory(prefix="bench-patch-") as work:
+        heading("8. Building a patch (200 files, 100 MiB, 10 MiB changed) against gcab -x of "
+                "both cabinets and gcab -c -z of the changed files")
+        bench_patch.report(Path(work), options.runs, note=note, add=table.add)
     print()
     table.print()
     print(f"\nbench: done in {time.monotonic() - started:.0f} s; load average at end "
