@@ -2,7 +2,7 @@
 the way Intune reads a product-code rule (through the installer API: MsiQueryProductStateW and
 MsiGetProductInfoW's VersionString, here by tools/msiquery), is false before a run and true after
 it; the install command it gives, run under Wine, ends with the codes it lists, with their types
-(0, 3010, 1642, 1603); its facts are the update's (size, SHA-256, patch code); it is reproducible
+(0, 3010, 1642, 1603, and 1618 with a shorter wait); its facts are the update's (size, SHA-256, patch code); it is reproducible
 and written only with the update.
 
 Wine has no PowerShell, so the script rule of an update for several products is checked in what
@@ -62,6 +62,7 @@ class DescriptorTest(ProductCase):
     def setUpClass(cls):
         super().setUpClass()
         cls.exit_status = cls.build.artefact("tests", "drivers", "exit_status.exe")
+        cls.hold_mutex = cls.build.artefact("tests", "drivers", "hold_mutex.exe")
 
     def update(self, payload, validate=True):
         return build_update(os.path.join(self.folder, fixtures.new_guid() + ".exe"), payload,
@@ -177,11 +178,22 @@ class DescriptorTest(ProductCase):
                                  (code, kind))
                 meaning = {c["returnCode"]: c for c in descriptor["returnCodes"]}[code]
                 self.assertEqual(meaning["intune"], kind)
+        unchecked = descriptor
         self.assertEqual(self.state(reboot)["version"], UPGRADE)
+        # 1618: another installation holds the installer's mutex longer than the update waits
+        # (the command's default wait, 600 s, shortened to 2 s here).
+        busy = self.product("Descriptor Busy")
+        exe = self.update(self.make_patch([busy], VERSIONS, patched=[busy]))
+        command = shlex.split(read_descriptor(exe)["win32LobApp"]["installCommandLine"])
+        result = self.env.wine([self.hold_mutex, "10", self.env.to_windows_path(exe),
+                                *command[1:], "/wait", "2"], timeout=90)
+        self.assertIn("exit 1618", result.stdout.splitlines(), result)
+        self.assertEqual(self.return_code_type(read_descriptor(exe), 1618), "retry")
+        self.assertEqual(self.state(busy)["version"], INSTALLED)
         # The unchecked payload is named by its size alone: no rule, no product, no patch code.
-        self.assertNotIn("rules", descriptor["win32LobApp"])
-        self.assertEqual(descriptor["products"], [])
-        self.assertEqual(descriptor["payloads"], [{"resource": "IDR_MSP", "size": 20000,
+        self.assertNotIn("rules", unchecked["win32LobApp"])
+        self.assertEqual(unchecked["products"], [])
+        self.assertEqual(unchecked["payloads"], [{"resource": "IDR_MSP", "size": 20000,
                                                    "validated": False}])
 
 
