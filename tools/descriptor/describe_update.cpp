@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -55,11 +54,15 @@ int Run(const std::vector<std::string>& args) {
     return 2;
   }
 
+  std::error_code error;
+  const std::uintmax_t size = fs::file_size(*update, error);
   std::ifstream in(*update, std::ios::binary);
-  if (!in) return Fail(packer::PathText(*update) + ": cannot be opened");
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-  if (in.bad()) return Fail(packer::PathText(*update) + ": cannot be read");
+  if (error || !in) return Fail(packer::PathText(*update) + ": cannot be opened");
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)) ||
+      in.peek() != std::ifstream::traits_type::eof()) {
+    return Fail(packer::PathText(*update) + ": cannot be read whole");
+  }
   descriptor::Outcome<descriptor::UpdateFacts> facts = descriptor::DescribeUpdate(
       std::move(bytes), name ? *name : packer::PathText(update->filename()), validated);
   if (!facts) return Fail(packer::PathText(*update) + ": " + facts.error());
@@ -67,7 +70,6 @@ int Run(const std::vector<std::string>& args) {
 
   fs::path partial = *output;
   partial += ".partial";
-  std::error_code error;
   {
     std::ofstream out(partial, std::ios::binary | std::ios::trunc);
     out << text;
