@@ -50,8 +50,8 @@ def four_parts(text):
 
 def script_targets(script):
     """The (product code, version) pairs of the detection script's $targets."""
-    block = re.search(r"\$targets = @\((.*?)\r\n\)", script, re.S).group(1)
-    return re.findall(r"@\('(\{[0-9A-F-]{36}\})', '([0-9.]+)'\)", block)
+    return re.findall(r"^\$targets \+= ,@\('(\{[0-9A-F-]{36}\})', '([0-9.]+)'\)\r$", script,
+                      re.M)
 
 
 @harness.each_build

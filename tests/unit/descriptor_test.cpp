@@ -190,6 +190,7 @@ TEST(Descriptor, FileNamesAreQuotedInTheCommandAndEscapedInTheText) {
   for (unsigned char c : json) EXPECT_LT(c, 0x80);
   EXPECT_FALSE(DescribeUpdate({}, "bad\"name.exe", true));
   EXPECT_FALSE(DescribeUpdate({}, "bad\xC3name.exe", true));
+  EXPECT_FALSE(DescribeUpdate({}, "two\nlines.exe", true));
 }
 
 TEST(Descriptor, VersionsAreWrittenAsTheUpdaterReadsThem) {

@@ -294,9 +294,13 @@ Outcome<std::vector<PayloadFacts>> DescribePayloads(const packer::ResourceTree& 
 
 Outcome<UpdateFacts> DescribeUpdate(std::vector<std::uint8_t> bytes, std::string fileName,
                                     bool validated) {
-  if (fileName.empty() || fileName.find_first_of("\"\\/") != std::string::npos ||
+  const bool control = std::any_of(fileName.begin(), fileName.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+  if (fileName.empty() || control || fileName.find_first_of("\"\\/") != std::string::npos ||
       !Utf16Units(fileName)) {
-    return Failure{"the update's file name must be a UTF-8 name without quotes or slashes"};
+    return Failure{
+        "the update's file name must be a UTF-8 name without control characters, quotes or "
+        "slashes"};
   }
   UpdateFacts facts;
   facts.fileName = std::move(fileName);
@@ -333,8 +337,7 @@ std::optional<std::string> DetectionScript(const UpdateFacts& facts) {
   if (products.empty()) return std::nullopt;
   std::string targets;
   for (const Product& product : products) {
-    targets += (targets.empty() ? "" : ",\r\n") + std::string("  @('") + product.code + "', '" +
-               VersionOf(product.upgrade) + "')";
+    targets += "$targets += ,@('" + product.code + "', '" + VersionOf(product.upgrade) + "')\r\n";
   }
   // Versions are compared as the updater compares them: four numbers, "," as ".", each part its
   // leading decimal digits kept to 16 bits, a missing part 0. The installer's own API reads the
@@ -342,16 +345,16 @@ std::optional<std::string> DetectionScript(const UpdateFacts& facts) {
   return "# Detection of the update " + facts.fileName +
          ": installed when every target product\r\n"
          "# present on this machine is at least at the update's version.\r\n"
-         "$targets = @(\r\n" +
+         "$targets = @()\r\n" +
          targets +
-         "\r\n)\r\n"
          "function Get-Parts([string]$text) {\r\n"
          "  $parts = @(0, 0, 0, 0)\r\n"
          "  $items = $text.Replace(',', '.').Split('.')\r\n"
          "  for ($i = 0; $i -lt 4 -and $i -lt $items.Count; $i++) {\r\n"
          "    $digits = [regex]::Match($items[$i], '^[0-9]+').Value\r\n"
-         "    if ($digits) { $parts[$i] = [int]([System.Numerics.BigInteger]::Parse($digits) % "
-         "65536) }\r\n"
+         "    foreach ($c in $digits.ToCharArray()) {\r\n"
+         "      $parts[$i] = ($parts[$i] * 10 + [int][string]$c) % 65536\r\n"
+         "    }\r\n"
          "  }\r\n"
          "  return ,$parts\r\n"
          "}\r\n"
