@@ -2,6 +2,8 @@
 wherever packaged (Linux, and the Windows packer under Wine), and a signed update that verifies
 and still runs."""
 
+import hashlib
+import json
 import os
 import subprocess
 import tempfile
@@ -169,15 +171,24 @@ class Signed(unittest.TestCase):
         # With its signing time fixed, signing is reproducible as well.
         os.environ["SOURCE_DATE_EPOCH"] = "1700000000"
         try:
-            signed = [build_update(os.path.join(self.folder, f"fixed-{i}.exe"), self.payload,
+            signed = [build_update(os.path.join(work_folder(self.env, "fixed"), "fixed.exe"),
+                                   self.payload,
                                    validate=False, build=self.build,
                                    extra=["--sign-cert", self.cert, "--sign-key", self.key])
-                      for i in range(2)]
+                      for _ in range(2)]
         finally:
             del os.environ["SOURCE_DATE_EPOCH"]
         self.assertEqual(read_bytes(signed[0]), read_bytes(signed[1]))
         self.assertNotEqual(read_bytes(signed[0]), read_bytes(self.exe))
         self.assertEqual(self.verify(signed[0]).returncode, 0)
+        # The deployment descriptor names the signed file as written, reproducibly too.
+        described = [json.loads(read_bytes(exe + ".json")) for exe in signed]
+        self.assertEqual(described[0]["update"]["sha256"],
+                         hashlib.sha256(read_bytes(signed[0])).hexdigest())
+        self.assertEqual(described[0]["update"]["size"], os.path.getsize(signed[0]))
+        self.assertEqual(json.loads(read_bytes(unsigned + ".json"))["update"]["sha256"],
+                         hashlib.sha256(read_bytes(unsigned)).hexdigest())
+        self.assertEqual(read_bytes(signed[0] + ".json"), read_bytes(signed[1] + ".json"))
 
     def test_signed_update_extracts_its_payload_byte_for_byte(self):
         target = os.path.join(work_folder(self.env, "signed-out"), "Fix.msp")
