@@ -7,6 +7,7 @@ namespace updater {
 RunPlaces FindRunPlaces(System& system, bool elevated) {
   RunPlaces places;
   places.userTemp = ChooseUserTempFolder(system);
+  places.extractFolder = ChooseExtractFolder(system, elevated, places.userTemp);
   const std::wstring logFolder = ChooseLogFolder(system, elevated).folder;
   places.installerLogFolder = logFolder;
   while (!places.installerLogFolder.empty() &&
