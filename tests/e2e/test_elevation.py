@@ -242,11 +242,12 @@ class TempFolderAttacks(ElevationCase):
             return stop, seen, thread
 
         tmp = {"TMP": self.windows(link)}
-        # The attack works: a copy written through the link ("/e" writes MSP<n> into TMP) is
-        # seen, the link is turned at once, and the installer, handed the copy's path, installs
-        # the attacker's patch instead.
+        # The attack works: a copy written through the link (a plain program writing MSP2 into
+        # TMP) is seen, the link is turned at once, and the installer, handed the copy's path,
+        # installs the attacker's patch instead.
         stop, seen, thread = arm()
-        result = self.env.run(exe, ["/e"], extra_env=tmp, cwd=self.env.drive_c)
+        result = self.env.wine([self.build.artefact("tests", "drivers", "file_opener.exe"),
+                                "temp", "MSP2"], extra_env=tmp, cwd=self.env.drive_c)
         thread.join(10)
         stop.set()
         self.assertEqual(result.exit_code, 0)
@@ -256,6 +257,14 @@ class TempFolderAttacks(ElevationCase):
             self.run_on_c, twin[0], f'PATCH="{self.windows(link)}\\MSP2"'), 0)
         self.assertEqual(self.state(twin[0])["patches"], [evil_code])
         os.remove(os.path.join(real, "MSP2"))
+
+        # Elevated, "/e" without a path writes nothing there: TMP lies outside the profile.
+        stop, seen, thread = arm()
+        result = self.env.run(exe, ["/e"], extra_env=tmp, cwd=self.env.drive_c)
+        stop.set()
+        thread.join(10)
+        self.assertEqual(shown(result.boxes), failure(5))
+        self.assertEqual((seen, os.listdir(real)), ([], []))
 
         stop, seen, thread = arm()
         result = self.env.run(exe, [], extra_env=tmp, cwd=self.env.drive_c)
