@@ -81,11 +81,10 @@ FolderChoice ChooseExtractFolder(System& system, bool elevated, const FolderChoi
   return userTemp;
 }
 
-FolderChoice ChooseLogFolder(System& system, bool elevated) {
-  const FolderChoice userTemp = ChooseUserTempFolder(system);
+FolderChoice ChooseLogFolder(System& system, bool elevated, const FolderChoice& userTemp,
+                             const FolderChoice& root) {
   if (!elevated) return userTemp;
   if (userTemp.error == 0 && LiesInUsersProfile(system, userTemp.folder)) return userTemp;
-  const FolderChoice root = ChoosePrivateRoot(system, true, userTemp);
   if (root.error != 0) return root;
   const std::wstring folder = JoinPath(root.folder, kLogFolderName);
   const std::wstring access = PrivateFolderAccess(true, L"");

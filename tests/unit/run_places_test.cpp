@@ -21,6 +21,12 @@ namespace {
 using testing::FakeInstaller;
 using testing::FakeSystem;
 
+// ChooseLogFolder from the places a run works out first.
+FolderChoice LogFolder(FakeSystem& system, bool elevated) {
+  const FolderChoice userTemp = ChooseUserTempFolder(system);
+  return ChooseLogFolder(system, elevated, userTemp, ChoosePrivateRoot(system, elevated, userTemp));
+}
+
 std::vector<std::byte> Bytes(std::initializer_list<int> values) {
   std::vector<std::byte> bytes;
   for (int v : values) bytes.push_back(static_cast<std::byte>(v));
@@ -173,14 +179,14 @@ TEST(LogFolder, ElevatedOnlyWhereTheUserCouldWriteAnywayElseTheProtectedFolder) 
     system.SetEnvironment(L"TMP", c.tmp);
     system.SetProfileFolder(c.profile);
     if (c.squatted) system.AddDirectory(logs);  // the user's, with the user as owner
-    const FolderChoice chosen = ChooseLogFolder(system, true);
+    const FolderChoice chosen = LogFolder(system, true);
     EXPECT_EQ(chosen.folder, c.folder);
     if (c.folder.rfind(logs, 0) == 0) {
       EXPECT_EQ(system.AccessOf(c.folder),
                 std::optional<std::wstring>(PrivateFolderAccess(true, L"")));
     }
     // Not elevated, the user's own folder whatever it is.
-    EXPECT_EQ(ChooseLogFolder(system, false).folder, c.tmp);
+    EXPECT_EQ(LogFolder(system, false).folder, c.tmp);
   }
 }
 
@@ -189,12 +195,12 @@ TEST(LogFolder, AProtectedFolderOfAnEarlierRunIsTakenAgain) {
   system.SetEnvironment(L"TMP", L"D:\\Elsewhere");
   system.AddDirectory(L"D:\\Elsewhere");
   const std::wstring logs = L"C:\\Windows\\Temp\\QuorvexUpdate-Logs";
-  EXPECT_EQ(ChooseLogFolder(system, true).folder, logs);
-  EXPECT_EQ(ChooseLogFolder(system, true).folder, logs);
+  EXPECT_EQ(LogFolder(system, true).folder, logs);
+  EXPECT_EQ(LogFolder(system, true).folder, logs);
   // The reference folder of the second choice is gone again.
   EXPECT_EQ(system.DirectoriesUnder(L"C:\\Windows\\Temp"), std::vector<std::wstring>{logs});
   system.AddLink(logs);
-  EXPECT_EQ(ChooseLogFolder(system, true).folder, logs + L"-00000000000000000000000000000000");
+  EXPECT_EQ(LogFolder(system, true).folder, logs + L"-00000000000000000000000000000000");
 }
 
 // A folder standing at the protected folder's name is used only when its owner and access list
@@ -234,7 +240,7 @@ TEST(LogFolder, AFolderThatCannotBeTrustedGivesWayToAFreshProtectedOne) {
                         std::byte{6}, std::byte{7}, std::byte{8}, std::byte{9}, std::byte{10},
                         std::byte{11}, std::byte{12}, std::byte{13}, std::byte{14}, std::byte{15},
                         std::byte{16}});
-    const FolderChoice chosen = ChooseLogFolder(system, true);
+    const FolderChoice chosen = LogFolder(system, true);
     EXPECT_EQ(chosen.error, 0u);
     EXPECT_EQ(chosen.folder, c.trusted ? logs : fresh);
     // The fresh folder stays only where it is used, made with the protected access list.
