@@ -35,6 +35,15 @@ class ApplyEvents {
   virtual void RegistrationRefused(const ProductRegistration&) {}
   // Elevated: the registrations could not be listed (the error), so no target counts.
   virtual void RegistrationsUnread(uint32_t) {}
+  // Elevated, right before an installer call for productRun (the first or a retry): an unmanaged
+  // per-user registration of its code has appeared since detection, or the registrations could
+  // not be listed (the error). The call is not made; the product counts as not installed.
+  virtual void RegistrationRefusedAtCall(const ProductRun&, const ProductRegistration&) {}
+  virtual void RegistrationsUnreadAtCall(const ProductRun&, uint32_t) {}
+  // No hold could be made on the installer log at path (the error; kErrorCantResolveFilename
+  // when a link stood at every name): the installer call gets no log.
+  virtual void InstallerLogRefused(const ProductRun&, const std::wstring& /*path*/,
+                                   uint32_t /*error*/) {}
   // The decision for an installed target, with the versions it came from.
   virtual void ProductDecided(const ProductRun& productRun, const PatchTargets& targets) = 0;
   // The installer call for a product is about to begin: its log path is set.

@@ -2,6 +2,7 @@
 
 #include "apply/installer_result.h"
 #include "apply/log_name.h"
+#include "apply/registration_check.h"
 #include "inspection/four_part_version.h"
 #include "inspection/summary.h"
 #include "messages/catalogue.h"
@@ -45,6 +46,24 @@ uint32_t EnterProductLocale(System& system, uint32_t locale) {
   return entered ? *entered : EnterUserLocale(system);
 }
 
+bool EveryUpToDate(const std::vector<ProductRun>& products) {
+  for (const ProductRun& productRun : products) {
+    if (productRun.decision != Decision::kUpToDate) return false;
+  }
+  return !products.empty();
+}
+
+PayloadOutcome OutcomeOf(const std::vector<ProductRun>& products) {
+  if (EveryUpToDate(products)) return PayloadOutcome::Unnecessary;
+  for (const ProductRun& productRun : products) {
+    if (productRun.decision == Decision::kPatch &&
+        (!productRun.installerResult || IsPatched(*productRun.installerResult))) {
+      return PayloadOutcome::Applied;
+    }
+  }
+  return PayloadOutcome::Failed;
+}
+
 PayloadOutcome OutcomeOf(const PayloadPlan& plan, const std::vector<ProductRun>& products) {
   if (plan.outcome != PayloadOutcome::Applied) return plan.outcome;
   for (const ProductRun& productRun : products) {
@@ -60,33 +79,48 @@ std::unique_ptr<WritableFile> PayloadApplier::HoldLog(ProductRun& productRun,
                                                       const ProductPlan& step,
                                                       const std::wstring& logFolder) {
   // The log is made here first, safely: never through a link or junction and never over anything
-  // but a regular file of its name. It is held until the installer is done, so that nobody can
-  // delete it and put a link in its place before the installer service writes into it.
-  // A link standing at the name is left alone, and the log takes the name with " (2)" or " (3)"
-  // after the product name instead.
-  std::unique_ptr<WritableFile> logHold;
+  // but a regular file of its name. The handle that makes it shares reading and writing, which
+  // the installer service needs to write its log, and never deleting; it is the very handle held
+  // until the installer call returns, so nobody can delete or rename the log and put a link in
+  // its place before the installer service writes into it. A link standing at the name is left
+  // alone, and the log takes the name with " (2)" or " (3)" after the product name instead.
+  // Where no hold can be made (a handle open elsewhere that does not admit one), the installer
+  // gets no log path at all rather than a name nobody holds.
   productRun.logPath.clear();
+  std::wstring refusedPath;
+  uint32_t refusal = 0;
   for (int n = 1; n <= kLogNameChoices; ++n) {
     const std::wstring logPath =
         n == 1 ? step.logPath : LogPathChoice(logFolder, productRun.product.productName, n);
     if (logPath.empty()) break;
-    Outcome<std::unique_ptr<WritableFile>> created = CreateRegularFileForWriting(system_, logPath);
+    Outcome<std::unique_ptr<WritableFile>> created =
+        CreateRegularFileForWriting(system_, logPath, FileSharing::kReadingAndWriting);
     if (created) {
-      logHold = std::move(*created);
       productRun.logPath = logPath;
-      break;
+      return std::move(*created);
     }
-    if (created.error() != kErrorCantResolveFilename) break;
+    refusedPath = logPath;
+    refusal = created.error();
+    if (refusal != kErrorCantResolveFilename) break;
   }
-  // Where the hold cannot be turned into one that lets the installer service write, the log is
-  // closed again; it is still a regular file of its own at the name.
-  if (logHold) logHold->KeepForAnotherWriter();
-  return logHold;
+  if (!refusedPath.empty()) events_.InstallerLogRefused(productRun, refusedPath, refusal);
+  return nullptr;
 }
 
-void PayloadApplier::CallInstaller(ProductRun& productRun, const std::wstring& commandLine,
+bool PayloadApplier::RegistrationsAllowCall(const ProductRun& productRun) {
+  if (!system_.IsElevated()) return true;
+  const CallRegistrations found =
+      CheckRegistrationsBeforeCall(installer_, productRun.product.productCode);
+  if (found.refused) events_.RegistrationRefusedAtCall(productRun, *found.refused);
+  if (found.error != 0) events_.RegistrationsUnreadAtCall(productRun, found.error);
+  return !found.HoldsBack();
+}
+
+bool PayloadApplier::CallInstaller(ProductRun& productRun, const std::wstring& commandLine,
                                    uint32_t started) {
   for (uint32_t attempt = 1, pause = 0;; ++attempt) {
+    // Right before each call: a per-user registration made since detection holds it back.
+    if (!RegistrationsAllowCall(productRun)) return false;
     // Told before the call, so that a run killed inside the call leaves an account ending with it.
     events_.InstallerCallStarts(productRun);
     const uint32_t called = system_.TickCount();
@@ -96,24 +130,25 @@ void PayloadApplier::CallInstaller(ProductRun& productRun, const std::wstring& c
     events_.InstallerCallEnded(productRun);
     if (ClassifyInstallerResult(*productRun.installerResult) !=
         InstallerResultKind::kAnotherInstall) {
-      break;
+      return true;
     }
     pause = NextRetryPause(options_.wait, pause, system_.TickCount() - started);
-    if (pause == 0) break;
+    if (pause == 0) return true;
     events_.InstallerRetry(productRun, attempt + 1, pause);
     system_.Pause(pause);
-    if (!WaitForFreeInstaller(system_, options_.wait, started, events_, productRun)) break;
+    if (!WaitForFreeInstaller(system_, options_.wait, started, events_, productRun)) return true;
   }
 }
 
-void PayloadApplier::PatchProduct(ProductRun& productRun, const ProductPlan& step,
+bool PayloadApplier::PatchProduct(ProductRun& productRun, const ProductPlan& step,
                                   const std::wstring& payloadPath, const std::wstring& logFolder) {
   // The bound counts from here: the wait before the call and every retry fall within it.
   const uint32_t started = system_.TickCount();
   if (!WaitForFreeInstaller(system_, options_.wait, started, events_, productRun)) {
     productRun.installerResult = kErrorInstallAlreadyRunning;
-    return;
+    return true;
   }
+  // Held, this very handle, until the installer call and its retries have returned.
   const std::unique_ptr<WritableFile> logHold = HoldLog(productRun, step, logFolder);
   installer_.EnableLog(productRun.logPath.empty() ? 0 : kInstallLogModeVerbose, productRun.logPath,
                        0);
@@ -123,8 +158,9 @@ void PayloadApplier::PatchProduct(ProductRun& productRun, const ProductPlan& ste
   const int32_t previousLevel = installer_.SetInternalUI(kInstallUiLevelBasicHideCancel);
   const std::wstring commandLine =
       BuildPatchCommandLine(payloadPath, filesInUse, options_.suppressRestart);
-  CallInstaller(productRun, commandLine, started);
+  const bool called = CallInstaller(productRun, commandLine, started);
   installer_.SetInternalUI(previousLevel);
+  return called;
 }
 
 std::vector<DetectedTarget> PayloadApplier::Detect(const std::vector<std::wstring>& codes) {
@@ -151,6 +187,7 @@ void PayloadApplier::Fail(const PayloadKind& kind, PayloadRun& run, PayloadFailu
 
 void PayloadApplier::Execute(const PayloadPlan& plan, const PatchTargets& targets,
                              const std::wstring& payloadPath, PayloadRun& run) {
+  bool heldBack = false;
   for (const ProductPlan& step : plan.products) {
     ProductRun started;
     started.product = step.product;
@@ -163,14 +200,22 @@ void PayloadApplier::Execute(const PayloadPlan& plan, const PatchTargets& target
     events_.ProductDecided(productRun, targets);
     if (step.message != 0) messages_.ShowMessage(step.message, run.messages);
     if (productRun.decision != Decision::kPatch || options_.planOnly) continue;
-    PatchProduct(productRun, step, payloadPath, plan.logFolder);
+    if (!PatchProduct(productRun, step, payloadPath, plan.logFolder)) {
+      // A per-user registration found right before the call: the product counts as not
+      // installed, exactly as one refused at detection.
+      run.products.pop_back();
+      heldBack = true;
+      continue;
+    }
     if (!IsPatched(*productRun.installerResult)) {
       messages_.ShowMessage(kMsgFailure,
                             {productRun.language, step.messageName, *productRun.installerResult});
     }
   }
-  if (plan.everyUpToDate) run.messages.language = EnterUserLocale(system_);
-  run.outcome = OutcomeOf(plan, run.products);
+  if (heldBack ? EveryUpToDate(run.products) : plan.everyUpToDate) {
+    run.messages.language = EnterUserLocale(system_);
+  }
+  run.outcome = heldBack ? OutcomeOf(run.products) : OutcomeOf(plan, run.products);
 }
 
 PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, const MessageContext& messages) {
@@ -207,6 +252,12 @@ PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, const MessageCo
   }
 
   Execute(plan, *targets, payloadPath, run);
+  if (run.products.empty()) {
+    // Every installed target was held back at its call: as when none is installed at detection.
+    run.messages = messages;
+    Fail(kind, run, PayloadFailure::kNoTargetInstalled, 0);
+    return run;
+  }
   events_.PayloadEnded(kind, run);
   return run;
 }

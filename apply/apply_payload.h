@@ -51,6 +51,13 @@ struct PayloadRun {
 // installer result ("/plan") counts as patched.
 PayloadOutcome OutcomeOf(const PayloadPlan& plan, const std::vector<ProductRun>& products);
 
+// The same from the products' runs alone, for a run whose products were not all run as planned
+// (some held back at their call): every one up to date is unnecessary, one patched (or to patch
+// under "/plan") is applied, anything else failed.
+PayloadOutcome OutcomeOf(const std::vector<ProductRun>& products);
+// Whether there are products and every one is up to date.
+bool EveryUpToDate(const std::vector<ProductRun>& products);
+
 // How the runs go, beyond the payloads themselves.
 struct ApplyOptions {
   bool suppressRestart = false;  // "/norestart": REBOOT=ReallySuppress on every call
@@ -97,16 +104,22 @@ class PayloadApplier {
   void Execute(const PayloadPlan& plan, const PatchTargets& targets,
                const std::wstring& payloadPath, PayloadRun& run);
   // Waits for a free installer, makes and holds the log, and calls the installer for one product.
-  void PatchProduct(ProductRun& productRun, const ProductPlan& step,
+  // False when the product was held back right before a call (RegistrationsAllowCall): it then
+  // counts as not installed.
+  bool PatchProduct(ProductRun& productRun, const ProductPlan& step,
                     const std::wstring& payloadPath, const std::wstring& logFolder);
-  // Makes the product's log at the plan's path, or the next choice where a link stands there, and
-  // sets productRun's log path to it (empty for none); the hold keeps it until the installer is
-  // done.
+  // Makes the product's log at the plan's path, or the next choice where a link stands there,
+  // with the sharing the installer service needs, and sets productRun's log path to it. That
+  // handle is the hold, kept until the installer is done. Where none can be made the path stays
+  // empty (no log for the installer) and the refusal is told.
   std::unique_ptr<WritableFile> HoldLog(ProductRun& productRun, const ProductPlan& step,
                                         const std::wstring& logFolder);
+  // Elevated: the registrations looked at again (CheckRegistrationsBeforeCall), what holds the
+  // product back told; true when the call may be made.
+  bool RegistrationsAllowCall(const ProductRun& productRun);
   // The call, told before and after, and made again after 1618 while the bound counted from
-  // started leaves time.
-  void CallInstaller(ProductRun& productRun, const std::wstring& commandLine, uint32_t started);
+  // started leaves time; each call only after RegistrationsAllowCall. False when held back.
+  bool CallInstaller(ProductRun& productRun, const std::wstring& commandLine, uint32_t started);
 
   System& system_;
   Installer& installer_;

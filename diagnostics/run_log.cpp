@@ -129,16 +129,42 @@ bool RunLog::Start(std::unique_ptr<WritableFile> file, std::wstring path) {
   return WriteBytes(kByteOrderMark);
 }
 
-void RunLog::Write(const std::wstring& text) {
-  if (!file_) return;
-  std::wstring entry = FormatEntryTime(system_.CurrentLocalTime()) + L"  ";
+bool BreaksLines(wchar_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
+std::wstring EscapeLineBreaks(std::wstring_view text, bool keepTabs) {
+  static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+  std::wstring escaped;
+  escaped.reserve(text.size());
   for (const wchar_t c : text) {
-    if (c == L'\r') continue;
-    if (c == L'\n') {
-      entry += L"\r\n" + std::wstring(kEntryIndent, L' ');
-    } else {
-      entry += c;
+    if (!BreaksLines(c) || (keepTabs && c == L'\t')) {
+      escaped += c;
+      continue;
     }
+    const unsigned value = static_cast<unsigned>(c);
+    escaped += L"<U+";
+    for (int shift = 12; shift >= 0; shift -= 4) escaped += kDigits[(value >> shift) & 0xF];
+    escaped += L'>';
+  }
+  return escaped;
+}
+
+void RunLog::Write(const std::wstring& text) { Write(text, std::wstring()); }
+
+void RunLog::Write(const std::wstring& text, const std::wstring& lines) {
+  if (!file_) return;
+  std::wstring entry =
+      FormatEntryTime(system_.CurrentLocalTime()) + L"  " + EscapeLineBreaks(text, false);
+  size_t start = 0;
+  while (start < lines.size()) {
+    size_t end = lines.find(L'\n', start);
+    if (end == std::wstring::npos) end = lines.size();
+    size_t cut = end;
+    if (cut > start && lines[cut - 1] == L'\r') --cut;
+    entry += L"\r\n" + std::wstring(kEntryIndent, L' ') +
+             EscapeLineBreaks(std::wstring_view(lines).substr(start, cut - start), true);
+    start = end + 1;
   }
   WriteBytes(ToUtf8(entry) + kLineEnd);
 }

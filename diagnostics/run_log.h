@@ -26,6 +26,14 @@ inline constexpr size_t kLogNameRandomBytes = 4;
 // and any value beyond U+10FFFF become U+FFFD.
 std::string ToUtf8(std::wstring_view text);
 
+// Whether a reader could take c as a line break, or as any control: the C0 controls, DEL and the
+// C1 controls (U+0085 among them), U+2028 and U+2029.
+bool BreaksLines(wchar_t c);
+
+// text with each such character written as "<U+XXXX>" (four upper-case hexadecimal digits), tabs
+// kept where keepTabs; everything else as it is.
+std::wstring EscapeLineBreaks(std::wstring_view text, bool keepTabs);
+
 // "yyyy-MM-dd HH:mm:ss.fff", the stamp of each entry.
 std::wstring FormatEntryTime(const LocalTime& time);
 
@@ -64,10 +72,15 @@ class RunLog {
   // The path of the open log; empty when there is none.
   const std::wstring& path() const { return path_; }
 
-  // Writes one entry: the time, two blanks, the text. A line feed in text starts a continuation
-  // line, indented under the text; carriage returns are dropped. Does nothing without a log; a
-  // write the file does not take whole ends the log.
+  // Writes one entry on one line: the time, two blanks, the text with every character a reader
+  // could take as a line break escaped (EscapeLineBreaks). Does nothing without a log; a write
+  // the file does not take whole ends the log.
   void Write(const std::wstring& text);
+  // The same entry followed by lines, the updater's own text of several lines (a message, the
+  // report): each line feed there (with a carriage return before it) starts a continuation line,
+  // indented under the text so that it never reads as an entry; tabs stay, every other such
+  // character is escaped.
+  void Write(const std::wstring& text, const std::wstring& lines);
 
  private:
   bool Start(std::unique_ptr<WritableFile> file, std::wstring path);

@@ -23,6 +23,8 @@ std::wstring QueryProductProperty(Installer& installer, const std::wstring& prod
   return std::wstring(buffer.data(), std::find(buffer.data(), buffer.data() + end, L'\0'));
 }
 
+}  // namespace
+
 bool SameCode(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -34,7 +36,16 @@ bool SameCode(const std::wstring& a, const std::wstring& b) {
   return true;
 }
 
-}  // namespace
+const ProductRegistration* FindUnmanagedRegistration(
+    const std::vector<ProductRegistration>& registrations, const std::wstring& code) {
+  for (const ProductRegistration& registration : registrations) {
+    if (registration.context == kInstallContextUserUnmanaged &&
+        SameCode(registration.productCode, code)) {
+      return &registration;
+    }
+  }
+  return nullptr;
+}
 
 Outcome<std::vector<ProductRegistration>> ListRegistrations(Installer& installer) {
   std::vector<ProductRegistration> registrations;
@@ -97,13 +108,11 @@ ElevatedDetection DetectElevatedTargets(Installer& installer,
   for (DetectedTarget& target : detection.targets) {
     const std::wstring& code = target.product.productCode;
     const ProductRegistration* chosen = nullptr;
-    const ProductRegistration* unmanaged = nullptr;
+    const ProductRegistration* unmanaged = FindUnmanagedRegistration(*listed, code);
     for (const ProductRegistration& registration : *listed) {
       if (!SameCode(registration.productCode, code)) continue;
-      if (registration.context == kInstallContextUserUnmanaged) {
-        if (unmanaged == nullptr) unmanaged = &registration;
-      } else if (registration.context == kInstallContextMachine ||
-                 registration.context == kInstallContextUserManaged) {
+      if (registration.context == kInstallContextMachine ||
+          registration.context == kInstallContextUserManaged) {
         // The machine-wide one before a managed per-user one.
         if (chosen == nullptr || registration.context == kInstallContextMachine) {
           chosen = &registration;

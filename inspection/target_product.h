@@ -42,6 +42,13 @@ inline constexpr uint32_t kMaxRegistrations = 100000;
 // error when it fails before its end.
 Outcome<std::vector<ProductRegistration>> ListRegistrations(Installer& installer);
 
+// Whether two product codes are the same, letters compared without regard to case.
+bool SameCode(const std::wstring& a, const std::wstring& b);
+
+// The first unmanaged per-user registration of code among registrations (any user's), or none.
+const ProductRegistration* FindUnmanagedRegistration(
+    const std::vector<ProductRegistration>& registrations, const std::wstring& code);
+
 // True for a product that is installed or advertised for this user (states 5 and 1).
 bool IsProductInstalled(Installer& installer, const std::wstring& productCode);
 

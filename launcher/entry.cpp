@@ -13,6 +13,7 @@
 #include "payload/private_folder.h"
 #include "payload/run_places.h"
 #include "payload/temp_folder.h"
+#include "platform/decimal_text.h"
 #include "platform/path_limits.h"
 
 namespace updater {
@@ -118,9 +119,26 @@ ModeFindings ApplyPayloads(RunParts& run) {
 
 // "/e": every payload the executable carries written to the path given ("_lp" and "_ps" before
 // the extension of the others), or to new files in the user's temporary folder, which are the
-// user's and stay.
+// user's and stay. Elevated, that folder must keep the logs' rule (ChooseExtractFolder): where it
+// does not, message 300 with the reason and nothing is written.
 ModeFindings ExtractPayloads(RunParts& run) {
   ModeFindings found;
+  const FolderChoice& folder = run.places.extractFolder;
+  bool carried = false;
+  for (const PayloadKind& kind : kPayloadKinds) {
+    carried = carried || run.system.FindPayloadResource(kind.resourceName).has_value();
+  }
+  if (run.settings.extractPath.empty() && folder.error != 0 && carried) {
+    run.logWriter.Note(
+        L"No folder for /e: the temporary folder is refused, error " + DecimalText(folder.error) +
+        (run.system.IsElevated() ? L" (elevated, it must lie in the user's profile and be reached "
+                                   L"without a link or junction); nothing written"
+                                 : L"; nothing written"));
+    run.messages.ShowMessage(kMsgFailure, MessageContext{run.startLanguage, L"", folder.error});
+    found.findings.extractFailed = true;
+    found.outcome = L"extraction refused";
+    return found;
+  }
   for (const PayloadKind& kind : kPayloadKinds) {
     // Each payload's name starts from the path as given.
     std::wstring target = run.settings.extractPath;
@@ -128,8 +146,7 @@ ModeFindings ExtractPayloads(RunParts& run) {
     if (kind.suffixId != 0) {
       LoadText(run.system, kind.suffixId, run.startLanguage, suffix, kMaxPathCapacity);
     }
-    const WriteResult written =
-        run.store.WritePayload(target, kind.resourceName, suffix, run.places.userTemp);
+    const WriteResult written = run.store.WritePayload(target, kind.resourceName, suffix, folder);
     run.logWriter.Extracted(kind, target, written);
     if (written.status == ExtractStatus::kFailed) found.findings.extractFailed = true;
   }

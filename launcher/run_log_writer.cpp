@@ -118,7 +118,7 @@ void RunLogWriter::Extracted(const PayloadKind& kind, const std::wstring& target
 }
 
 void RunLogWriter::ReportShown(const std::wstring& text) {
-  log_.Write(L"Information report, box \"Info\":\n" + text);
+  log_.Write(L"Information report, box \"Info\":", text);
 }
 
 void RunLogWriter::Ended(const std::wstring& outcome, uint32_t exitCode, bool requested,
@@ -167,6 +167,32 @@ void RunLogWriter::RegistrationsUnread(uint32_t error) {
              DecimalText(error) + L"; no target counts as installed");
 }
 
+void RunLogWriter::RegistrationRefusedAtCall(const ProductRun& productRun,
+                                             const ProductRegistration& registration) {
+  log_.Write(L"Product " + productRun.product.productCode +
+             L": not patched: registered per user, unmanaged, for " +
+             (registration.userSid.empty() ? L"an unnamed user" : registration.userSid) +
+             L", found right before the installer call (made since detection); the product "
+             L"counts as not installed");
+}
+
+void RunLogWriter::RegistrationsUnreadAtCall(const ProductRun& productRun, uint32_t error) {
+  log_.Write(L"Product " + productRun.product.productCode +
+             L": not patched: installed products could not be listed by installation context "
+             L"right before the installer call: error " +
+             DecimalText(error) + L"; the product counts as not installed");
+}
+
+void RunLogWriter::InstallerLogRefused(const ProductRun& productRun, const std::wstring& path,
+                                       uint32_t error) {
+  log_.Write(L"Installer log for " + ProductName(productRun) + L": none; " + path +
+             L" could not be held open against deletion (error " + DecimalText(error) +
+             (error == kErrorSharingViolation      ? L", a handle open elsewhere does not admit it"
+              : error == kErrorCantResolveFilename ? L", a link stands at every name"
+                                                   : L"") +
+             L"), so no log path goes to the installer");
+}
+
 void RunLogWriter::ProductDecided(const ProductRun& productRun, const PatchTargets& targets) {
   log_.Write(L"Decision for " + ProductName(productRun) + L": " +
              DescribeDecision(productRun.reason, productRun.product.InstalledVersion(), targets) +
@@ -206,7 +232,7 @@ void RunLogWriter::PayloadEnded(const PayloadKind& kind, const PayloadRun& run) 
 void RunLogWriter::MessageComposed(uint32_t id, const std::wstring& caption,
                                    const std::wstring& text, bool shown) {
   log_.Write(L"Message " + DecimalText(id) + L", caption \"" + caption + L"\"" +
-             (shown ? std::wstring(L", shown:") : L", not shown: " + silence_ + L":") + L"\n" +
+                 (shown ? std::wstring(L", shown:") : L", not shown: " + silence_ + L":"),
              text);
 }
 

@@ -56,6 +56,11 @@ class RunLogWriter final : public ApplyEvents, public MessageObserver {
   void TargetDetected(const DetectedTarget& target) override;
   void RegistrationRefused(const ProductRegistration& registration) override;
   void RegistrationsUnread(uint32_t error) override;
+  void RegistrationRefusedAtCall(const ProductRun& productRun,
+                                 const ProductRegistration& registration) override;
+  void RegistrationsUnreadAtCall(const ProductRun& productRun, uint32_t error) override;
+  void InstallerLogRefused(const ProductRun& productRun, const std::wstring& path,
+                           uint32_t error) override;
   void ProductDecided(const ProductRun& productRun, const PatchTargets& targets) override;
   void InstallerCallStarts(const ProductRun& productRun) override;
   void InstallerCallEnded(const ProductRun& productRun) override;

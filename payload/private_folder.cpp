@@ -43,9 +43,9 @@ std::wstring PrivateFolderAccess(bool elevated, const std::wstring& userSid) {
   return sddl;
 }
 
-std::wstring PrivateFolderName(std::span<const std::byte> random) {
+std::wstring RandomFolderName(const std::wstring& prefix, std::span<const std::byte> random) {
   static constexpr wchar_t kDigits[] = L"0123456789abcdef";
-  std::wstring name = kPrivateFolderPrefix;
+  std::wstring name = prefix;
   for (std::byte b : random) {
     const unsigned value = std::to_integer<unsigned>(b);
     name += kDigits[value >> 4];

@@ -31,8 +31,13 @@ inline constexpr int kPrivateFolderAttempts = 8;
 // elevated, Administrators, else the user the run belongs to. Children inherit it.
 std::wstring PrivateFolderAccess(bool elevated, const std::wstring& userSid);
 
+// prefix and the bytes in hexadecimal (two lower-case digits each).
+std::wstring RandomFolderName(const std::wstring& prefix, std::span<const std::byte> random);
+
 // kPrivateFolderPrefix and the bytes in hexadecimal.
-std::wstring PrivateFolderName(std::span<const std::byte> random);
+inline std::wstring PrivateFolderName(std::span<const std::byte> random) {
+  return RandomFolderName(kPrivateFolderPrefix, random);
+}
 
 // Where the private folders of this run's kind live: the Windows folder's Temp when elevated,
 // else the user's temporary folder (userTemp, as ChooseUserTempFolder gave it). The place must

@@ -6,8 +6,12 @@ namespace updater {
 
 RunPlaces FindRunPlaces(System& system, bool elevated) {
   RunPlaces places;
+  // The user's temporary folder and the private root are chosen once, here.
   places.userTemp = ChooseUserTempFolder(system);
-  const std::wstring logFolder = ChooseLogFolder(system, elevated).folder;
+  places.privateRoot = ChoosePrivateRoot(system, elevated, places.userTemp);
+  places.extractFolder = ChooseExtractFolder(system, elevated, places.userTemp);
+  const std::wstring logFolder =
+      ChooseLogFolder(system, elevated, places.userTemp, places.privateRoot).folder;
   places.installerLogFolder = logFolder;
   while (!places.installerLogFolder.empty() &&
          (places.installerLogFolder.back() == L'\\' || places.installerLogFolder.back() == L'/')) {
@@ -16,7 +20,6 @@ RunPlaces FindRunPlaces(System& system, bool elevated) {
   if (!logFolder.empty() && system.CheckReachedWithoutLinks(logFolder)) {
     places.runLogFolder = logFolder;
   }
-  places.privateRoot = ChoosePrivateRoot(system, elevated, places.userTemp);
   return places;
 }
 

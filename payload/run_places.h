@@ -11,8 +11,9 @@
 namespace updater {
 
 struct RunPlaces {
-  FolderChoice userTemp;     // ChooseUserTempFolder: "/e" without a path writes here
-  FolderChoice privateRoot;  // ChoosePrivateRoot: the run's private folder is made here
+  FolderChoice userTemp;       // ChooseUserTempFolder
+  FolderChoice extractFolder;  // ChooseExtractFolder: "/e" without a path writes here
+  FolderChoice privateRoot;    // ChoosePrivateRoot: the run's private folder is made here
   // ChooseLogFolder's folder without trailing separators, so that a name is joined to it with
   // one backslash (a drive root "D:\" gives "D:"); empty when there is none, and the products are
   // then patched without a log, never with one in the current folder or at a drive's root.

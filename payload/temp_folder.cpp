@@ -67,14 +67,24 @@ bool LiesWithin(const std::wstring& folder, const std::wstring& profile) {
   return true;
 }
 
-FolderChoice ChooseLogFolder(System& system, bool elevated) {
-  const FolderChoice userTemp = ChooseUserTempFolder(system);
-  if (!elevated) return userTemp;
-  if (userTemp.error == 0) {
-    const std::optional<std::wstring> profile = system.UserProfileFolder();
-    if (profile && IsFullPath(*profile) && LiesWithin(userTemp.folder, *profile)) return userTemp;
+bool LiesInUsersProfile(System& system, const std::wstring& folder) {
+  const std::optional<std::wstring> profile = system.UserProfileFolder();
+  return profile && IsFullPath(*profile) && LiesWithin(folder, *profile);
+}
+
+FolderChoice ChooseExtractFolder(System& system, bool elevated, const FolderChoice& userTemp) {
+  if (!elevated || userTemp.error != 0) return userTemp;
+  if (!LiesInUsersProfile(system, userTemp.folder)) return {{}, kErrorAccessDenied};
+  if (const Status reached = system.CheckReachedWithoutLinks(userTemp.folder); !reached) {
+    return {{}, reached.error()};
   }
-  const FolderChoice root = ChoosePrivateRoot(system, true, userTemp);
+  return userTemp;
+}
+
+FolderChoice ChooseLogFolder(System& system, bool elevated, const FolderChoice& userTemp,
+                             const FolderChoice& root) {
+  if (!elevated) return userTemp;
+  if (userTemp.error == 0 && LiesInUsersProfile(system, userTemp.folder)) return userTemp;
   if (root.error != 0) return root;
   const std::wstring folder = JoinPath(root.folder, kLogFolderName);
   const std::wstring access = PrivateFolderAccess(true, L"");
@@ -83,21 +93,25 @@ FolderChoice ChooseLogFolder(System& system, bool elevated) {
   if (made.error() != kErrorAlreadyExists && made.error() != kErrorFileExists) {
     return {{}, made.error()};
   }
-  // Standing already: taken only when its owner, read on its handle, is the one this process
-  // gives what it creates (Administrators on Windows), as read back from a fresh folder made
-  // beside it. A user who made the folder first owns it.
+  // Standing already: a fresh protected folder of a random name is made beside it, and the one
+  // standing is taken only when its owner and access list, read on its handle, are exactly the
+  // fresh one's (the owner this process gives what it creates, Administrators on Windows, and
+  // nobody else allowed in). A folder a user made first, or one whose access list lets anybody
+  // else in, is not used: the fresh folder is, and stays for the logs.
   std::byte random[kPrivateNameRandomBytes];
   if (const Status drawn = system.RandomBytes(random); !drawn) return {{}, drawn.error()};
-  const std::wstring reference = JoinPath(root.folder, PrivateFolderName(random));
-  if (const Status created = system.CreateFolderWithAccess(reference, access); !created) {
+  const std::wstring fresh =
+      JoinPath(root.folder, RandomFolderName(std::wstring(kLogFolderName) + L"-", random));
+  if (const Status created = system.CreateFolderWithAccess(fresh, access); !created) {
     return {{}, created.error()};
   }
-  const Outcome<std::wstring> ours = system.FolderOwner(reference);
-  system.RemoveEmptyFolder(reference);
-  const Outcome<std::wstring> owner = system.FolderOwner(folder);
-  if (!owner) return {{}, owner.error()};
-  if (!ours || *owner != *ours) return {{}, kErrorAccessDenied};
-  return {folder, 0};
+  const Outcome<std::wstring> ours = system.FolderSecurity(fresh);
+  const Outcome<std::wstring> standing = system.FolderSecurity(folder);
+  if (ours && standing && *standing == *ours) {
+    system.RemoveEmptyFolder(fresh);
+    return {folder, 0};
+  }
+  return {fresh, 0};
 }
 
 }  // namespace updater

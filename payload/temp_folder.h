@@ -30,14 +30,28 @@ inline constexpr wchar_t kLogFolderName[] = L"QuorvexUpdate-Logs";
 // "." or ".." part (or one of dots and blanks only, which Windows takes the same way) never does.
 bool LiesWithin(const std::wstring& folder, const std::wstring& profile);
 
-// Where the logs of the run go (the run log's default place and the installer logs). Not
-// elevated: the user's temporary folder (ChooseUserTempFolder). Elevated: that folder only when
-// it lies in the user's profile as the token gives it, which an unelevated user could write to
-// anyway; otherwise (TMP pointed at C:\Windows\System32, say) kLogFolderName under the Windows
-// folder's Temp, created with the private folder's elevated access list or, when it already
-// stands, taken only when its owner, read on its handle, is the one this process gives what it
-// creates (Administrators), as read back from a fresh folder with a random name made and removed
-// beside it: a folder a user made first is not used. An error when there is none.
-FolderChoice ChooseLogFolder(System& system, bool elevated);
+// Whether folder lies in the profile of the user the process runs as, as its token gives it.
+bool LiesInUsersProfile(System& system, const std::wstring& folder);
+
+// Where "/e" without a path writes (userTemp, as ChooseUserTempFolder gave it): not elevated, that
+// folder. Elevated, only under the rule the logs keep: it must lie in the user's profile
+// (LiesInUsersProfile), which the user could write to without elevation anyway, else
+// kErrorAccessDenied, and be reached without a link or junction, else that check's error. TMP
+// pointed at C:\Windows\System32 thus writes nothing there.
+FolderChoice ChooseExtractFolder(System& system, bool elevated, const FolderChoice& userTemp);
+
+// Where the logs of the run go (the run log's default place and the installer logs), from the
+// user's temporary folder (userTemp, as ChooseUserTempFolder gave it) and the elevated run's
+// private root (root, as ChoosePrivateRoot gave it), each worked out once per run. Not elevated:
+// userTemp. Elevated: that folder only when it lies in the user's profile
+// (LiesInUsersProfile); otherwise (TMP pointed at C:\Windows\System32, say) kLogFolderName
+// under root (the Windows folder's Temp; its error when it has none), created with the
+// private folder's elevated access list. One standing there already is taken only when its
+// owner and access list, read on its handle, are exactly those of a fresh folder made beside it
+// with that access list (kLogFolderName, "-" and 32 random hexadecimal digits); otherwise (a folder
+// a user made first, one that lets anybody else in, a link) the fresh folder is used instead and
+// kept. An error when there is none.
+FolderChoice ChooseLogFolder(System& system, bool elevated, const FolderChoice& userTemp,
+                             const FolderChoice& root);
 
 }  // namespace updater

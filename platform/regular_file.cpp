@@ -4,7 +4,7 @@ namespace updater {
 namespace {
 
 Outcome<std::unique_ptr<WritableFile>> CreateRegularFile(System& system, const std::wstring& path,
-                                                         bool newOnly) {
+                                                         bool newOnly, FileSharing sharing) {
   // The folder first: a link or junction on the way would take the file elsewhere.
   const size_t separator = path.find_last_of(L'\\');
   if (separator == std::wstring::npos) return Failure{kErrorBadPathname};
@@ -14,14 +14,14 @@ Outcome<std::unique_ptr<WritableFile>> CreateRegularFile(System& system, const s
   }
 
   // Creating anew never follows a link standing at the name.
-  Outcome<OpenedFile> opened = system.OpenFileForWriting(path, FileOpening::kCreateNew);
+  Outcome<OpenedFile> opened = system.OpenFileForWriting(path, FileOpening::kCreateNew, sharing);
   const bool existed =
       !opened && (opened.error() == kErrorFileExists || opened.error() == kErrorAlreadyExists);
   if (!opened && !existed) return Failure{opened.error()};
   if (existed) {
     if (newOnly) return Failure{kErrorFileExists};
     // Something stands there: opened as it is, without emptying it, and looked at first.
-    opened = system.OpenFileForWriting(path, FileOpening::kOpenExisting);
+    opened = system.OpenFileForWriting(path, FileOpening::kOpenExisting, sharing);
     if (!opened) {
       // Standing, but gone when opened: a link whose far end is missing.
       if (opened.error() == kErrorFileNotFound || opened.error() == kErrorPathNotFound) {
@@ -46,13 +46,14 @@ Outcome<std::unique_ptr<WritableFile>> CreateRegularFile(System& system, const s
 }  // namespace
 
 Outcome<std::unique_ptr<WritableFile>> CreateRegularFileForWriting(System& system,
-                                                                   const std::wstring& path) {
-  return CreateRegularFile(system, path, false);
+                                                                   const std::wstring& path,
+                                                                   FileSharing sharing) {
+  return CreateRegularFile(system, path, false, sharing);
 }
 
 Outcome<std::unique_ptr<WritableFile>> CreateNewRegularFile(System& system,
                                                             const std::wstring& path) {
-  return CreateRegularFile(system, path, true);
+  return CreateRegularFile(system, path, true, FileSharing::kReading);
 }
 
 }  // namespace updater

@@ -15,10 +15,12 @@ namespace updater {
 // one name. A link at the name, or a second name of another file, refuses the file with
 // kErrorCantResolveFilename and stays as it is (what it points to untouched); a folder or device
 // at the name refuses it with kErrorBadFileType; a path without a folder, with
-// kErrorBadPathname. Shared for reading only, not for deleting, while open. Otherwise the
-// opening's error.
-Outcome<std::unique_ptr<WritableFile>> CreateRegularFileForWriting(System& system,
-                                                                   const std::wstring& path);
+// kErrorBadPathname. Shared as sharing says (for reading only unless told), never for deleting,
+// while open: the very handle that made or emptied the file is the one handed back, so the file
+// is never without a holder. Otherwise the opening's error (kErrorSharingViolation where a handle
+// open elsewhere does not admit this one).
+Outcome<std::unique_ptr<WritableFile>> CreateRegularFileForWriting(
+    System& system, const std::wstring& path, FileSharing sharing = FileSharing::kReading);
 
 // CreateRegularFileForWriting for a new file only: anything standing at the name, a regular
 // file included, refuses it with kErrorFileExists and stays as it is.

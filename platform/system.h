@@ -66,11 +66,6 @@ class WritableFile {
   // deleted or renamed in between. Fails when another process holds it open for writing.
   virtual Status KeepReadOnly() = 0;
   virtual Status Close() = 0;
-  // Trades the exclusive write access for a hold that shares writing, so that another writer (the
-  // installer service writing its log) can open the file, while nobody can delete, rename or
-  // replace it as long as the hold lasts. Fails, the file closed, where the platform cannot
-  // reopen a handle.
-  virtual Status KeepForAnotherWriter() = 0;
   // Cuts the file to nothing at the position written to, the start for a file just opened.
   virtual Status Empty() = 0;
 };
@@ -79,6 +74,13 @@ class WritableFile {
 enum class FileOpening {
   kCreateNew,     // a file made there and then; fails with kErrorFileExists where anything stands
   kOpenExisting,  // what stands there, as it is, without emptying it
+};
+
+// Whom a file opened for writing lets in beside it while it is open. Deleting and renaming are
+// never shared, so nobody can take the file's name away while the handle is held.
+enum class FileSharing {
+  kReading,            // readers only
+  kReadingAndWriting,  // readers and another writer (the installer service writing its log)
 };
 
 // What stands at a name, as the handle opened on it (never following a link at the name) shows.
@@ -244,15 +246,18 @@ class System {
   // opening's error, or kErrorCantResolveFilename for a link.
   virtual Status CheckReachedWithoutLinks(const std::wstring& path) = 0;
 
-  // Opens the full path for writing (and reading its attributes), shared for reading only, never
-  // following a link or junction at the name: one at the name is opened as itself. Decides
-  // nothing about what it opened: the facts tell what that is. Otherwise the opening's error.
-  virtual Outcome<OpenedFile> OpenFileForWriting(const std::wstring& path, FileOpening opening) = 0;
+  // Opens the full path for writing (and reading its attributes), shared as sharing says and never
+  // for deleting, never following a link or junction at the name: one at the name is opened as
+  // itself. Decides nothing about what it opened: the facts tell what that is. Otherwise the
+  // opening's error (kErrorSharingViolation where a handle open elsewhere does not admit this one).
+  virtual Outcome<OpenedFile> OpenFileForWriting(const std::wstring& path, FileOpening opening,
+                                                 FileSharing sharing) = 0;
 
-  // The owner (S-1-...) of a folder (GetSecurityInfo), read on a handle to the folder itself,
-  // opened without following a link at its name: a link or junction at the name or on the way
-  // fails with kErrorCantResolveFilename, as CheckReachedWithoutLinks.
-  virtual Outcome<std::wstring> FolderOwner(const std::wstring& path) = 0;
+  // The owner and the access list of a folder in the security descriptor language ("O:...D:...",
+  // GetSecurityInfo), read on a handle to the folder itself, opened without following a link at
+  // its name: a link or junction at the name or on the way fails with kErrorCantResolveFilename,
+  // as CheckReachedWithoutLinks.
+  virtual Outcome<std::wstring> FolderSecurity(const std::wstring& path) = 0;
 
   // The profile folder of the user the process runs as, as its token gives it
   // (GetUserProfileDirectoryW; userenv.dll loaded from the system folder only); nothing where

@@ -123,22 +123,27 @@ std::vector<std::byte> TokenInformation(TOKEN_INFORMATION_CLASS what) {
 
 }  // namespace
 
-Outcome<std::wstring> Win32System::FolderOwner(const std::wstring& path) {
+Outcome<std::wstring> Win32System::FolderSecurity(const std::wstring& path) {
   const Handle handle(
       ::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!handle.valid()) return Failure{ErrorOr(ERROR_FILE_NOT_FOUND)};
   if (const DWORD error = CheckOpened(handle.get(), path); error != 0) return Failure{error};
-  PSID owner = nullptr;
+  constexpr SECURITY_INFORMATION kWhat = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD read = ::GetSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                                       &owner, nullptr, nullptr, nullptr, &descriptor);
+  const DWORD read = ::GetSecurityInfo(handle.get(), SE_FILE_OBJECT, kWhat, nullptr, nullptr,
+                                       nullptr, nullptr, &descriptor);
   if (read != ERROR_SUCCESS) return Failure{read};
-  std::optional<std::wstring> text = SidText(owner);
+  LPWSTR text = nullptr;
+  const BOOL converted = ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+      descriptor, SDDL_REVISION_1, kWhat, &text, nullptr);
+  const DWORD error = converted ? 0 : ErrorOr(ERROR_INVALID_SECURITY_DESCR);
+  std::wstring result = converted ? std::wstring(text) : std::wstring();
+  if (converted) ::LocalFree(text);
   ::LocalFree(descriptor);
-  if (!text) return Failure{ERROR_INVALID_SID};
-  return std::move(*text);
+  if (error != 0) return Failure{error};
+  return result;
 }
 
 std::optional<std::wstring> Win32System::UserProfileFolder() {
@@ -215,11 +220,15 @@ Status Win32System::CheckReachedWithoutLinks(const std::wstring& path) {
   return AsStatus(CheckOpened(handle.get(), path));
 }
 
-Outcome<OpenedFile> Win32System::OpenFileForWriting(const std::wstring& path, FileOpening opening) {
+Outcome<OpenedFile> Win32System::OpenFileForWriting(const std::wstring& path, FileOpening opening,
+                                                    FileSharing sharing) {
   const DWORD disposition = opening == FileOpening::kCreateNew ? CREATE_NEW : OPEN_EXISTING;
-  Handle handle(::CreateFileW(path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
-                              nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const DWORD share = sharing == FileSharing::kReadingAndWriting
+                          ? FILE_SHARE_READ | FILE_SHARE_WRITE
+                          : FILE_SHARE_READ;
+  Handle handle(::CreateFileW(path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, share, nullptr,
+                              disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr));
   if (!handle.valid()) return Failure{ErrorOr(ERROR_ACCESS_DENIED)};
   OpenedFileFacts facts;
   BY_HANDLE_FILE_INFORMATION information = {};

@@ -49,30 +49,6 @@ class Win32File final : public WritableFile {
     return {};
   }
 
-  Status KeepForAnotherWriter() override {
-    // Reopened from the handle itself, never by name, so that the hold is on this very file. A
-    // hold without data access would count for nothing in the sharing checks, so it keeps write
-    // access and shares writing; getting there from a writer that shares reading only takes a
-    // reader in between, and a handle is open at every moment.
-    const auto reopen =
-        LoadedFunction<HANDLE(WINAPI*)(HANDLE, DWORD, DWORD, DWORD)>(L"kernel32.dll", "ReOpenFile");
-    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    HANDLE bridge =
-        reopen == nullptr ? INVALID_HANDLE_VALUE : reopen(handle_, GENERIC_READ, kShare, 0);
-    const DWORD bridgeError =
-        bridge == INVALID_HANDLE_VALUE
-            ? (reopen == nullptr ? ERROR_CALL_NOT_IMPLEMENTED : ::GetLastError())
-            : ERROR_SUCCESS;
-    ::CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    if (bridge == INVALID_HANDLE_VALUE) return Failure{bridgeError};
-    handle_ = reopen(bridge, GENERIC_WRITE, kShare, 0);
-    const DWORD writerError = handle_ == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
-    ::CloseHandle(bridge);
-    if (handle_ == INVALID_HANDLE_VALUE) return Failure{writerError};
-    return {};
-  }
-
   Status Empty() override {
     if (::SetEndOfFile(handle_)) return {};
     const DWORD error = ::GetLastError();

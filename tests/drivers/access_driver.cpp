@@ -3,7 +3,7 @@
 // prints one JSON object: whether the token is elevated (TokenElevation and TokenElevationType),
 // the Windows folder, and the access lists as the platform keeps them (GetNamedSecurityInfoW) of
 // FOLDER\private, created the way the run's private folder is, and of FOLDER\plain, created with
-// default security.
+// default security; each also as the updater reads it (FolderSecurity, owner and access list).
 #include <windows.h>
 // After windows.h:
 #include <aclapi.h>
@@ -57,15 +57,18 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring asked = updater::PrivateFolderAccess(elevated, sid);
   const uint32_t created = system.CreateFolderWithAccess(privateFolder, asked).error();
   const bool plain = CreateDirectoryW(plainFolder.c_str(), nullptr) != FALSE;
-  const updater::Outcome<std::wstring> folderOwner = system.FolderOwner(privateFolder);
-  const std::wstring owner = folderOwner ? *folderOwner : L"";
+  const updater::Outcome<std::wstring> folderSecurity = system.FolderSecurity(privateFolder);
+  const std::wstring security = folderSecurity ? *folderSecurity : L"";
+  const updater::Outcome<std::wstring> plainRead = system.FolderSecurity(plainFolder);
+  const std::wstring plainSecurity = plainRead ? *plainRead : L"";
   std::printf(
       "{\"elevated\": %s, \"elevation_type\": %d, \"windows\": %s, \"user\": %s, "
       "\"asked\": %s, \"created\": %u, \"private\": %s, \"plain_created\": %s, \"plain\": %s, "
-      "\"private_owner\": %s}\n",
+      "\"private_security\": %s, \"plain_security\": %s}\n",
       elevated ? "true" : "false", static_cast<int>(type),
       JsonText(system.WindowsFolder().value_or(L"")).c_str(), JsonText(sid).c_str(),
       JsonText(asked).c_str(), created, JsonText(ReadBack(privateFolder)).c_str(),
-      plain ? "true" : "false", JsonText(ReadBack(plainFolder)).c_str(), JsonText(owner).c_str());
+      plain ? "true" : "false", JsonText(ReadBack(plainFolder)).c_str(), JsonText(security).c_str(),
+      JsonText(plainSecurity).c_str());
   return 0;
 }

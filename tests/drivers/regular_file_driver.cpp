@@ -31,8 +31,8 @@ int wmain(int argc, wchar_t** argv) {
       }
     }
     // The primitive's own view of the name, where anything can be opened there.
-    updater::Outcome<updater::OpenedFile> opened =
-        system.OpenFileForWriting(path, updater::FileOpening::kOpenExisting);
+    updater::Outcome<updater::OpenedFile> opened = system.OpenFileForWriting(
+        path, updater::FileOpening::kOpenExisting, updater::FileSharing::kReading);
     std::string fact = "null";
     if (opened) {
       const updater::OpenedFileFacts& f = opened->facts;

@@ -182,13 +182,13 @@ class DeployTest(ProductCase):
         self.assertEqual(self.state(product)["version"], UPGRADE)
 
 
-def add_stalling_action(msi, stall_exe):
+def add_stalling_action(msi, stall_exe, seconds=STALL_SECONDS):
     """Adds to the product an immediate custom action that runs stall.exe while the product is
     being patched (the PATCH property is set only then), so that an installer call lasts
-    STALL_SECONDS."""
+    seconds (STALL_SECONDS unless told)."""
     work = os.path.join(os.path.dirname(msi), os.path.basename(msi) + ".stall")
     os.makedirs(work, exist_ok=True)
-    command = f'"{fixtures.windows_path(stall_exe)}" {STALL_SECONDS}'
+    command = f'"{fixtures.windows_path(stall_exe)}" {seconds}'
     with open(os.path.join(work, "CustomAction.idt"), "wb") as f:
         f.write(("Action\tType\tSource\tTarget\r\ns72\ti2\tS72\tS255\r\nCustomAction\tAction\r\n"
                  f"StallWhilePatching\t34\tTARGETDIR\t{command}\r\n").encode("utf-8"))

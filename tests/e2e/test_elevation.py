@@ -66,6 +66,19 @@ class ElevationCase(ProductCase):
         self.assertEqual(state["version"], INSTALLED)
         self.assertEqual(state["patches"], [])
 
+    def in_profile(self, name):
+        """A fresh folder in the user's profile (on C: too), where an elevated run keeps its logs
+        when TMP points there."""
+        return profile_folder(self.env, name)
+
+    def windows(self, path):
+        return self.env.to_windows_path(path)
+
+    def run_on_c(self, argv):
+        """Runs a Windows program with its current folder on drive C:."""
+        result = self.env.wine(argv, timeout=120, cwd=self.env.drive_c)
+        return result.exit_code, result.stdout, result.stderr
+
 
 # ------------------------------------------------------------------------------ planted DLLs
 
@@ -137,19 +150,6 @@ class TempFolderAttacks(ElevationCase):
     def on_drive_c(self, name):
         """A fresh folder on drive C:, so that drive-relative paths land on C: too."""
         return tempfile.mkdtemp(prefix=name + "-", dir=self.env.drive_c)
-
-    def in_profile(self, name):
-        """A fresh folder in the user's profile (on C: too), where an elevated run keeps its logs
-        when TMP points there."""
-        return profile_folder(self.env, name)
-
-    def windows(self, path):
-        return self.env.to_windows_path(path)
-
-    def run_on_c(self, argv):
-        """Runs a Windows program with its current folder on drive C:."""
-        result = self.env.wine(argv, timeout=120, cwd=self.env.drive_c)
-        return result.exit_code, result.stdout, result.stderr
 
     def attacker_patch(self, *products):
         """A patch of the attacker's that takes each (code, upgrade) product to 6.6.6.6; its
@@ -242,11 +242,12 @@ class TempFolderAttacks(ElevationCase):
             return stop, seen, thread
 
         tmp = {"TMP": self.windows(link)}
-        # The attack works: a copy written through the link ("/e" writes MSP<n> into TMP) is
-        # seen, the link is turned at once, and the installer, handed the copy's path, installs
-        # the attacker's patch instead.
+        # The attack works: a copy written through the link (a plain program writing MSP2 into
+        # TMP) is seen, the link is turned at once, and the installer, handed the copy's path,
+        # installs the attacker's patch instead.
         stop, seen, thread = arm()
-        result = self.env.run(exe, ["/e"], extra_env=tmp, cwd=self.env.drive_c)
+        result = self.env.wine([self.build.artefact("tests", "drivers", "file_opener.exe"),
+                                "temp", "MSP2"], extra_env=tmp, cwd=self.env.drive_c)
         thread.join(10)
         stop.set()
         self.assertEqual(result.exit_code, 0)
@@ -256,6 +257,14 @@ class TempFolderAttacks(ElevationCase):
             self.run_on_c, twin[0], f'PATCH="{self.windows(link)}\\MSP2"'), 0)
         self.assertEqual(self.state(twin[0])["patches"], [evil_code])
         os.remove(os.path.join(real, "MSP2"))
+
+        # Elevated, "/e" without a path writes nothing there: TMP lies outside the profile.
+        stop, seen, thread = arm()
+        result = self.env.run(exe, ["/e"], extra_env=tmp, cwd=self.env.drive_c)
+        stop.set()
+        thread.join(10)
+        self.assertEqual(shown(result.boxes), failure(5))
+        self.assertEqual((seen, os.listdir(real)), ([], []))
 
         stop, seen, thread = arm()
         result = self.env.run(exe, [], extra_env=tmp, cwd=self.env.drive_c)
@@ -727,3 +736,327 @@ class NoSweep(ElevationCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+# ------------------------------------------------------------------ the installer log's hold
+
+HOLD_STALL_SECONDS = 12
+DELETE_TRIES = 20
+DELETE_RESULT = re.compile(r"^opened (\d+) refused (\d+) error (\d+)\s*$", re.MULTILINE)
+
+
+def wait_until(predicate, seconds):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.2)
+    return False
+
+
+def wait_for(predicate, seconds, what):
+    if not wait_until(predicate, seconds):
+        raise AssertionError("timed out waiting for " + what)
+
+
+def file_text(path):
+    try:
+        with open(path, encoding="utf-8-sig", errors="replace") as f:
+            return f.read()
+    except OSError:
+        return ""
+
+
+class Background:
+    """A call run on a thread of its own; join() gives its result or raises its exception."""
+
+    def __init__(self, call):
+        self.result, self.error = None, None
+        self.thread = threading.Thread(target=self.run, args=(call,))
+        self.thread.start()
+
+    def run(self, call):
+        try:
+            self.result = call()
+        except BaseException as e:  # handed to join
+            self.error = e
+
+    def join(self):
+        self.thread.join()
+        if self.error is not None:
+            raise self.error
+        return self.result
+
+
+@harness.each_build
+class InstallerLogHold(ElevationCase):
+    """The elevated installer writes its verbose log by name during the call. A user who could
+    delete or rename the log meanwhile (a plain process opening it for deleting) could put a link
+    at its name and have the installer write where the user chooses. The hold is one handle, made
+    with the sharing the installer needs and held from before the call until it returns; a reader
+    the user plants at the name first must neither break it nor leave a log nobody holds."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.opener = cls.build.artefact("tests", "drivers", "file_opener.exe")
+        cls.stall = cls.build.artefact("tests", "drivers", "stall.exe")
+
+    def stalling_product(self, name):
+        from test_deploy import add_stalling_action
+        return self.install(name, INSTALLED, prepare=lambda msi: add_stalling_action(
+            msi, self.stall, HOLD_STALL_SECONDS))
+
+    def plant_reader(self, log, sharing):
+        """A reader of the user's at log, held for the rest of the test; returns once it holds."""
+        marker = log + ".reader"
+        reader = Background(lambda: self.env.wine(
+            [self.opener, "reader", self.windows(log), str(HOLD_STALL_SECONDS * 4), sharing,
+             self.windows(marker)], timeout=HOLD_STALL_SECONDS * 6))
+        wait_for(lambda: os.path.exists(marker), 60, "the planted reader")
+        return reader
+
+    def delete_during_call(self):
+        """(opened, refused, last error) of DELETE_TRIES openings of log for deleting."""
+        def attempts(log):
+            result = self.env.wine([self.opener, "delete", self.windows(log), str(DELETE_TRIES)])
+            match = DELETE_RESULT.search(result.stdout)
+            self.assertIsNotNone(match, result)
+            return tuple(int(g) for g in match.groups())
+        return attempts
+
+    def run_attacked(self, name, reader_sharing):
+        """Runs the update of a stalling product with the default TMP (in the profile), a reader
+        planted at its log first when reader_sharing is given, and tries to open the log for
+        deleting while the installer call runs. Returns (product, run log, attempts, log)."""
+        product = self.stalling_product(name)
+        exe = self.update(self.patch_of(name, product.code, product.upgrade_code))
+        stem = os.path.splitext(os.path.basename(exe))[0]
+        log = os.path.join(self.env.temp_dir, name + LOG_SUFFIX)
+        reader = self.plant_reader(log, reader_sharing) if reader_sharing else None
+        run = Background(lambda: self.env.wine([exe, "/q", "/exitcode"],
+                                               timeout=HOLD_STALL_SECONDS + 90))
+
+        def run_log_path():
+            logs = glob.glob(os.path.join(self.env.temp_dir, stem + "_*.log"))
+            return logs[0] if logs else ""
+
+        wait_for(lambda: "Installer call for" in file_text(run_log_path()), 60,
+                 "the installer call")
+        attempts = self.delete_during_call()(log)
+        result = run.join()
+        if reader:
+            reader.join()
+        self.assertEqual(result.exit_code, 0, result)
+        run_log = file_text(run_log_path())
+        self.assertIn("ended: result 0", run_log)
+        return product, run_log, attempts, log
+
+    def test_control_a_plain_installer_call_leaves_its_log_open_to_deleting(self):
+        # The attack works against a program that enables the log by name and calls the
+        # installer, as the update did when its hold broke: with a reader planted first (sharing
+        # writing and deleting), the log can be opened for deleting (and renamed away) throughout
+        # the call, 20 times of 20. Without a reader, Wine's installer keeps the log open itself
+        # during the call and refuses those openings (measured: 0 of 20, error 32); Windows's
+        # installer service opens it by name inside the call, which is why the update holds it.
+        for sharing, expected in ((None, 0), ("write-delete", DELETE_TRIES)):
+            with self.subTest(reader=sharing):
+                name = f"Log Hold Control {self.build.name} {sharing or 'alone'}"
+                product = self.stalling_product(name)
+                patch = self.patch_of(name, product.code, product.upgrade_code)
+                log = os.path.join(self.in_profile("holdcontrol"), name + LOG_SUFFIX)
+                reader = self.plant_reader(log, sharing) if sharing else None
+                call = Background(lambda: fixtures.configure_product(
+                    self.run_windows, product.code, fixtures.patch_command_line(patch),
+                    log_path=log))
+                # The call is under way once its log is started (where the reader lets the
+                # installer write it) or a few seconds after it began.
+                wait_until(lambda: "=== Logging started" in file_text(log),
+                           HOLD_STALL_SECONDS / 2)
+                opened, refused, error = self.delete_during_call()(log)
+                self.assertEqual(call.join(), 0)
+                if reader:
+                    reader.join()
+                self.assertEqual(opened, expected, (opened, refused, error))
+                self.assert_patched(product.code)
+
+    def test_the_log_cannot_be_opened_for_deleting_during_the_call(self):
+        # Alone, and beside a reader the user planted first that shares writing and deleting
+        # (the reader the earlier hold broke on): the hold is made, the log is written, and
+        # every opening for deleting is refused (ERROR_SHARING_VIOLATION) during the call.
+        for sharing in (None, "write-delete"):
+            with self.subTest(reader=sharing):
+                name = f"Log Hold {self.build.name} {sharing or 'alone'}"
+                product, run_log, (opened, refused, error), log = self.run_attacked(
+                    name, sharing)
+                self.assertEqual((opened, refused, error), (0, DELETE_TRIES, 32))
+                self.assertIn(f"installer log {self.windows(log)}", run_log)
+                if sharing is None:
+                    self.assertIn("=== Logging started", file_text(log))
+                self.assertFalse(os.path.exists(log + ".moved"))
+                self.assert_patched(product.code)
+
+    def test_a_reader_that_admits_no_writer_means_no_log_rather_than_one_nobody_holds(self):
+        # A reader sharing nothing keeps every writer out, the hold included: the installer
+        # gets no log path at all (it never writes the file), and the run log says why.
+        name = f"Log Hold {self.build.name} excluded"
+        product, run_log, attempts, log = self.run_attacked(name, "none")
+        self.assertIn("starts; installer log none", run_log)
+        self.assertRegex(run_log, rf"Installer log for {re.escape(product.code)} "
+                                  rf"\"{re.escape(name)}\": none; .* \(error 32, a handle open "
+                                  r"elsewhere does not admit it\), so no log path goes to the "
+                                  r"installer")
+        self.assertEqual(os.path.getsize(log), 0)
+        self.assert_patched(product.code)
+
+
+# ------------------------------------------------------- registrations at the installer call
+
+
+@harness.each_build
+class RegistrationsAtTheCall(ElevationCase):
+    """Registrations are read at detection; the wait for a busy installer (another installation
+    holding its mutex, which a user can cause with an installation of their own) comes after it.
+    A per-user registration of the target's code made during that wait would be the one the
+    context-free installer call takes."""
+
+    def run_log(self, exe):
+        """The run log of exe so far; empty while there is none."""
+        stem = os.path.splitext(os.path.basename(exe))[0]
+        logs = sorted(glob.glob(os.path.join(self.env.temp_dir, stem + "_*.log")),
+                      key=os.path.getmtime)
+        return file_text(logs[-1]) if logs else ""
+
+    def reg(self, *argv):
+        fixtures._run_checked(self.run_windows, ["reg", *argv], "reg " + argv[0])
+
+    def test_a_registration_made_during_the_wait_holds_the_product_back(self):
+        from test_fleet import driver_output
+        hold_mutex = self.build.artefact("tests", "drivers", "hold_mutex.exe")
+        name = f"Late Registration {self.build.name}"
+        product = self.install(name, INSTALLED)
+        key = user_product_key(product.code)
+        for when in ("before the run", "during the wait"):
+            with self.subTest(planted=when):
+                exe = self.update(self.patch_of(name, product.code, product.upgrade_code))
+                if when == "before the run":
+                    self.reg("add", key, "/v", "ProductName", "/d", name, "/f")
+                    run = Background(lambda: driver_output(self.env.wine(
+                        [hold_mutex, "6", self.windows(exe), "/q", "/exitcode"], timeout=120)))
+                else:
+                    run = Background(lambda: driver_output(self.env.wine(
+                        [hold_mutex, "12", self.windows(exe), "/q", "/exitcode"], timeout=120)))
+                    # The installer is busy (its mutex held) and the update waits: the user
+                    # makes the registration now, after detection found the product installed.
+                    wait_for(lambda: "Installer busy before the call" in self.run_log(exe), 60,
+                             "the wait")
+                    self.assertIn(f"Product {product.code}: installed", self.run_log(exe))
+                    self.reg("add", key, "/v", "ProductName", "/d", name, "/f")
+                try:
+                    out = run.join()
+                    # The attack's mechanics: the context-free query takes the user's key.
+                    self.assertEqual(self.state(product)["state"], 1)
+                finally:
+                    self.reg("delete", key, "/f")
+                self.assertEqual(out.get("exit"), "1642", out)
+                log = self.run_log(exe)
+                self.assertNotIn("Installer call for", log)
+                if when == "before the run":
+                    self.assertIn(f"Product {product.code}: not patched: registered per user, "
+                                  "unmanaged, for S-1-5-", log)
+                    self.assertIn(f"Product {product.code}: not installed", log)
+                else:
+                    self.assertRegex(log, rf"Installer free for {re.escape(product.code)} .* "
+                                          r"after waiting \d+ ms")
+                    self.assertRegex(log, rf"Product {re.escape(product.code)}: not patched: "
+                                          r"registered per user, unmanaged, for S-1-5-[-0-9]+, "
+                                          r"found right before the installer call")
+                self.assertIn("Payload IDR_MSP (Global MSP): failed, no target product "
+                              "installed", log)
+                self.assert_unpatched(product.code)
+        # Without the user's key the same update patches the machine-wide product.
+        exe = self.update(self.patch_of(name, product.code, product.upgrade_code))
+        result = self.env.run(exe, [])
+        self.assertEqual(shown(result.boxes), [expected_box(1033, 301, name)])
+        self.assert_patched(product.code)
+
+
+# --------------------------------------------------------------- "/e" without a path, elevated
+
+
+@harness.each_build
+class ExtractionPlaces(ElevationCase):
+    """TMP comes from HKCU\\Environment, which the user writes: "/e" without a path would write
+    the payloads with administrator rights into any folder TMP names."""
+
+    def test_tmp_at_system32_gets_no_payload_and_message_300(self):
+        opener = self.build.artefact("tests", "drivers", "file_opener.exe")
+        tmp = "C:\\windows\\system32"
+        # The 32-bit build's System32 is SysWOW64 (file-system redirection): both are watched.
+        folders = [self.env.from_windows_path(tmp),
+                   self.env.from_windows_path("C:\\windows\\syswow64")]
+        # The attack works: a plain program of the same bitness writes where TMP points.
+        marker = "quorvex-control-" + fixtures.new_guid().strip("{}") + ".txt"
+        result = self.env.wine([opener, "temp", marker], extra_env={"TMP": tmp})
+        self.assertIn("written", result.stdout, result)
+        written = [f for f in folders if os.path.exists(os.path.join(f, marker))]
+        self.assertEqual(len(written), 1, result.stdout)
+        os.remove(os.path.join(written[0], marker))
+
+        name = f"Extract Tmp {self.build.name}"
+        product = self.install(name, INSTALLED)
+        exe = self.update(self.patch_of(name, product.code, product.upgrade_code))
+        before = [set(os.listdir(f)) for f in folders]
+        result = self.env.run(exe, ["/e"], extra_env={"TMP": tmp})
+        self.assertEqual(result.exit_code, 0, result)
+        self.assertEqual(shown(result.boxes), failure(5))
+        self.assertEqual([set(os.listdir(f)) - b for f, b in zip(folders, before)], [set(), set()])
+
+        # The control of the rule: TMP in the profile still gets the payload.
+        out = self.in_profile("extract")
+        result = self.env.run(exe, ["/e"], extra_env={"TMP": self.windows(out)})
+        self.assertEqual(result.boxes, [])
+        self.assertEqual(without_run_logs(os.listdir(out)), ["MSP2"])
+
+
+# --------------------------------------------------------------- the protected log folder
+
+
+@harness.each_build
+class LogFolderMadeFirst(ElevationCase):
+    """Users may create folders in C:\\Windows\\Temp: one may make QuorvexUpdate-Logs before any
+    elevated run does. Such a folder is not used, and the logs go into a fresh protected folder
+    beside it rather than nowhere."""
+
+    def test_a_folder_a_user_made_first_gives_way_to_a_fresh_protected_one(self):
+        temp = self.env.from_windows_path("C:\\windows\\temp")
+        logs = os.path.join(temp, LOG_FOLDER)
+        aside = logs + ".aside-" + fixtures.new_guid().strip("{}")
+        if os.path.exists(logs):
+            os.rename(logs, aside)
+        try:
+            # The attack works: a plain program makes a folder of that name.
+            result = self.env.wine(["cmd", "/c", "mkdir", "C:\\windows\\temp\\" + LOG_FOLDER])
+            self.assertTrue(os.path.isdir(logs), result)
+            name = f"Squatted Logs {self.build.name}"
+            product = self.install(name, INSTALLED)
+            exe = self.update(self.patch_of(name, product.code, product.upgrade_code))
+            stem = os.path.splitext(os.path.basename(exe))[0]
+            result = self.env.run(exe, [], extra_env={"TMP": "C:\\windows\\system32"})
+            self.assertEqual(shown(result.boxes), [expected_box(1033, 301, name)])
+            self.assert_patched(product.code)
+            self.assertEqual(os.listdir(logs), [])
+            fresh = glob.glob(logs + "-*")
+            self.assertEqual(len(fresh), 1, fresh)
+            self.assertRegex(os.path.basename(fresh[0]), r"^QuorvexUpdate-Logs-[0-9a-f]{32}$")
+            names = os.listdir(fresh[0])
+            self.assertIn(name + LOG_SUFFIX, names)
+            self.assertEqual(len([n for n in names if n.startswith(stem + "_")]), 1, names)
+            mode = stat.S_IMODE(os.stat(fresh[0]).st_mode)
+            self.assertEqual(mode & 0o007, 0, oct(mode))
+        finally:
+            for folder in glob.glob(logs + "-*"):
+                shutil.rmtree(folder)
+            shutil.rmtree(logs, ignore_errors=True)
+            if os.path.exists(aside):
+                os.rename(aside, logs)

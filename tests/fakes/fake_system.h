@@ -89,6 +89,12 @@ class FakeSystem : public System {
   void AddLink(const std::wstring& path) { links_.insert(path); }
   // A file that another process holds open without sharing deletion.
   void HoldElsewhere(const std::wstring& path) { heldElsewhere_.insert(path); }
+  // A reader another process opened on the file at path beforehand, sharing writing (or not):
+  // an opening for writing is then admitted only where the reader shares writing and the opening
+  // shares reading (ERROR_SHARING_VIOLATION otherwise), as the platform's sharing rules have it.
+  void PlantReader(const std::wstring& path, bool sharesWriting) {
+    plantedReaders_[path] = sharesWriting;
+  }
   void SetElevated(bool elevated) { elevated_ = elevated; }
   void SetWindowsFolder(std::optional<std::wstring> folder) { windowsFolder_ = std::move(folder); }
   void SetUserSid(std::optional<std::wstring> sid) { userSid_ = std::move(sid); }
@@ -204,7 +210,8 @@ class FakeSystem : public System {
   int openFiles() const { return openFiles_; }
   // Whether the file is held read-only, so that nobody can change or delete it.
   bool IsHeld(const std::wstring& path) const { return held_.count(path) != 0; }
-  // Whether the file is held for another writer (KeepForAnotherWriter).
+  // Whether a file this process opened for writing at path is open now and lets another writer
+  // in (FileSharing::kReadingAndWriting); no opening ever shares deleting.
   bool IsHeldForWriter(const std::wstring& path) const { return heldForWriter_.count(path) != 0; }
   bool failKeepReadOnly = false;
 
@@ -303,7 +310,10 @@ class FakeSystem : public System {
 
   LocalTime CurrentLocalTime() override { return localTime_; }
   uint32_t TickCount() override { return ticks_; }
+  // Called at every Pause, before the clock moves on: something another process does meanwhile.
+  std::function<void(uint32_t milliseconds)> onPause;
   void Pause(uint32_t milliseconds) override {
+    if (onPause) onPause(milliseconds);
     pauses_.push_back(milliseconds);
     AdvanceClock(milliseconds);
   }
@@ -374,7 +384,8 @@ class FakeSystem : public System {
   // Records each opening in creations() as (path, made anew). What stands at a name: a file or
   // folder, a link (AddLink, opened as itself), a dangling link (gone when opened), a device;
   // a file may have a second name (AddSecondName) or be reached elsewhere (AddRedirectedName).
-  Outcome<OpenedFile> OpenFileForWriting(const std::wstring& path, FileOpening opening) override {
+  Outcome<OpenedFile> OpenFileForWriting(const std::wstring& path, FileOpening opening,
+                                         FileSharing sharing) override {
     const bool createNew = opening == FileOpening::kCreateNew;
     creations_.emplace_back(path, createNew);
     const bool standing =
@@ -385,6 +396,11 @@ class FakeSystem : public System {
     if (denied_.count(path) || readOnlyFolders_.count(Parent(path))) {
       return Failure{kErrorAccessDenied};
     }
+    if (auto reader = plantedReaders_.find(path);
+        reader != plantedReaders_.end() &&
+        (!reader->second || sharing != FileSharing::kReadingAndWriting)) {
+      return Failure{kErrorSharingViolation};
+    }
     OpenedFileFacts facts;
     facts.kind = IsDirectory(path)      ? OpenedKind::kFolder
                  : devices_.count(path) ? OpenedKind::kOther
@@ -393,7 +409,9 @@ class FakeSystem : public System {
     facts.linkCount = secondNames_.count(path) ? 2 : 1;
     facts.reachedAsNamed = redirectedNames_.count(path) == 0;
     if (createNew) entries_[path] = Entry{};
-    return OpenedFile{std::make_unique<File>(*this, path), facts};
+    auto file = std::make_unique<File>(*this, path);
+    if (sharing == FileSharing::kReadingAndWriting) heldForWriter_.insert(path);
+    return OpenedFile{std::move(file), facts};
   }
   void AddDevice(const std::wstring& path) { devices_.insert(path); }
   // The file at path is one with two names.
@@ -401,18 +419,30 @@ class FakeSystem : public System {
   // The file at path, opened, has another full path than the one asked for.
   void AddRedirectedName(const std::wstring& path) { redirectedNames_.insert(path); }
 
-  // Folders made with CreateFolderWithAccess belong to the default owner; others to their
-  // SetOwner, else to the user.
-  Outcome<std::wstring> FolderOwner(const std::wstring& path) override {
+  // Folders made with CreateFolderWithAccess read back as the default owner and the access list
+  // they were made with; others as their SetSecurity, else as the user's with a grant to everyone.
+  Outcome<std::wstring> FolderSecurity(const std::wstring& path) override {
     if (!CheckReachedWithoutLinks(path) || links_.count(path)) {
       return Failure{kErrorCantResolveFilename};
     }
     if (!IsDirectory(path)) return Failure{kErrorFileNotFound};
-    if (auto it = owners_.find(path); it != owners_.end()) return it->second;
-    if (access_.count(path)) return defaultOwner_;
-    return userSid_.value_or(L"");
+    if (auto it = failedSecurity_.find(path); it != failedSecurity_.end()) {
+      return Failure{it->second};
+    }
+    if (auto it = security_.find(path); it != security_.end()) return it->second;
+    if (auto it = access_.find(path); it != access_.end()) {
+      return L"O:" + defaultOwner_ + it->second;
+    }
+    return L"O:" + userSid_.value_or(L"") + L"D:(A;OICI;FA;;;WD)";
   }
-  void SetOwner(const std::wstring& path, std::wstring owner) { owners_[path] = std::move(owner); }
+  void SetSecurity(const std::wstring& path, std::wstring security) {
+    security_[path] = std::move(security);
+  }
+  // The next FolderSecurity of path fails with this error.
+  void FailSecurityRead(const std::wstring& path, uint32_t error) {
+    security_.erase(path);
+    failedSecurity_[path] = error;
+  }
 
   std::optional<std::wstring> UserProfileFolder() override { return profile_; }
   void SetProfileFolder(std::optional<std::wstring> folder) { profile_ = std::move(folder); }
@@ -486,10 +516,6 @@ class FakeSystem : public System {
       system_.entries_[path_].content.clear();
       return {};
     }
-    Status KeepForAnotherWriter() override {
-      system_.heldForWriter_.insert(path_);
-      return {};
-    }
     Status Close() override {
       if (open_) --system_.openFiles_;
       system_.heldForWriter_.erase(path_);
@@ -539,7 +565,9 @@ class FakeSystem : public System {
   std::set<std::wstring> redirectedNames_;
   std::map<std::wstring, std::wstring> access_;
   std::map<std::wstring, uint32_t> failedQueries_;
-  std::map<std::wstring, std::wstring> owners_;
+  std::map<std::wstring, std::wstring> security_;
+  std::map<std::wstring, uint32_t> failedSecurity_;
+  std::map<std::wstring, bool> plantedReaders_;
   std::wstring defaultOwner_ = L"S-1-5-32-544";
   std::vector<std::byte> random_;
   bool elevated_ = true;

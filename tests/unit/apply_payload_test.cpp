@@ -81,11 +81,13 @@ TEST_F(ApplyPayloadTest, PatchesAnInstalledTargetVersion) {
   EXPECT_EQ(productRun.installerResult, std::optional<uint32_t>(3010));
   EXPECT_EQ(run.messages.productName, L"Sample Suite");
 
-  // The installer calls of one product, in order.
-  std::vector<std::wstring> tail(installer.calls().end() - 4, installer.calls().end());
-  EXPECT_EQ(tail, (std::vector<std::wstring>{L"EnableLog", L"SetInternalUI 35",
-                                             std::wstring(L"ConfigureProductEx ") + kA,
-                                             L"SetInternalUI 5"}));
+  // The installer calls of one product, in order: elevated, the registrations are listed once
+  // more right before the call.
+  std::vector<std::wstring> tail(installer.calls().end() - 6, installer.calls().end());
+  EXPECT_EQ(tail, (std::vector<std::wstring>{
+                      L"EnableLog", L"SetInternalUI 35", L"EnumProductsEx S-1-1-0 7 0",
+                      L"EnumProductsEx S-1-1-0 7 1", std::wstring(L"ConfigureProductEx ") + kA,
+                      L"SetInternalUI 5"}));
 }
 
 TEST_F(ApplyPayloadTest, KeepsOnlyInstalledTargetsInTheirOrder) {
@@ -430,6 +432,172 @@ TEST_F(ApplyPayloadTest, PayloadThatCannotBeHeldIsNotInstalled) {
   EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{Text(300, L"32")});
   EXPECT_TRUE(installer.calls().empty());
   ExpectNoPayloadCopyLeft();
+}
+
+// The installer log is made once, by the handle that is then held: it shares reading and
+// writing (the installer service writes the log) and never deleting, from before the first call
+// until the last retry has returned.
+TEST_F(ApplyPayloadTest, TheLogIsHeldByTheHandleThatMadeItUntilTheLastCallReturns) {
+  CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
+  installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
+  installer.scriptedConfigureResults = {kErrorInstallAlreadyRunning, 0};
+  const std::wstring log = L"C:\\Temp\\Alpha SP1.log";
+  std::vector<bool> heldAtCalls;
+  installer.onConfigure = [&](const std::wstring&) {
+    heldAtCalls.push_back(system.IsHeldForWriter(log));
+  };
+  EXPECT_EQ(Outcome(), PayloadOutcome::Applied);
+  EXPECT_EQ(heldAtCalls, (std::vector<bool>{true, true}));
+  EXPECT_FALSE(system.IsHeldForWriter(log));
+  EXPECT_EQ(system.openFiles(), 0);
+  // One opening of the log, no second one by name.
+  size_t openings = 0;
+  for (const auto& [path, made] : system.creations()) openings += path == log ? 1 : 0;
+  EXPECT_EQ(openings, 1u);
+}
+
+// A reader another process opened on the log's name before the run: where it shares writing the
+// hold is made beside it (and then refuses every deleting opening); where it does not, no hold can
+// be made and the installer gets no log path at all, the refusal told.
+TEST_F(ApplyPayloadTest, AReaderPlantedAtTheLogsNameNeverLeavesALogNobodyHolds) {
+  class Refusals : public ApplyEvents {
+   public:
+    void PayloadHeld(const PayloadKind&, const std::wstring&) override {}
+    void PatchRead(const PayloadKind&, const PatchTargets&) override {}
+    void TargetDetected(const DetectedTarget&) override {}
+    void ProductDecided(const ProductRun&, const PatchTargets&) override {}
+    void InstallerCallStarts(const ProductRun&) override {}
+    void InstallerCallEnded(const ProductRun&) override {}
+    void PayloadEnded(const PayloadKind&, const PayloadRun&) override {}
+    void InstallerLogRefused(const ProductRun&, const std::wstring& path, uint32_t error) override {
+      told.emplace_back(path, error);
+    }
+    std::vector<std::pair<std::wstring, uint32_t>> told;
+  };
+  struct Case {
+    const char* what;
+    bool planted;
+    bool sharesWriting;
+    bool logged;
+  };
+  const std::wstring log = L"C:\\Temp\\Alpha SP1.log";
+  for (const Case& c :
+       {Case{"no reader", false, false, true}, Case{"a reader sharing writing", true, true, true},
+        Case{"a reader sharing nothing", true, false, false}}) {
+    SCOPED_TRACE(c.what);
+    testing::FakePlatform fresh;
+    fresh.CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
+    fresh.installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
+    fresh.system.AddFile(log, "an earlier log");
+    if (c.planted) fresh.system.PlantReader(log, c.sharesWriting);
+    bool heldAtCall = false;
+    fresh.installer.onConfigure = [&](const std::wstring&) {
+      heldAtCall = fresh.system.IsHeldForWriter(log);
+    };
+    Refusals events;
+    PayloadStore freshStore{fresh.system};
+    MessageBoxes freshMessages{fresh.system, false};
+    PayloadApplier freshApplier{fresh.system, fresh.installer, freshStore, freshMessages, events};
+    freshApplier.SetOptions(PlacedOptions(fresh.system));
+    const PayloadRun run = freshApplier.ApplyPayload(kGlobal, {1033, L"", 0});
+    EXPECT_EQ(run.outcome, PayloadOutcome::Applied);  // patched either way
+    ASSERT_EQ(fresh.installer.configurations().size(), 1u);
+    const auto& call = fresh.installer.configurations()[0];
+    EXPECT_EQ(heldAtCall, c.logged);
+    EXPECT_EQ(call.logFile, c.logged ? log : L"");
+    EXPECT_EQ(call.logMode, c.logged ? kInstallLogModeVerbose : 0u);
+    EXPECT_EQ(run.products[0].logPath, call.logFile);
+    EXPECT_EQ(fresh.system.ContentOf(log), c.logged ? "" : "an earlier log");
+    using Told = std::vector<std::pair<std::wstring, uint32_t>>;
+    const Told expected = c.logged ? Told{} : Told{{log, kErrorSharingViolation}};
+    EXPECT_EQ(events.told, expected);
+  }
+}
+
+// Elevated, the registrations are read again right before every installer call: an unmanaged
+// per-user registration of the code made after detection (during the wait for a busy installer,
+// or between a 1618 and its retry) holds the product back exactly as one found at detection (307
+// when no other target is left; with /exitcode 1642), and a listing that fails then does too.
+TEST_F(ApplyPayloadTest, ARegistrationMadeAfterDetectionHoldsTheProductBackAtItsCall) {
+  enum class When { kBeforeTheRun, kDuringTheWait, kBeforeTheRetry, kListingFailsAtTheCall };
+  struct Case {
+    const char* what;
+    When when;
+    bool beside;  // a second target, Beta, that is patched all the same
+    size_t calls;
+  };
+  const Case cases[] = {
+      {"before the run (detection)", When::kBeforeTheRun, false, 0},
+      {"during the wait", When::kDuringTheWait, false, 0},
+      {"between a 1618 and its retry", When::kBeforeTheRetry, false, 1},
+      {"the listing fails at the call", When::kListingFailsAtTheCall, false, 0},
+      {"during the wait, beside a target patched", When::kDuringTheWait, true, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::FakePlatform fresh;
+    fresh.CarryPayload(kPayloadGlobal,
+                       std::wstring(kA) + (c.beside ? L";" + std::wstring(kB) : L""), L"2.0;1.0");
+    fresh.installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
+    if (c.beside) fresh.installer.AddProduct(kB, L"Beta", L"1033", L"1.0");
+    const auto plant = [&fresh] {
+      fresh.installer.AddRegistration(kA, kInstallContextUserUnmanaged, L"S-1-5-21-7", L"Alpha",
+                                      L"1033", L"1.0");
+    };
+    switch (c.when) {
+      case When::kBeforeTheRun:
+        plant();
+        break;
+      case When::kDuringTheWait:
+        fresh.system.HoldMutexUntil(kInstallerMutex, 3000);
+        fresh.system.onPause = [&](uint32_t) { plant(); };
+        break;
+      case When::kBeforeTheRetry:
+        fresh.installer.scriptedConfigureResults = {kErrorInstallAlreadyRunning, 0};
+        fresh.installer.onConfigure = [&](const std::wstring&) { plant(); };
+        break;
+      case When::kListingFailsAtTheCall:
+        fresh.system.HoldMutexUntil(kInstallerMutex, 3000);
+        fresh.system.onPause = [&](uint32_t) {
+          fresh.installer.enumFailure = std::pair<uint32_t, uint32_t>{0, 1610};
+        };
+        break;
+    }
+    PayloadStore freshStore{fresh.system};
+    MessageBoxes freshMessages{fresh.system, false};
+    PayloadApplier freshApplier{fresh.system, fresh.installer, freshStore, freshMessages};
+    freshApplier.SetOptions(PlacedOptions(fresh.system));
+    const PayloadRun run = freshApplier.ApplyPayload(kGlobal, {1033, L"", 0});
+    size_t callsOfA = 0;
+    for (const auto& call : fresh.installer.configurations()) callsOfA += call.productCode == kA;
+    EXPECT_EQ(callsOfA, c.when == When::kBeforeTheRetry ? 1u : 0u);
+    EXPECT_EQ(fresh.installer.configurations().size(), c.calls);
+    if (c.beside) {
+      EXPECT_EQ(run.outcome, PayloadOutcome::Applied);
+      ASSERT_EQ(run.products.size(), 1u);
+      EXPECT_EQ(run.products[0].product.productCode, kB);
+      EXPECT_TRUE(fresh.system.boxes().empty());
+    } else {
+      EXPECT_EQ(run.outcome, PayloadOutcome::Failed);
+      EXPECT_EQ(run.failure, PayloadFailure::kNoTargetInstalled);
+      EXPECT_TRUE(run.products.empty());
+      EXPECT_EQ(fresh.BoxTexts(), std::vector<std::wstring>{fresh.MessageText(kMsgNoProduct)});
+    }
+    EXPECT_TRUE(fresh.system.PayloadCopies().empty());
+    EXPECT_EQ(fresh.system.openFiles(), 0);
+  }
+}
+
+// Not elevated the call takes this user's own registration, which is what the user asked for:
+// nothing is listed again.
+TEST_F(ApplyPayloadTest, NotElevatedTheRegistrationsAreNotListedAtTheCall) {
+  system.SetElevated(false);
+  CarryPayload(kPayloadGlobal, std::wstring(kA), L"2.0;1.0");
+  installer.AddProduct(kA, L"Alpha", L"1033", L"1.0");
+  EXPECT_EQ(Outcome(), PayloadOutcome::Applied);
+  for (const std::wstring& call : installer.calls()) {
+    EXPECT_EQ(call.rfind(L"EnumProductsEx", 0), std::wstring::npos) << call;
+  }
 }
 
 TEST_F(ApplyPayloadTest, LanguageThatNamesNoLocaleFallsBackToTheUsersLanguage) {

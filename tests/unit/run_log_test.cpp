@@ -90,15 +90,55 @@ TEST_F(RunLogFile, EveryEntryIsInTheFileAsSoonAsItIsWritten) {
             std::string::npos);
 }
 
-TEST_F(RunLogFile, ALineFeedStartsAnIndentedContinuationLine) {
+TEST_F(RunLogFile, TheUpdatersOwnLinesStartIndentedContinuationLines) {
   RunLog log(system);
   ASSERT_TRUE(log.OpenAt(L"C:\\Temp\\run.log"));
-  log.Write(L"Box 300: An error occurred.\r\nCode 1603");
+  log.Write(L"Box 300:", L"An error occurred.\r\nCode 1603\n\tTab kept");
   EXPECT_EQ(system.ContentOf(L"C:\\Temp\\run.log"),
             std::string(kBom) +
-                "2026-12-10 04:05:06.789  Box 300: An error "
-                "occurred.\r\n"
-                "                         Code 1603\r\n");
+                "2026-12-10 04:05:06.789  Box 300:\r\n"
+                "                         An error occurred.\r\n"
+                "                         Code 1603\r\n"
+                "                         \tTab kept\r\n");
+}
+
+// A name or path from outside (a product name, TMP) holding anything a reader could take as a
+// line break never starts a line of its own: every C0 and C1 control, U+2028 and U+2029 is
+// written escaped, in the entry and in the continuation lines alike (where only the updater's
+// own line feeds break lines, and tabs stay).
+TEST_F(RunLogFile, EveryCharacterThatCouldBreakALineIsWrittenEscaped) {
+  struct Case {
+    std::wstring text;
+    std::string entry;  // as written in an entry of its own
+    std::string lines;  // as written in a continuation line
+  };
+  const Case cases[] = {
+      {L"a\nb", "a<U+000A>b", "a\r\n                         b"},
+      {L"a\r\nb", "a<U+000D><U+000A>b", "a\r\n                         b"},
+      {L"a\rb", "a<U+000D>b", "a<U+000D>b"},
+      {L"a\vb\fc", "a<U+000B>b<U+000C>c", "a<U+000B>b<U+000C>c"},
+      {L"a\tb", "a<U+0009>b", "a\tb"},
+      {std::wstring(L"a") + L'\0' + L"b", "a<U+0000>b", "a<U+0000>b"},
+      {L"a\x1b[2Jb", "a<U+001B>[2Jb", "a<U+001B>[2Jb"},
+      {L"a\x7f\x80\x85\x9f"
+       L"b",
+       "a<U+007F><U+0080><U+0085><U+009F>b", "a<U+007F><U+0080><U+0085><U+009F>b"},
+      {L"a\u2028b\u2029c", "a<U+2028>b<U+2029>c", "a<U+2028>b<U+2029>c"},
+      // Characters close to them pass as they are.
+      {L"\u00A0\u2027\u202A\u00DC", "\xC2\xA0\xE2\x80\xA7\xE2\x80\xAA\xC3\x9C",
+       "\xC2\xA0\xE2\x80\xA7\xE2\x80\xAA\xC3\x9C"},
+  };
+  for (const Case& c : cases) {
+    const std::wstring path = L"C:\\Temp\\escaped" + std::to_wstring(&c - cases) + L".log";
+    RunLog log(system);
+    ASSERT_TRUE(log.OpenAt(path));
+    log.Write(L"Product \"" + c.text + L"\"");
+    log.Write(L"Message:", c.text);
+    EXPECT_EQ(system.ContentOf(path),
+              std::string(kBom) + "2026-12-10 04:05:06.789  Product \"" + c.entry + "\"\r\n" +
+                  "2026-12-10 04:05:06.789  Message:\r\n" + std::string(25, ' ') + c.lines + "\r\n")
+        << c.entry;
+  }
 }
 
 TEST_F(RunLogFile, ASecondRunInTheSameSecondGetsItsOwnName) {

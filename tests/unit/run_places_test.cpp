@@ -21,6 +21,12 @@ namespace {
 using testing::FakeInstaller;
 using testing::FakeSystem;
 
+// ChooseLogFolder from the places a run works out first.
+FolderChoice LogFolder(FakeSystem& system, bool elevated) {
+  const FolderChoice userTemp = ChooseUserTempFolder(system);
+  return ChooseLogFolder(system, elevated, userTemp, ChoosePrivateRoot(system, elevated, userTemp));
+}
+
 std::vector<std::byte> Bytes(std::initializer_list<int> values) {
   std::vector<std::byte> bytes;
   for (int v : values) bytes.push_back(static_cast<std::byte>(v));
@@ -156,7 +162,8 @@ TEST(LogFolder, ElevatedOnlyWhereTheUserCouldWriteAnywayElseTheProtectedFolder) 
        L"C:\\Users\\Dana", false, logs},
       {"dots and blanks", L"C:\\Users\\Dana\\. .", L"C:\\Users\\Dana", false, logs},
       {"no profile", L"C:\\Users\\Dana", std::nullopt, false, logs},
-      {"squatted", L"C:\\Windows\\System32", L"C:\\Users\\Dana", true, L""},
+      {"squatted: a fresh folder beside it", L"C:\\Windows\\System32", L"C:\\Users\\Dana", true,
+       logs + L"-00000000000000000000000000000000"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -172,13 +179,14 @@ TEST(LogFolder, ElevatedOnlyWhereTheUserCouldWriteAnywayElseTheProtectedFolder) 
     system.SetEnvironment(L"TMP", c.tmp);
     system.SetProfileFolder(c.profile);
     if (c.squatted) system.AddDirectory(logs);  // the user's, with the user as owner
-    const FolderChoice chosen = ChooseLogFolder(system, true);
+    const FolderChoice chosen = LogFolder(system, true);
     EXPECT_EQ(chosen.folder, c.folder);
-    if (c.folder == logs) {
-      EXPECT_EQ(system.AccessOf(logs), std::optional<std::wstring>(PrivateFolderAccess(true, L"")));
+    if (c.folder.rfind(logs, 0) == 0) {
+      EXPECT_EQ(system.AccessOf(c.folder),
+                std::optional<std::wstring>(PrivateFolderAccess(true, L"")));
     }
     // Not elevated, the user's own folder whatever it is.
-    EXPECT_EQ(ChooseLogFolder(system, false).folder, c.tmp);
+    EXPECT_EQ(LogFolder(system, false).folder, c.tmp);
   }
 }
 
@@ -187,12 +195,113 @@ TEST(LogFolder, AProtectedFolderOfAnEarlierRunIsTakenAgain) {
   system.SetEnvironment(L"TMP", L"D:\\Elsewhere");
   system.AddDirectory(L"D:\\Elsewhere");
   const std::wstring logs = L"C:\\Windows\\Temp\\QuorvexUpdate-Logs";
-  EXPECT_EQ(ChooseLogFolder(system, true).folder, logs);
-  EXPECT_EQ(ChooseLogFolder(system, true).folder, logs);
+  EXPECT_EQ(LogFolder(system, true).folder, logs);
+  EXPECT_EQ(LogFolder(system, true).folder, logs);
   // The reference folder of the second choice is gone again.
   EXPECT_EQ(system.DirectoriesUnder(L"C:\\Windows\\Temp"), std::vector<std::wstring>{logs});
   system.AddLink(logs);
-  EXPECT_EQ(ChooseLogFolder(system, true).folder, L"");
+  EXPECT_EQ(LogFolder(system, true).folder, logs + L"-00000000000000000000000000000000");
+}
+
+// A folder standing at the protected folder's name is used only when its owner and access list
+// are exactly those of a fresh folder the run makes beside it; otherwise the run logs into that
+// fresh folder, of a random name, instead of writing no logs.
+TEST(LogFolder, AFolderThatCannotBeTrustedGivesWayToAFreshProtectedOne) {
+  const std::wstring logs = L"C:\\Windows\\Temp\\QuorvexUpdate-Logs";
+  const std::wstring fresh = logs + L"-0102030405060708090a0b0c0d0e0f10";
+  const std::wstring ours = L"O:S-1-5-32-544" + PrivateFolderAccess(true, L"");
+  struct Case {
+    const char* what;
+    std::optional<std::wstring> standing;  // its owner and access list; nothing: unreadable
+    bool trusted;
+  };
+  const Case cases[] = {
+      {"an earlier run's", ours, true},
+      {"another owner", L"O:S-1-5-21-1-2-3-1001" + PrivateFolderAccess(true, L""), false},
+      {"the users allowed in", ours + L"(A;OICI;0x1200a9;;;BU)", false},
+      {"everyone allowed in", L"O:S-1-5-32-544D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;WD)", false},
+      {"inherited entries", L"O:S-1-5-32-544D:AI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", false},
+      {"the same entries in another order", L"O:S-1-5-32-544D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)",
+       false},
+      {"unreadable", std::nullopt, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeSystem system;
+    system.SetEnvironment(L"TMP", L"C:\\Windows\\System32");
+    system.AddDirectory(L"C:\\Windows\\System32");
+    system.AddDirectory(logs);
+    if (c.standing) {
+      system.SetSecurity(logs, *c.standing);
+    } else {
+      system.FailSecurityRead(logs, kErrorAccessDenied);
+    }
+    system.QueueRandom({std::byte{1}, std::byte{2}, std::byte{3}, std::byte{4}, std::byte{5},
+                        std::byte{6}, std::byte{7}, std::byte{8}, std::byte{9}, std::byte{10},
+                        std::byte{11}, std::byte{12}, std::byte{13}, std::byte{14}, std::byte{15},
+                        std::byte{16}});
+    const FolderChoice chosen = LogFolder(system, true);
+    EXPECT_EQ(chosen.error, 0u);
+    EXPECT_EQ(chosen.folder, c.trusted ? logs : fresh);
+    // The fresh folder stays only where it is used, made with the protected access list.
+    EXPECT_EQ(system.IsDirectory(fresh), !c.trusted);
+    if (!c.trusted) {
+      EXPECT_EQ(system.AccessOf(fresh),
+                std::optional<std::wstring>(PrivateFolderAccess(true, L"")));
+    }
+  }
+}
+
+// "/e" without a path, elevated, writes only where the logs may go: a temporary folder in the
+// user's profile reached without a link; elsewhere nothing is written (300 with the error).
+TEST(ExtractFolder, ElevatedOnlyInTheProfileAndWithoutLinks) {
+  struct Case {
+    const char* what;
+    bool elevated;
+    std::wstring tmp;
+    std::wstring link;  // a link at this path
+    FolderChoice expected;
+  };
+  const std::wstring temp = L"C:\\Users\\Dana\\AppData\\Local\\Temp";
+  const Case cases[] = {
+      {"in the profile", true, temp, L"", {temp, 0}},
+      {"System32", true, L"C:\\Windows\\System32", L"", {L"", kErrorAccessDenied}},
+      {"SysWOW64", true, L"C:\\Windows\\SysWOW64", L"", {L"", kErrorAccessDenied}},
+      {"out of the profile through ..",
+       true,
+       L"C:\\Users\\Dana\\..\\..\\Windows\\System32",
+       L"",
+       {L"", kErrorAccessDenied}},
+      {"in the profile through a link",
+       true,
+       temp,
+       L"C:\\Users\\Dana\\AppData",
+       {L"", kErrorCantResolveFilename}},
+      {"relative", true, L".", L"", {L"", kErrorBadPathname}},
+      {"not elevated: System32 is the user's choice",
+       false,
+       L"C:\\Windows\\System32",
+       L"",
+       {L"C:\\Windows\\System32", 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeSystem system;
+    for (const wchar_t* folder :
+         {L"C:\\Users", L"C:\\Users\\Dana", L"C:\\Users\\Dana\\AppData",
+          L"C:\\Users\\Dana\\AppData\\Local", L"C:\\Users\\Dana\\AppData\\Local\\Temp",
+          L"C:\\Users\\Dana\\..", L"C:\\Users\\Dana\\..\\..", L"C:\\Users\\Dana\\..\\..\\Windows",
+          L"C:\\Users\\Dana\\..\\..\\Windows\\System32", L"C:\\Windows\\System32",
+          L"C:\\Windows\\SysWOW64", L"."}) {
+      system.AddDirectory(folder);
+    }
+    system.SetProfileFolder(L"C:\\Users\\Dana");
+    system.SetEnvironment(L"TMP", c.tmp);
+    if (!c.link.empty()) system.AddLink(c.link);
+    const RunPlaces places = FindRunPlaces(system, c.elevated);
+    EXPECT_EQ(places.extractFolder.folder, c.expected.folder);
+    EXPECT_EQ(places.extractFolder.error, c.expected.error);
+  }
 }
 
 // ----------------------------------------------------------------------- temporary-name loop
@@ -404,6 +513,36 @@ TEST_F(WholeRun, ReportCopiesGoIntoThePrivateFolderAndExtractionWithoutPathIntoT
     EXPECT_EQ(path.rfind(L"C:\\Windows\\Temp\\QuorvexUpdate-", 0), 0u) << path;
   }
   EXPECT_TRUE(system.DirectoriesUnder(L"C:\\Windows\\Temp").empty());
+}
+
+// Elevated, "/e" without a path with TMP at an administrators' folder writes nothing there: one
+// message 300 with the reason, and 1603 with /exitcode. The same TMP without elevation is the
+// user's own choice.
+TEST_F(WholeRun, ElevatedExtractionWithoutPathOutsideTheProfileWritesNothing) {
+  for (const bool elevated : {true, false}) {
+    SCOPED_TRACE(elevated);
+    FakeSystem fresh;
+    testing::LoadStringTable(fresh, 1033);
+    fresh.AddPayload(kPayloadGlobal, std::string("global patch"));
+    fresh.AddDirectory(L"C:\\Windows\\System32");
+    fresh.SetEnvironment(L"TMP", L"C:\\Windows\\System32");
+    fresh.SetElevated(elevated);
+    fresh.SetArguments({L"update.exe", L"/exitcode", L"/e"});
+    const int code = RunUpdater(fresh, installer);
+    const std::vector<std::wstring> written = fresh.FilesUnder(L"C:\\Windows\\System32");
+    if (elevated) {
+      EXPECT_EQ(code, 1603);
+      ASSERT_EQ(fresh.boxes().size(), 1u);
+      EXPECT_NE(fresh.boxes()[0].text.find(L": " + std::to_wstring(kErrorAccessDenied)),
+                std::wstring::npos);
+      EXPECT_TRUE(written.empty());
+    } else {
+      EXPECT_EQ(code, 0);
+      EXPECT_TRUE(fresh.boxes().empty());
+      ASSERT_FALSE(written.empty());
+      EXPECT_EQ(fresh.ContentOf(L"C:\\Windows\\System32\\MSP2"), "global patch");
+    }
+  }
 }
 
 TEST_F(WholeRun, UnusableUserTempFailsWith300AndTheError) {
