@@ -1,7 +1,8 @@
 #include "apply/apply_payload.h"
 
+#include <string_view>
+
 #include "apply/installer_result.h"
-#include "apply/log_name.h"
 #include "inspection/four_part_version.h"
 #include "inspection/summary.h"
 #include "messages/catalogue.h"
@@ -30,25 +31,10 @@ ApplyEvents& ApplyEvents::None() {
   return none;
 }
 
-std::wstring BuildPatchCommandLine(const std::wstring& payloadPath, const std::wstring& filesInUse,
-                                   bool suppressRestart) {
-  return L"PATCH=\"" + payloadPath + L"\" REBOOTPROMPT=S FILESINUSETEXT=\"" + filesInUse + L"\"" +
-         (suppressRestart ? L" REBOOT=ReallySuppress" : L"");
-}
-
-uint32_t EnterUserLocale(System& system) {
-  return system.SetThreadLocaleId(kLocaleUserDefault).value_or(system.ThreadLocale());
-}
-
-uint32_t EnterProductLocale(System& system, uint32_t locale) {
-  const std::optional<uint32_t> entered = system.SetThreadLocaleId(locale);
-  return entered ? *entered : EnterUserLocale(system);
-}
-
 PayloadOutcome OutcomeOf(const PayloadPlan& plan, const std::vector<ProductRun>& products) {
   if (plan.outcome != PayloadOutcome::Applied) return plan.outcome;
   for (const ProductRun& productRun : products) {
-    if (productRun.decision == Decision::kPatch &&
+    if (productRun.plan.decision.decision == Decision::kPatch &&
         (!productRun.installerResult || IsPatched(*productRun.installerResult))) {
       return PayloadOutcome::Applied;
     }
@@ -56,9 +42,7 @@ PayloadOutcome OutcomeOf(const PayloadPlan& plan, const std::vector<ProductRun>&
   return PayloadOutcome::Failed;
 }
 
-std::unique_ptr<WritableFile> PayloadApplier::HoldLog(ProductRun& productRun,
-                                                      const ProductPlan& step,
-                                                      const std::wstring& logFolder) {
+std::unique_ptr<WritableFile> PayloadApplier::HoldLog(ProductRun& productRun) {
   // The log is made here first, safely: never through a link or junction and never over anything
   // but a regular file of its name. It is held until the installer is done, so that nobody can
   // delete it and put a link in its place before the installer service writes into it.
@@ -66,10 +50,7 @@ std::unique_ptr<WritableFile> PayloadApplier::HoldLog(ProductRun& productRun,
   // after the product name instead.
   std::unique_ptr<WritableFile> logHold;
   productRun.logPath.clear();
-  for (int n = 1; n <= kLogNameChoices; ++n) {
-    const std::wstring logPath =
-        n == 1 ? step.logPath : LogPathChoice(logFolder, productRun.product.productName, n);
-    if (logPath.empty()) break;
+  for (const std::wstring& logPath : productRun.plan.call.logChoices) {
     Outcome<std::unique_ptr<WritableFile>> created = CreateRegularFileForWriting(system_, logPath);
     if (created) {
       logHold = std::move(*created);
@@ -90,8 +71,9 @@ void PayloadApplier::CallInstaller(ProductRun& productRun, const std::wstring& c
     // Told before the call, so that a run killed inside the call leaves an account ending with it.
     events_.InstallerCallStarts(productRun);
     const uint32_t called = system_.TickCount();
-    productRun.installerResult = installer_.ConfigureProductEx(
-        productRun.product.productCode, kInstallLevelDefault, kInstallStateDefault, commandLine);
+    productRun.installerResult =
+        installer_.ConfigureProductEx(productRun.plan.product.productCode, kInstallLevelDefault,
+                                      kInstallStateDefault, commandLine);
     productRun.installerMilliseconds = system_.TickCount() - called;
     events_.InstallerCallEnded(productRun);
     if (ClassifyInstallerResult(*productRun.installerResult) !=
@@ -106,24 +88,19 @@ void PayloadApplier::CallInstaller(ProductRun& productRun, const std::wstring& c
   }
 }
 
-void PayloadApplier::PatchProduct(ProductRun& productRun, const ProductPlan& step,
-                                  const std::wstring& payloadPath, const std::wstring& logFolder) {
+void PayloadApplier::PatchProduct(ProductRun& productRun) {
   // The bound counts from here: the wait before the call and every retry fall within it.
   const uint32_t started = system_.TickCount();
   if (!WaitForFreeInstaller(system_, options_.wait, started, events_, productRun)) {
     productRun.installerResult = kErrorInstallAlreadyRunning;
     return;
   }
-  const std::unique_ptr<WritableFile> logHold = HoldLog(productRun, step, logFolder);
+  const InstallerCallPlan& call = productRun.plan.call;
+  const std::unique_ptr<WritableFile> logHold = HoldLog(productRun);
   installer_.EnableLog(productRun.logPath.empty() ? 0 : kInstallLogModeVerbose, productRun.logPath,
                        0);
-
-  std::wstring filesInUse;
-  LoadText(system_, kTextFilesInUse, productRun.language, filesInUse, kCatalogueLookupCapacity);
-  const int32_t previousLevel = installer_.SetInternalUI(kInstallUiLevelBasicHideCancel);
-  const std::wstring commandLine =
-      BuildPatchCommandLine(payloadPath, filesInUse, options_.suppressRestart);
-  CallInstaller(productRun, commandLine, started);
+  const int32_t previousLevel = installer_.SetInternalUI(call.uiLevel);
+  CallInstaller(productRun, call.commandLine, started);
   installer_.SetInternalUI(previousLevel);
 }
 
@@ -149,66 +126,133 @@ void PayloadApplier::Fail(const PayloadKind& kind, PayloadRun& run, PayloadFailu
                         {run.messages.language, run.messages.productName, error});
 }
 
-void PayloadApplier::Execute(const PayloadPlan& plan, const PatchTargets& targets,
-                             const std::wstring& payloadPath, PayloadRun& run) {
+void PayloadApplier::Execute(const PayloadPlan& plan, PayloadRun& run) {
   for (const ProductPlan& step : plan.products) {
-    ProductRun started;
-    started.product = step.product;
-    started.decision = step.decision.decision;
-    started.reason = step.decision.reason;
-    run.products.push_back(std::move(started));
+    run.products.push_back(ProductRun{step, {}, std::nullopt, 0});
     ProductRun& productRun = run.products.back();
-    productRun.language = EnterProductLocale(system_, step.locale);
-    run.messages = {productRun.language, step.messageName, 0};
-    events_.ProductDecided(productRun, targets);
+    // The installer service runs on this thread and is left the product's locale.
+    EnterProductLocale(system_, step.locale);
+    run.messages = {step.locale, step.messageName, 0};
+    events_.ProductDecided(productRun, plan.targets);
     if (step.message != 0) messages_.ShowMessage(step.message, run.messages);
-    if (productRun.decision != Decision::kPatch || options_.planOnly) continue;
-    PatchProduct(productRun, step, payloadPath, plan.logFolder);
+    if (step.decision.decision != Decision::kPatch || options_.planOnly) continue;
+    PatchProduct(productRun);
     if (!IsPatched(*productRun.installerResult)) {
       messages_.ShowMessage(kMsgFailure,
-                            {productRun.language, step.messageName, *productRun.installerResult});
+                            {step.locale, step.messageName, *productRun.installerResult});
     }
   }
   if (plan.everyUpToDate) run.messages.language = EnterUserLocale(system_);
   run.outcome = OutcomeOf(plan, run.products);
 }
 
-PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, const MessageContext& messages) {
+std::optional<PayloadCopy>& PayloadApplier::HeldCopy(const PayloadKind& kind) {
+  size_t index = 0;
+  while (index + 1 < kPayloadKinds.size() &&
+         std::wstring_view(kPayloadKinds[index].resourceName) != kind.resourceName) {
+    ++index;
+  }
+  return copies_[index];
+}
+
+PayloadPlan PayloadApplier::ReadPayload(const PayloadKind& kind) {
+  PayloadPlan read;
+  read.kind = &kind;
+  // Held read-only from here until the payload's run returns, then deleted.
+  CopyResult copy = store_.HoldPayloadCopy(kind.resourceName, options_.copyFolder);
+  if (copy.status != ExtractStatus::kWritten) {
+    read.carried = copy.status != ExtractStatus::kNotCarried;
+    read.outcome = read.carried ? PayloadOutcome::Failed : PayloadOutcome::Unnecessary;
+    if (read.carried) read.failure = PayloadFailure::kOwnStep;
+    read.error = copy.error;
+    return read;
+  }
+  std::optional<PayloadCopy>& held = HeldCopy(kind);
+  held.emplace(std::move(*copy.copy));
+  events_.PayloadHeld(kind, held->fullPath());
+
+  Outcome<PatchTargets> targets = ReadPatchTargets(system_, installer_, held->fullPath());
+  if (!targets) {
+    read.failure = PayloadFailure::kOwnStep;
+    read.error = targets.error();
+    return read;
+  }
+  events_.PatchRead(kind, *targets);
+  read.targets = std::move(*targets);
+  return read;
+}
+
+PayloadPlan PayloadApplier::PlanProducts(const PayloadPlan& read, const std::wstring& messageName,
+                                         const std::vector<LeftVersion>& left) {
+  const std::vector<DetectedTarget> detected = Detect(read.targets.productCodes);
+  for (const DetectedTarget& target : detected) events_.TargetDetected(target);
+  const std::optional<PayloadCopy>& held = HeldCopy(*read.kind);
+  const PlanSettings settings{held ? held->fullPath() : std::wstring(), options_.logFolder,
+                              options_.suppressRestart};
+  return PlanPayload(system_, *read.kind, read.targets, detected, settings, messageName, left);
+}
+
+ChainPlan PayloadApplier::PlanChain(const MessageContext& start) {
+  ChainPlan chain;
+  std::wstring messageName = start.productName;
+  std::vector<LeftVersion> left;
+  for (const PayloadKind& kind : kPayloadKinds) {
+    PayloadPlan plan = ReadPayload(kind);
+    if (plan.carried && plan.failure == PayloadFailure::kNone) {
+      plan = PlanProducts(plan, messageName, left);
+      messageName = plan.messageName;
+      AddLeftVersions(plan, left);
+    }
+    events_.PayloadPlanned(plan);
+    chain.payloads.push_back(std::move(plan));
+    if (chain.payloads.back().outcome == PayloadOutcome::Failed) break;
+  }
+  return chain;
+}
+
+PayloadRun PayloadApplier::RunPayload(const PayloadKind& kind, const PayloadPlan* planned,
+                                      const MessageContext& messages) {
   PayloadRun run;
   run.messages = messages;
-  // Held read-only from here until the run returns, then deleted.
-  const CopyResult copy = store_.HoldPayloadCopy(kind.resourceName, options_.copyFolder);
-  if (copy.status == ExtractStatus::kNotCarried) {
+  const PayloadPlan read = planned != nullptr ? *planned : ReadPayload(kind);
+  if (!read.carried) {
     run.carried = false;
     events_.PayloadEnded(kind, run);
     return run;
   }
-  if (copy.status == ExtractStatus::kFailed) {
-    Fail(kind, run, PayloadFailure::kOwnStep, copy.error);
+  if (read.failure == PayloadFailure::kOwnStep) {
+    Fail(kind, run, read.failure, read.error);
+    HeldCopy(kind).reset();
     return run;
   }
-  const std::wstring& payloadPath = copy.copy->fullPath();
-  events_.PayloadHeld(kind, payloadPath);
-
-  const Outcome<PatchTargets> targets = ReadPatchTargets(system_, installer_, payloadPath);
-  if (!targets) {
-    Fail(kind, run, PayloadFailure::kOwnStep, targets.error());
-    return run;
+  // Under "/plan" nothing has changed since the plan was made; a run detects again, as an earlier
+  // payload's run or anybody else may have changed the machine.
+  PayloadPlan fresh;
+  const PayloadPlan* plan = planned;
+  if (planned == nullptr || !options_.planOnly) {
+    fresh = PlanProducts(read, messages.productName, {});
+    if (planned != nullptr) {
+      const std::vector<PlanDifference> differences = ComparePlans(*planned, fresh);
+      if (!differences.empty()) events_.PlanDiffers(*planned, fresh, differences);
+    }
+    plan = &fresh;
   }
-  events_.PatchRead(kind, *targets);
-
-  const std::vector<DetectedTarget> detected = Detect(targets->productCodes);
-  for (const DetectedTarget& target : detected) events_.TargetDetected(target);
-  const PayloadPlan plan =
-      PlanPayload(kind, *targets, detected, options_.logFolder, run.messages.productName);
-  if (plan.failure != PayloadFailure::kNone) {
-    Fail(kind, run, plan.failure, 0);
-    return run;
+  if (plan->failure != PayloadFailure::kNone) {
+    Fail(kind, run, plan->failure, 0);
+  } else {
+    Execute(*plan, run);
+    events_.PayloadEnded(kind, run);
   }
-
-  Execute(plan, *targets, payloadPath, run);
-  events_.PayloadEnded(kind, run);
+  HeldCopy(kind).reset();
   return run;
+}
+
+void PayloadApplier::ReleaseCopies() {
+  for (std::optional<PayloadCopy>& copy : copies_) copy.reset();
+}
+
+PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, const MessageContext& messages) {
+  return RunPayload(kind, nullptr, messages);
 }
 
 }  // namespace updater

@@ -371,6 +371,22 @@ TEST_F(Fleet, PlanLogsEveryDecisionWithItsReason) {
             std::string::npos)
       << log;
   EXPECT_EQ(log.find("Installer call"), std::string::npos) << log;
+  // The plan in full, before the walk: every product with its installer call as it would be made.
+  for (const char* planned : {
+           "Plan for {A} \"Suite {A}\": patch: installed version 1.0.0.0 is one of the target "
+           "versions; locale 1033, messages name \"Suite {A}\"; installer call with UI level 35, "
+           "installer log C:\\Temp\\Suite {A} SP1.log, else C:\\Temp\\Suite {A} (2) SP1.log, else "
+           "C:\\Temp\\Suite {A} (3) SP1.log, command line PATCH=\"",
+           "REBOOTPROMPT=S FILESINUSETEXT=\"The following applications should be closed",
+           "Plan for {B} \"Suite {B}\": not covered",
+           ", message 308",
+           "Plan for payload IDR_MSP (Global MSP): applied",
+           "Plan for payload IDR_MSP_LP (Language pack MSP): not carried",
+           "Plan for payload IDR_MSP_PS (Product Specific MSP): not carried",
+       }) {
+    EXPECT_NE(log.find(planned), std::string::npos) << planned << "\n" << log;
+  }
+  EXPECT_LT(log.find("Plan for payload IDR_MSP_PS"), log.find("Decision for {A}"));
 }
 
 TEST_F(Fleet, PlanWinsOverExtractAndOverAReportItComesBefore) {
