@@ -171,7 +171,7 @@ PayloadPlan PayloadApplier::ReadPayload(const PayloadKind& kind) {
   held.emplace(std::move(*copy.copy));
   events_.PayloadHeld(kind, held->fullPath());
 
-  Outcome<PatchTargets> targets = ReadPatchTargets(system_, installer_, held->fullPath());
+  Outcome<PatchTargets> targets = ReadPatchTargets(installer_, held->fullPath());
   if (!targets) {
     read.failure = PayloadFailure::kOwnStep;
     read.error = targets.error();
