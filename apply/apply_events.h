@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace updater {
 
@@ -15,6 +16,8 @@ struct ProductRun;
 struct PayloadRun;
 struct DetectedTarget;
 struct ProductRegistration;
+struct PayloadPlan;
+struct PlanDifference;
 
 class ApplyEvents {
  public:
@@ -44,6 +47,13 @@ class ApplyEvents {
   // when a link stood at every name): the installer call gets no log.
   virtual void InstallerLogRefused(const ProductRun&, const std::wstring& /*path*/,
                                    uint32_t /*error*/) {}
+  // A payload's plan, made before anything is executed: the plan of a chain is told payload by
+  // payload, each one whole.
+  virtual void PayloadPlanned(const PayloadPlan&) {}
+  // Before a payload's run: the machine, detected again, differs from its plan (planned) in the
+  // differences; the run follows now, the plan made against the machine as it is.
+  virtual void PlanDiffers(const PayloadPlan& /*planned*/, const PayloadPlan& /*now*/,
+                           const std::vector<PlanDifference>& /*differences*/) {}
   // The decision for an installed target, with the versions it came from.
   virtual void ProductDecided(const ProductRun& productRun, const PatchTargets& targets) = 0;
   // The installer call for a product is about to begin: its log path is set.

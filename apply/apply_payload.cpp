@@ -1,7 +1,8 @@
 #include "apply/apply_payload.h"
 
+#include <string_view>
+
 #include "apply/installer_result.h"
-#include "apply/log_name.h"
 #include "apply/registration_check.h"
 #include "inspection/four_part_version.h"
 #include "inspection/summary.h"
@@ -31,68 +32,50 @@ ApplyEvents& ApplyEvents::None() {
   return none;
 }
 
-std::wstring BuildPatchCommandLine(const std::wstring& payloadPath, const std::wstring& filesInUse,
-                                   bool suppressRestart) {
-  return L"PATCH=\"" + payloadPath + L"\" REBOOTPROMPT=S FILESINUSETEXT=\"" + filesInUse + L"\"" +
-         (suppressRestart ? L" REBOOT=ReallySuppress" : L"");
+namespace {
+
+bool AnyPatched(const std::vector<ProductRun>& products) {
+  for (const ProductRun& productRun : products) {
+    if (productRun.plan.decision.decision == Decision::kPatch &&
+        (!productRun.installerResult || IsPatched(*productRun.installerResult))) {
+      return true;
+    }
+  }
+  return false;
 }
 
-uint32_t EnterUserLocale(System& system) {
-  return system.SetThreadLocaleId(kLocaleUserDefault).value_or(system.ThreadLocale());
-}
-
-uint32_t EnterProductLocale(System& system, uint32_t locale) {
-  const std::optional<uint32_t> entered = system.SetThreadLocaleId(locale);
-  return entered ? *entered : EnterUserLocale(system);
-}
+}  // namespace
 
 bool EveryUpToDate(const std::vector<ProductRun>& products) {
   for (const ProductRun& productRun : products) {
-    if (productRun.decision != Decision::kUpToDate) return false;
+    if (productRun.plan.decision.decision != Decision::kUpToDate) return false;
   }
   return !products.empty();
 }
 
-PayloadOutcome OutcomeOf(const std::vector<ProductRun>& products) {
-  if (EveryUpToDate(products)) return PayloadOutcome::Unnecessary;
-  for (const ProductRun& productRun : products) {
-    if (productRun.decision == Decision::kPatch &&
-        (!productRun.installerResult || IsPatched(*productRun.installerResult))) {
-      return PayloadOutcome::Applied;
-    }
-  }
-  return PayloadOutcome::Failed;
-}
-
 PayloadOutcome OutcomeOf(const PayloadPlan& plan, const std::vector<ProductRun>& products) {
   if (plan.outcome != PayloadOutcome::Applied) return plan.outcome;
-  for (const ProductRun& productRun : products) {
-    if (productRun.decision == Decision::kPatch &&
-        (!productRun.installerResult || IsPatched(*productRun.installerResult))) {
-      return PayloadOutcome::Applied;
-    }
-  }
-  return PayloadOutcome::Failed;
+  return AnyPatched(products) ? PayloadOutcome::Applied : PayloadOutcome::Failed;
 }
 
-std::unique_ptr<WritableFile> PayloadApplier::HoldLog(ProductRun& productRun,
-                                                      const ProductPlan& step,
-                                                      const std::wstring& logFolder) {
+PayloadOutcome OutcomeOf(const std::vector<ProductRun>& products) {
+  if (EveryUpToDate(products)) return PayloadOutcome::Unnecessary;
+  return AnyPatched(products) ? PayloadOutcome::Applied : PayloadOutcome::Failed;
+}
+
+std::unique_ptr<WritableFile> PayloadApplier::HoldLog(ProductRun& productRun) {
   // The log is made here first, safely: never through a link or junction and never over anything
   // but a regular file of its name. The handle that makes it shares reading and writing, which
   // the installer service needs to write its log, and never deleting; it is the very handle held
   // until the installer call returns, so nobody can delete or rename the log and put a link in
-  // its place before the installer service writes into it. A link standing at the name is left
-  // alone, and the log takes the name with " (2)" or " (3)" after the product name instead.
+  // its place before the installer service writes into it. A link standing at a choice is left
+  // alone, and the log takes the next one (the name with " (2)" or " (3)" after the product name).
   // Where no hold can be made (a handle open elsewhere that does not admit one), the installer
   // gets no log path at all rather than a name nobody holds.
   productRun.logPath.clear();
   std::wstring refusedPath;
   uint32_t refusal = 0;
-  for (int n = 1; n <= kLogNameChoices; ++n) {
-    const std::wstring logPath =
-        n == 1 ? step.logPath : LogPathChoice(logFolder, productRun.product.productName, n);
-    if (logPath.empty()) break;
+  for (const std::wstring& logPath : productRun.plan.call.logChoices) {
     Outcome<std::unique_ptr<WritableFile>> created =
         CreateRegularFileForWriting(system_, logPath, FileSharing::kReadingAndWriting);
     if (created) {
@@ -110,7 +93,7 @@ std::unique_ptr<WritableFile> PayloadApplier::HoldLog(ProductRun& productRun,
 bool PayloadApplier::RegistrationsAllowCall(const ProductRun& productRun) {
   if (!system_.IsElevated()) return true;
   const CallRegistrations found =
-      CheckRegistrationsBeforeCall(installer_, productRun.product.productCode);
+      CheckRegistrationsBeforeCall(installer_, productRun.plan.product.productCode);
   if (found.refused) events_.RegistrationRefusedAtCall(productRun, *found.refused);
   if (found.error != 0) events_.RegistrationsUnreadAtCall(productRun, found.error);
   return !found.HoldsBack();
@@ -124,8 +107,9 @@ bool PayloadApplier::CallInstaller(ProductRun& productRun, const std::wstring& c
     // Told before the call, so that a run killed inside the call leaves an account ending with it.
     events_.InstallerCallStarts(productRun);
     const uint32_t called = system_.TickCount();
-    productRun.installerResult = installer_.ConfigureProductEx(
-        productRun.product.productCode, kInstallLevelDefault, kInstallStateDefault, commandLine);
+    productRun.installerResult =
+        installer_.ConfigureProductEx(productRun.plan.product.productCode, kInstallLevelDefault,
+                                      kInstallStateDefault, commandLine);
     productRun.installerMilliseconds = system_.TickCount() - called;
     events_.InstallerCallEnded(productRun);
     if (ClassifyInstallerResult(*productRun.installerResult) !=
@@ -140,25 +124,20 @@ bool PayloadApplier::CallInstaller(ProductRun& productRun, const std::wstring& c
   }
 }
 
-bool PayloadApplier::PatchProduct(ProductRun& productRun, const ProductPlan& step,
-                                  const std::wstring& payloadPath, const std::wstring& logFolder) {
+bool PayloadApplier::PatchProduct(ProductRun& productRun) {
   // The bound counts from here: the wait before the call and every retry fall within it.
   const uint32_t started = system_.TickCount();
   if (!WaitForFreeInstaller(system_, options_.wait, started, events_, productRun)) {
     productRun.installerResult = kErrorInstallAlreadyRunning;
     return true;
   }
+  const InstallerCallPlan& call = productRun.plan.call;
   // Held, this very handle, until the installer call and its retries have returned.
-  const std::unique_ptr<WritableFile> logHold = HoldLog(productRun, step, logFolder);
+  const std::unique_ptr<WritableFile> logHold = HoldLog(productRun);
   installer_.EnableLog(productRun.logPath.empty() ? 0 : kInstallLogModeVerbose, productRun.logPath,
                        0);
-
-  std::wstring filesInUse;
-  LoadText(system_, kTextFilesInUse, productRun.language, filesInUse, kCatalogueLookupCapacity);
-  const int32_t previousLevel = installer_.SetInternalUI(kInstallUiLevelBasicHideCancel);
-  const std::wstring commandLine =
-      BuildPatchCommandLine(payloadPath, filesInUse, options_.suppressRestart);
-  const bool called = CallInstaller(productRun, commandLine, started);
+  const int32_t previousLevel = installer_.SetInternalUI(call.uiLevel);
+  const bool called = CallInstaller(productRun, call.commandLine, started);
   installer_.SetInternalUI(previousLevel);
   return called;
 }
@@ -185,22 +164,18 @@ void PayloadApplier::Fail(const PayloadKind& kind, PayloadRun& run, PayloadFailu
                         {run.messages.language, run.messages.productName, error});
 }
 
-void PayloadApplier::Execute(const PayloadPlan& plan, const PatchTargets& targets,
-                             const std::wstring& payloadPath, PayloadRun& run) {
+void PayloadApplier::Execute(const PayloadPlan& plan, PayloadRun& run) {
   bool heldBack = false;
   for (const ProductPlan& step : plan.products) {
-    ProductRun started;
-    started.product = step.product;
-    started.decision = step.decision.decision;
-    started.reason = step.decision.reason;
-    run.products.push_back(std::move(started));
+    run.products.push_back(ProductRun{step, {}, std::nullopt, 0});
     ProductRun& productRun = run.products.back();
-    productRun.language = EnterProductLocale(system_, step.locale);
-    run.messages = {productRun.language, step.messageName, 0};
-    events_.ProductDecided(productRun, targets);
+    // The installer service runs on this thread and is left the product's locale.
+    EnterProductLocale(system_, step.locale);
+    run.messages = {step.locale, step.messageName, 0};
+    events_.ProductDecided(productRun, plan.targets);
     if (step.message != 0) messages_.ShowMessage(step.message, run.messages);
-    if (productRun.decision != Decision::kPatch || options_.planOnly) continue;
-    if (!PatchProduct(productRun, step, payloadPath, plan.logFolder)) {
+    if (step.decision.decision != Decision::kPatch || options_.planOnly) continue;
+    if (!PatchProduct(productRun)) {
       // A per-user registration found right before the call: the product counts as not
       // installed, exactly as one refused at detection.
       run.products.pop_back();
@@ -209,7 +184,7 @@ void PayloadApplier::Execute(const PayloadPlan& plan, const PatchTargets& target
     }
     if (!IsPatched(*productRun.installerResult)) {
       messages_.ShowMessage(kMsgFailure,
-                            {productRun.language, step.messageName, *productRun.installerResult});
+                            {step.locale, step.messageName, *productRun.installerResult});
     }
   }
   if (heldBack ? EveryUpToDate(run.products) : plan.everyUpToDate) {
@@ -218,48 +193,119 @@ void PayloadApplier::Execute(const PayloadPlan& plan, const PatchTargets& target
   run.outcome = heldBack ? OutcomeOf(run.products) : OutcomeOf(plan, run.products);
 }
 
-PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, const MessageContext& messages) {
+std::optional<PayloadCopy>& PayloadApplier::HeldCopy(const PayloadKind& kind) {
+  size_t index = 0;
+  while (index + 1 < kPayloadKinds.size() &&
+         std::wstring_view(kPayloadKinds[index].resourceName) != kind.resourceName) {
+    ++index;
+  }
+  return copies_[index];
+}
+
+PayloadPlan PayloadApplier::ReadPayload(const PayloadKind& kind) {
+  PayloadPlan read;
+  read.kind = &kind;
+  // Held read-only from here until the payload's run returns, then deleted.
+  CopyResult copy = store_.HoldPayloadCopy(kind.resourceName, options_.copyFolder);
+  if (copy.status != ExtractStatus::kWritten) {
+    read.carried = copy.status != ExtractStatus::kNotCarried;
+    read.outcome = read.carried ? PayloadOutcome::Failed : PayloadOutcome::Unnecessary;
+    if (read.carried) read.failure = PayloadFailure::kOwnStep;
+    read.error = copy.error;
+    return read;
+  }
+  std::optional<PayloadCopy>& held = HeldCopy(kind);
+  held.emplace(std::move(*copy.copy));
+  events_.PayloadHeld(kind, held->fullPath());
+
+  Outcome<PatchTargets> targets = ReadPatchTargets(installer_, held->fullPath());
+  if (!targets) {
+    read.failure = PayloadFailure::kOwnStep;
+    read.error = targets.error();
+    return read;
+  }
+  events_.PatchRead(kind, *targets);
+  read.targets = std::move(*targets);
+  return read;
+}
+
+PayloadPlan PayloadApplier::PlanProducts(const PayloadPlan& read, const std::wstring& messageName,
+                                         const std::vector<LeftVersion>& left) {
+  const std::vector<DetectedTarget> detected = Detect(read.targets.productCodes);
+  for (const DetectedTarget& target : detected) events_.TargetDetected(target);
+  const std::optional<PayloadCopy>& held = HeldCopy(*read.kind);
+  const PlanSettings settings{held ? held->fullPath() : std::wstring(), options_.logFolder,
+                              options_.suppressRestart};
+  return PlanPayload(system_, *read.kind, read.targets, detected, settings, messageName, left);
+}
+
+ChainPlan PayloadApplier::PlanChain(const MessageContext& start) {
+  ChainPlan chain;
+  std::wstring messageName = start.productName;
+  std::vector<LeftVersion> left;
+  for (const PayloadKind& kind : kPayloadKinds) {
+    PayloadPlan plan = ReadPayload(kind);
+    if (plan.carried && plan.failure == PayloadFailure::kNone) {
+      plan = PlanProducts(plan, messageName, left);
+      messageName = plan.messageName;
+      AddLeftVersions(plan, left);
+    }
+    events_.PayloadPlanned(plan);
+    chain.payloads.push_back(std::move(plan));
+    if (chain.payloads.back().outcome == PayloadOutcome::Failed) break;
+  }
+  return chain;
+}
+
+PayloadRun PayloadApplier::RunPayload(const PayloadKind& kind, const PayloadPlan* planned,
+                                      const MessageContext& messages) {
   PayloadRun run;
   run.messages = messages;
-  // Held read-only from here until the run returns, then deleted.
-  const CopyResult copy = store_.HoldPayloadCopy(kind.resourceName, options_.copyFolder);
-  if (copy.status == ExtractStatus::kNotCarried) {
+  const PayloadPlan read = planned != nullptr ? *planned : ReadPayload(kind);
+  if (!read.carried) {
     run.carried = false;
     events_.PayloadEnded(kind, run);
     return run;
   }
-  if (copy.status == ExtractStatus::kFailed) {
-    Fail(kind, run, PayloadFailure::kOwnStep, copy.error);
+  if (read.failure == PayloadFailure::kOwnStep) {
+    Fail(kind, run, read.failure, read.error);
+    HeldCopy(kind).reset();
     return run;
   }
-  const std::wstring& payloadPath = copy.copy->fullPath();
-  events_.PayloadHeld(kind, payloadPath);
-
-  const Outcome<PatchTargets> targets = ReadPatchTargets(system_, installer_, payloadPath);
-  if (!targets) {
-    Fail(kind, run, PayloadFailure::kOwnStep, targets.error());
-    return run;
+  // Under "/plan" nothing has changed since the plan was made; a run detects again, as an earlier
+  // payload's run or anybody else may have changed the machine.
+  PayloadPlan fresh;
+  const PayloadPlan* plan = planned;
+  if (planned == nullptr || !options_.planOnly) {
+    fresh = PlanProducts(read, messages.productName, {});
+    if (planned != nullptr) {
+      const std::vector<PlanDifference> differences = ComparePlans(*planned, fresh);
+      if (!differences.empty()) events_.PlanDiffers(*planned, fresh, differences);
+    }
+    plan = &fresh;
   }
-  events_.PatchRead(kind, *targets);
-
-  const std::vector<DetectedTarget> detected = Detect(targets->productCodes);
-  for (const DetectedTarget& target : detected) events_.TargetDetected(target);
-  const PayloadPlan plan =
-      PlanPayload(kind, *targets, detected, options_.logFolder, run.messages.productName);
-  if (plan.failure != PayloadFailure::kNone) {
-    Fail(kind, run, plan.failure, 0);
-    return run;
+  if (plan->failure != PayloadFailure::kNone) {
+    Fail(kind, run, plan->failure, 0);
+  } else {
+    Execute(*plan, run);
+    if (run.products.empty()) {
+      // Every installed target was held back at its call: as when none is installed at detection.
+      run.messages = messages;
+      Fail(kind, run, PayloadFailure::kNoTargetInstalled, 0);
+    } else {
+      events_.PayloadEnded(kind, run);
+    }
   }
-
-  Execute(plan, *targets, payloadPath, run);
-  if (run.products.empty()) {
-    // Every installed target was held back at its call: as when none is installed at detection.
-    run.messages = messages;
-    Fail(kind, run, PayloadFailure::kNoTargetInstalled, 0);
-    return run;
-  }
-  events_.PayloadEnded(kind, run);
+  HeldCopy(kind).reset();
   return run;
+}
+
+void PayloadApplier::ReleaseCopies() {
+  for (std::optional<PayloadCopy>& copy : copies_) copy.reset();
+}
+
+PayloadRun PayloadApplier::ApplyPayload(const PayloadKind& kind, const MessageContext& messages) {
+  return RunPayload(kind, nullptr, messages);
 }
 
 }  // namespace updater

@@ -1,8 +1,11 @@
-// Applying one embedded patch to every installed product that it targets and accepts, in phases:
-// hold a copy of the payload and read the patch's targets, detect each target code, plan
-// (apply/payload_plan.h), then execute the plan: patch what it says, recording each result.
+// Applying the embedded patches to every installed product that they target and accept, in
+// phases: for every payload, hold a copy and read the patch's targets, detect each target code and
+// plan (apply/payload_plan.h) against what the payloads before it would leave; then payload by
+// payload detect again, plan against the machine as it is, and execute: patch what the plan says,
+// recording each result.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,12 +25,9 @@
 
 namespace updater {
 
-// One product's run: its plan as executed, and what the installer did.
+// One product's run: its plan, and what the installer did with it.
 struct ProductRun {
-  TargetProductRecord product;
-  uint32_t language = 0;  // the locale its messages and text 315 came in
-  Decision decision = Decision::kNotCovered;
-  DecisionReason reason = DecisionReason::kUnknownVersion;
+  ProductPlan plan;
   std::wstring logPath;                     // kPatch: the log enabled, empty for none
   std::optional<uint32_t> installerResult;  // kPatch: what the installer service returned
   uint32_t installerMilliseconds = 0;       // kPatch: how long the installer call took
@@ -64,7 +64,8 @@ struct ApplyOptions {
   bool planOnly = false;         // "/plan": decide every product, call the installer for none
   InstallerWaitPolicy wait;      // waiting for another installation, and retrying 1618
   // Where the payloads' copies go (the run's private folder; its error when there is none), and
-  // the installer logs' folder (RunPlaces::installerLogFolder; empty: no logs).
+  // the installer logs' folder (RunPlaces::installerLogFolder; empty: no logs), which only the
+  // plans read.
   FolderChoice copyFolder{{}, kErrorPathNotFound};
   std::wstring logFolder;
 };
@@ -82,44 +83,63 @@ class PayloadApplier {
 
   void SetOptions(const ApplyOptions& options) { options_ = options; }
 
-  // Holds a temporary copy of the payload, reads its targets and versions, detects the targets
-  // and patches each installed one whose version is one of the target versions, with a verbose
-  // log per product in the installer logs' folder. Products at the upgrade version count as up
-  // to date; other versions are shown as 308. Failures are shown as 300 with their error code,
-  // and the pass goes on with the next product. Messages come in the language of the product in
-  // turn and name the product name of messages (replaced per product for a kind that names its
-  // products). The copy is deleted on every way out. Each installer call waits while another
-  // installation runs and is retried after 1618 (options' wait policy); under planOnly no call is
-  // made.
+  // Plans the chain before anything is executed: for each payload kind in order, holds a copy of
+  // the payload (kept until its run is over), reads its targets, detects them and plans it against
+  // what the payloads planned before it would leave, the product name of messages going on from
+  // start's. Stops after the first payload whose plan fails, where a run would stop. Each plan is
+  // told as it is made.
+  ChainPlan PlanChain(const MessageContext& start);
+
+  // Runs one payload of the chain from its plan (nullptr: the chain's plan stopped before it, and
+  // it is held and read now). Under planOnly the plan is executed as it stands; otherwise its
+  // targets are detected again and it is planned anew against the machine as it is now, which
+  // wins over the prediction, the differences told. Then each product is executed: its locale
+  // entered, the message its decision shows shown, the ones to patch patched (no call under
+  // planOnly) with their log, a failed call shown as 300; failures before the products as 300 or
+  // 307. Each product's messages come in its language; the product name they insert is the one
+  // messages brings, replaced by each product's own with a kind that names its products. Each
+  // installer call waits while another installation runs and is retried after 1618 (options' wait
+  // policy). The payload's copy is deleted when the run returns.
+  PayloadRun RunPayload(const PayloadKind& kind, const PayloadPlan* planned,
+                        const MessageContext& messages);
+
+  // Deletes the copies still held: those of payloads planned whose run never came.
+  void ReleaseCopies();
+
+  // One payload alone: planned, then run.
   PayloadRun ApplyPayload(const PayloadKind& kind, const MessageContext& messages);
 
  private:
+  // Holds a copy of the payload and reads its targets: a plan without products yet, or one that
+  // ends there (not carried, or failed with the error).
+  PayloadPlan ReadPayload(const PayloadKind& kind);
+  // Detects read's targets and plans its products; the plans before it would leave left.
+  PayloadPlan PlanProducts(const PayloadPlan& read, const std::wstring& messageName,
+                           const std::vector<LeftVersion>& left);
   // One entry per target code; elevated, only installations that needed administrators count,
   // and the registrations refused are told.
   std::vector<DetectedTarget> Detect(const std::vector<std::wstring>& codes);
   // Ends run before its products: tells it, and shows its message.
   void Fail(const PayloadKind& kind, PayloadRun& run, PayloadFailure failure, uint32_t error);
-  // Walks the plan's products in order: enters each one's locale, shows the message its decision
-  // shows, patches the ones to patch and shows a failed call as 300.
-  void Execute(const PayloadPlan& plan, const PatchTargets& targets,
-               const std::wstring& payloadPath, PayloadRun& run);
-  // Waits for a free installer, makes and holds the log, and calls the installer for one product.
-  // False when the product was held back right before a call (RegistrationsAllowCall): it then
-  // counts as not installed.
-  bool PatchProduct(ProductRun& productRun, const ProductPlan& step,
-                    const std::wstring& payloadPath, const std::wstring& logFolder);
-  // Makes the product's log at the plan's path, or the next choice where a link stands there,
-  // with the sharing the installer service needs, and sets productRun's log path to it. That
-  // handle is the hold, kept until the installer is done. Where none can be made the path stays
-  // empty (no log for the installer) and the refusal is told.
-  std::unique_ptr<WritableFile> HoldLog(ProductRun& productRun, const ProductPlan& step,
-                                        const std::wstring& logFolder);
+  // Performs the plan's products in order, recording each one's results in run.
+  void Execute(const PayloadPlan& plan, PayloadRun& run);
+  // Waits for a free installer, makes and holds the log, and calls the installer for one product
+  // as its plan says. False when the product was held back right before a call
+  // (RegistrationsAllowCall): it then counts as not installed.
+  bool PatchProduct(ProductRun& productRun);
+  // Makes the product's log at the first of the plan's choices that takes it, where a link stands
+  // at one the next, with the sharing the installer service needs, and sets productRun's log path
+  // to it. That handle is the hold, kept until the installer is done. Where none can be made the
+  // path stays empty (no log for the installer) and the refusal is told.
+  std::unique_ptr<WritableFile> HoldLog(ProductRun& productRun);
   // Elevated: the registrations looked at again (CheckRegistrationsBeforeCall), what holds the
   // product back told; true when the call may be made.
   bool RegistrationsAllowCall(const ProductRun& productRun);
   // The call, told before and after, and made again after 1618 while the bound counted from
   // started leaves time; each call only after RegistrationsAllowCall. False when held back.
   bool CallInstaller(ProductRun& productRun, const std::wstring& commandLine, uint32_t started);
+  // The held copy of kind's payload, deleted by Release.
+  std::optional<PayloadCopy>& HeldCopy(const PayloadKind& kind);
 
   System& system_;
   Installer& installer_;
@@ -127,22 +147,7 @@ class PayloadApplier {
   MessageBoxes& messages_;
   ApplyEvents& events_;
   ApplyOptions options_;
+  std::array<std::optional<PayloadCopy>, kPayloadKinds.size()> copies_;
 };
-
-// Sets the thread locale to a product's language and gives the locale now in force, which the
-// product's messages are shown in. A language that names no locale the platform knows gives the
-// user's default instead. The installer service runs on this thread and is left the product's
-// locale, as it always was.
-uint32_t EnterProductLocale(System& system, uint32_t locale);
-
-// The thread locale back to the user's default; gives the locale now in force.
-uint32_t EnterUserLocale(System& system);
-
-// The installer's property command line for a patch, with REBOOT=ReallySuppress at its end when
-// suppressRestart. Nothing is cut: with a payload path of at most 259 characters and the longest
-// text 315 of any language it stays far below the 1024 characters the installer's command line
-// has room for.
-std::wstring BuildPatchCommandLine(const std::wstring& payloadPath, const std::wstring& filesInUse,
-                                   bool suppressRestart = false);
 
 }  // namespace updater

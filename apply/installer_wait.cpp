@@ -11,7 +11,7 @@ bool WaitForFreeInstaller(System& system, const InstallerWaitPolicy& policy, uin
   for (;;) {
     const Outcome<MutexState> state = system.ProbeMutex(kInstallerMutex);
     const uint32_t now = system.TickCount();
-    if (!state || *state == MutexState::kTaken) {
+    if (!state || *state == MutexState::kFree) {
       if (waiting) events.InstallerWaitEnded(productRun, now - waitStarted, true);
       return true;
     }

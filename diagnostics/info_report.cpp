@@ -22,7 +22,7 @@ std::wstring BuildPayloadReport(System& system, Installer& installer, PayloadSto
     // The copy is held while it is read and deleted right after.
     const CopyResult copy = store.HoldPayloadCopy(resourceName, copyFolder);
     if (copy.status == ExtractStatus::kWritten) {
-      const PatchSummary summary = ReadPatchSummary(system, installer, copy.copy->fullPath());
+      const PatchSummary summary = ReadPatchSummary(installer, copy.copy->fullPath());
       if (summary.codes) codes = *summary.codes;
       std::replace(codes.begin(), codes.end(), L';', L'\n');
       const Outcome<VersionTexts> versions =
@@ -34,12 +34,8 @@ std::wstring BuildPayloadReport(System& system, Installer& installer, PayloadSto
     }
   }
 
-  std::wstring osDescription = L"Windows";
-  FourPartVersion osVersion;
-  DescribeOperatingSystem(system, osDescription, osVersion);
-
   return L"Products:\n" + codes + L"\nTarget:\n\t" + targetVersions + L"\nUpgrade:\n\t" +
-         upgradeVersion + L"\nOSInfo:\n\t" + osDescription + L"(" + osVersion.ToText() + L")";
+         upgradeVersion + L"\nOSInfo:\n\t" + DescribeWindows(system);
 }
 
 std::wstring BuildInformationReport(System& system, Installer& installer, PayloadStore& store,

@@ -107,4 +107,11 @@ void DescribeOperatingSystem(System& system, std::wstring& description, FourPart
   DescribeFromFacts(facts, description, version);
 }
 
+std::wstring DescribeWindows(System& system) {
+  std::wstring description = L"Windows";
+  FourPartVersion version;
+  DescribeOperatingSystem(system, description, version);
+  return description + L"(" + version.ToText() + L")";
+}
+
 }  // namespace updater

@@ -44,4 +44,9 @@ void DescribeFromFacts(const OsFacts& facts, std::wstring& description, FourPart
 // no query succeeds both outputs stay as the caller set them.
 void DescribeOperatingSystem(System& system, std::wstring& description, FourPartVersion& version);
 
+// The line that names the running Windows in the report and the run log: the description
+// ("Windows" when no query succeeds) followed by its version in parentheses, as in
+// "Windows 7 Professional (6.1.0.0)".
+std::wstring DescribeWindows(System& system);
+
 }  // namespace updater

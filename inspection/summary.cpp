@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/full_path.h"
+#include "platform/path_limits.h"
 
 namespace updater {
 
@@ -15,12 +16,12 @@ SummaryHandle::SummaryHandle(SummaryHandle&& other) noexcept
   other.installer_ = nullptr;
 }
 
-Outcome<SummaryHandle> OpenSummaryInformation(System& system, Installer& installer,
+Outcome<SummaryHandle> OpenSummaryInformation(Installer& installer,
                                               const std::wstring& packagePath) {
-  const Outcome<std::wstring> fullPath = GetFullPath(system, packagePath);
-  if (!fullPath) return fullPath.failure();
+  if (!IsFullPath(packagePath)) return Failure{kErrorBadPathname};
+  if (packagePath.size() > kMaxPathCapacity - 1) return Failure{kErrorFilenameExcedRange};
   MsiHandle handle = 0;
-  const uint32_t result = installer.GetSummaryInformation(*fullPath, handle);
+  const uint32_t result = installer.GetSummaryInformation(packagePath, handle);
   if (result != 0) return Failure{result};
   return SummaryHandle(installer, handle);
 }
@@ -54,9 +55,8 @@ Outcome<std::wstring> ReadTextProperty(Installer& installer, const SummaryHandle
 
 }  // namespace
 
-PatchSummary ReadPatchSummary(System& system, Installer& installer,
-                              const std::wstring& packagePath) {
-  const Outcome<SummaryHandle> summary = OpenSummaryInformation(system, installer, packagePath);
+PatchSummary ReadPatchSummary(Installer& installer, const std::wstring& packagePath) {
+  const Outcome<SummaryHandle> summary = OpenSummaryInformation(installer, packagePath);
   if (!summary) return {summary.failure(), summary.failure()};
   Outcome<std::wstring> versions = ReadTextProperty(installer, *summary, kPidKeywords);
   Outcome<std::wstring> codes = ReadTextProperty(installer, *summary, kPidTemplate);
@@ -82,9 +82,8 @@ std::vector<std::wstring> SplitProductCodes(const std::wstring& codes) {
   return list;
 }
 
-Outcome<PatchTargets> ReadPatchTargets(System& system, Installer& installer,
-                                       const std::wstring& packagePath) {
-  const PatchSummary summary = ReadPatchSummary(system, installer, packagePath);
+Outcome<PatchTargets> ReadPatchTargets(Installer& installer, const std::wstring& packagePath) {
+  const PatchSummary summary = ReadPatchSummary(installer, packagePath);
   if (!summary.versions) return summary.versions.failure();
   const Outcome<VersionTexts> versions = SplitVersionProperty(*summary.versions);
   if (!versions) return versions.failure();

@@ -32,10 +32,11 @@ class SummaryHandle {
   MsiHandle handle_;
 };
 
-// Opens the summary information of the package at packagePath, resolved to a full path first.
-// Fails when the full path does not fit 260 characters (206) or cannot be resolved, or with the
-// service's result when it cannot open the package.
-Outcome<SummaryHandle> OpenSummaryInformation(System& system, Installer& installer,
+// Opens the summary information of the package at packagePath, a full path as the payload copy
+// gives it (PayloadCopy::fullPath), which is not resolved again. Fails with 161 for a path that is
+// not full, with 206 for one that does not fit 260 characters, or with the service's result when
+// it cannot open the package.
+Outcome<SummaryHandle> OpenSummaryInformation(Installer& installer,
                                               const std::wstring& packagePath);
 
 // The two properties as stored, read through one handle: property 5 first, then property 7. A
@@ -45,8 +46,7 @@ struct PatchSummary {
   Outcome<std::wstring> versions;  // property 5
   Outcome<std::wstring> codes;     // property 7
 };
-PatchSummary ReadPatchSummary(System& system, Installer& installer,
-                              const std::wstring& packagePath);
+PatchSummary ReadPatchSummary(Installer& installer, const std::wstring& packagePath);
 
 // Property 5 split at its first ";".
 struct VersionTexts {
@@ -69,7 +69,6 @@ std::vector<std::wstring> SplitProductCodes(const std::wstring& codes);
 
 // Reads both properties once and types them. Fails with the error of the version property's read
 // (4316 when it has no usable ";"), else with that of the code property's read.
-Outcome<PatchTargets> ReadPatchTargets(System& system, Installer& installer,
-                                       const std::wstring& packagePath);
+Outcome<PatchTargets> ReadPatchTargets(Installer& installer, const std::wstring& packagePath);
 
 }  // namespace updater

@@ -19,15 +19,6 @@
 namespace updater {
 namespace {
 
-// The operating-system line of the information report.
-std::wstring OsLine(System& system) {
-  std::wstring description = L"Windows";
-  FourPartVersion version;
-  version.Clear();
-  DescribeOperatingSystem(system, description, version);
-  return description + L"(" + version.ToText() + L")";
-}
-
 std::wstring DescribeSequence(const SequenceResult& result) {
   if (!result.completed) return L"stopped after a payload that failed";
   for (const PayloadRun& run : result.runs) {
@@ -99,14 +90,15 @@ ModeFindings ApplyPayloads(RunParts& run) {
   PayloadApplier applier(run.system, run.installer, run.store, run.messages, run.logWriter);
   ApplyOptions options;
   options.suppressRestart = settings.noRestart;
-  options.planOnly = settings.plan;
+  const bool plan = settings.mode == Mode::kPlan;
+  options.planOnly = plan;
   options.wait.boundMilliseconds = settings.waitSeconds * 1000;
   options.copyFolder = copies.copies;
   options.logFolder = run.places.installerLogFolder;
   applier.SetOptions(options);
   const SequenceResult result =
       RunPayloadSequence(applier, run.messages, MessageContext{run.startLanguage, L"", 0});
-  if (!settings.plan) return {DescribeSequence(result), FindingsOf(result.runs), std::nullopt};
+  if (!plan) return {DescribeSequence(result), FindingsOf(result.runs), std::nullopt};
   const uint32_t code = PlanExitCode(result.runs);
   return {L"plan only, nothing changed: " +
               std::wstring(code == kExitInstallFailure   ? L"a payload cannot be read"
@@ -165,20 +157,29 @@ ModeFindings ShowReport(RunParts& run) {
   return {run.stationHidden ? L"report not shown" : L"report shown", {}, std::nullopt};
 }
 
-// Exactly one mode, the first that applies: a refused command line, the usage, a run or a plan,
-// then "/e" and "/i" (both when both are given), else nothing ("/pi").
+// The one mode the command line chose.
 ModeFindings RunMode(RunParts& run) {
-  const Settings& settings = run.settings;
-  if (settings.refused) return RefuseCommandLine(run);
-  if (settings.usage) return ShowUsage(run);
-  if (settings.apply || settings.plan) return ApplyPayloads(run);
-  ModeFindings found{L"nothing to do (/pi)", {}, std::nullopt};
-  if (settings.extract) found = ExtractPayloads(run);
-  if (settings.info) {
-    const ModeFindings report = ShowReport(run);
-    found.outcome = (settings.extract ? found.outcome + L", " : std::wstring()) + report.outcome;
+  switch (run.settings.mode) {
+    case Mode::kRefused:
+      return RefuseCommandLine(run);
+    case Mode::kUsage:
+      return ShowUsage(run);
+    case Mode::kPlan:
+    case Mode::kApply:
+      return ApplyPayloads(run);
+    case Mode::kExtract:
+      return ExtractPayloads(run);
+    case Mode::kExtractAndReport: {
+      ModeFindings found = ExtractPayloads(run);
+      found.outcome += L", " + ShowReport(run).outcome;
+      return found;
+    }
+    case Mode::kReport:
+      return ShowReport(run);
+    case Mode::kNothing:
+      break;
   }
-  return found;
+  return {L"nothing to do (/pi)", {}, std::nullopt};
 }
 
 // On a window station nobody sees (a service, session 0, an agent running as SYSTEM) a box could
@@ -197,8 +198,8 @@ bool StationHidden(System& system, RunLogWriter& logWriter) {
 }  // namespace
 
 int RunUpdater(System& system, Installer& installer) {
-  Settings settings;
-  ParseCommandLine(system, settings);
+  const Settings settings = ParseCommandLine(system);
+  const bool plan = settings.plan;
   const uint32_t startLanguage = system.ThreadLocale();
 
   // The run log goes where "/log" says, else to the temporary folder under the update's name and
@@ -214,21 +215,19 @@ int RunUpdater(System& system, Installer& installer) {
   }
   RunLogWriter logWriter(system, log);
   logWriter.Header(system.CommandLineArguments().value_or(std::vector<std::wstring>{}),
-                   OsLine(system), system.IsElevated(), places.runLogFolder);
+                   DescribeWindows(system), system.IsElevated(), places.runLogFolder);
 
   const bool stationHidden = StationHidden(system, logWriter);
-  logWriter.SetSilence(settings.plan    ? L"/plan"
-                       : settings.quiet ? L"/q"
-                                        : L"window station not visible");
-  logWriter.SetPlan(settings.plan);
-  MessageBoxes messages(system, settings.quiet || stationHidden || settings.plan, &logWriter);
+  logWriter.SetSilence(plan ? L"/plan" : settings.quiet ? L"/q" : L"window station not visible");
+  logWriter.SetPlan(plan);
+  MessageBoxes messages(system, settings.quiet || stationHidden || plan, &logWriter);
   PayloadStore store(system);
   RunParts run{system, installer, settings,      logWriter,    messages,
                store,  places,    startLanguage, stationHidden};
   const ModeFindings found = RunMode(run);
 
   const uint32_t code = found.code.value_or(OutcomeExitCode(found.findings));
-  const bool returned = settings.exitCode || settings.plan;
+  const bool returned = settings.exitCode || plan;
   logWriter.Ended(found.outcome, code, returned,
                   settings.exitCode ? L"/exitcode given" : L"/plan given");
   return static_cast<int>(ProcessExitCode(code, returned));

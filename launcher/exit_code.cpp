@@ -41,7 +41,9 @@ RunFindings FindingsOf(const std::vector<PayloadRun>& runs) {
     for (const ProductRun& productRun : run.products) {
       if (productRun.installerResult)
         findings.installerResults.push_back(*productRun.installerResult);
-      if (productRun.decision == Decision::kNotCovered) findings.targetNotCovered = true;
+      if (productRun.plan.decision.decision == Decision::kNotCovered) {
+        findings.targetNotCovered = true;
+      }
     }
     if (run.failure == PayloadFailure::kNoTargetInstalled) findings.noTargetInstalled = true;
     if (run.failure == PayloadFailure::kOwnStep) findings.ownStepFailed = true;
@@ -56,8 +58,9 @@ uint32_t PlanExitCode(const std::vector<PayloadRun>& runs) {
     if (run.failure == PayloadFailure::kOwnStep) return kExitInstallFailure;
     if (run.failure == PayloadFailure::kNoTargetInstalled) refused = true;
     for (const ProductRun& productRun : run.products) {
-      if (productRun.decision == Decision::kNotCovered) refused = true;
-      if (productRun.decision == Decision::kPatch) wouldPatch = true;
+      const Decision decision = productRun.plan.decision.decision;
+      if (decision == Decision::kNotCovered) refused = true;
+      if (decision == Decision::kPatch) wouldPatch = true;
     }
   }
   return refused ? kExitNotApplicable : wouldPatch ? kExitPlanWouldPatch : kExitSuccess;

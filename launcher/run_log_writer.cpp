@@ -10,8 +10,56 @@ std::wstring KindName(const PayloadKind& kind) {
   return std::wstring(kind.resourceName) + L" (" + kind.reportTitle + L")";
 }
 
+std::wstring ProductName(const TargetProductRecord& product) {
+  return product.productCode + L" \"" + product.productName + L"\"";
+}
+
 std::wstring ProductName(const ProductRun& productRun) {
-  return productRun.product.productCode + L" \"" + productRun.product.productName + L"\"";
+  return ProductName(productRun.plan.product);
+}
+
+// The decision with its reason; for a version an earlier payload's plan would leave, which one.
+std::wstring DescribePlannedDecision(const ProductPlan& product, const PatchTargets& targets) {
+  std::wstring text =
+      DescribeDecision(product.decision.reason, product.product.InstalledVersion(), targets);
+  if (product.versionFrom != nullptr) {
+    text += L" (the version " + std::wstring(product.versionFrom->resourceName) + L" would leave)";
+  }
+  return text;
+}
+
+std::wstring DescribeOutcome(PayloadOutcome outcome) {
+  switch (outcome) {
+    case PayloadOutcome::Applied:
+      return L"applied";
+    case PayloadOutcome::Unnecessary:
+      return L"unnecessary, every target up to date";
+    case PayloadOutcome::Failed:
+      break;
+  }
+  return L"failed";
+}
+
+std::wstring DescribeFailure(PayloadFailure failure, uint32_t error) {
+  switch (failure) {
+    case PayloadFailure::kOwnStep:
+      return L"failed, error " + DecimalText(error);
+    case PayloadFailure::kNoTargetInstalled:
+      return L"failed, no target product installed";
+    case PayloadFailure::kNone:
+      break;
+  }
+  return L"failed, no product patched";
+}
+
+// The installer call as planned: UI level, the log's places in order, the command line.
+std::wstring DescribeCall(const InstallerCallPlan& call) {
+  std::wstring logs;
+  for (const std::wstring& choice : call.logChoices) {
+    logs += (logs.empty() ? L"" : L", else ") + choice;
+  }
+  return L"installer call with UI level " + DecimalText(call.uiLevel) + L", installer log " +
+         (logs.empty() ? std::wstring(L"none") : logs) + L", command line " + call.commandLine;
 }
 
 std::wstring SizeText(const std::optional<uint64_t>& size) {
@@ -83,7 +131,7 @@ std::wstring DescribeDecision(DecisionReason reason, const FourPartVersion& inst
 }
 
 void RunLogWriter::Header(const std::vector<std::wstring>& arguments, const std::wstring& osLine,
-                          bool elevated, const std::wstring& temporaryFolder) {
+                          bool elevated, const std::wstring& logFolder) {
   const LocalTime now = system_.CurrentLocalTime();
   log_.Write(L"Quorvex Updater run log, started " + FormatEntryTime(now).substr(0, 19));
   const std::optional<std::wstring> module = system_.ModulePath();
@@ -95,7 +143,7 @@ void RunLogWriter::Header(const std::vector<std::wstring>& arguments, const std:
   log_.Write(L"Command line: " + JoinArguments(arguments));
   log_.Write(L"Windows: " + osLine);
   log_.Write(std::wstring(L"Elevated: ") + (elevated ? L"yes" : L"no"));
-  log_.Write(L"Temporary folder: " + temporaryFolder);
+  log_.Write(L"Log folder: " + logFolder);
   log_.Write(L"Run log: " + log_.path());
 }
 
@@ -169,7 +217,7 @@ void RunLogWriter::RegistrationsUnread(uint32_t error) {
 
 void RunLogWriter::RegistrationRefusedAtCall(const ProductRun& productRun,
                                              const ProductRegistration& registration) {
-  log_.Write(L"Product " + productRun.product.productCode +
+  log_.Write(L"Product " + productRun.plan.product.productCode +
              L": not patched: registered per user, unmanaged, for " +
              (registration.userSid.empty() ? L"an unnamed user" : registration.userSid) +
              L", found right before the installer call (made since detection); the product "
@@ -177,7 +225,7 @@ void RunLogWriter::RegistrationRefusedAtCall(const ProductRun& productRun,
 }
 
 void RunLogWriter::RegistrationsUnreadAtCall(const ProductRun& productRun, uint32_t error) {
-  log_.Write(L"Product " + productRun.product.productCode +
+  log_.Write(L"Product " + productRun.plan.product.productCode +
              L": not patched: installed products could not be listed by installation context "
              L"right before the installer call: error " +
              DecimalText(error) + L"; the product counts as not installed");
@@ -195,8 +243,10 @@ void RunLogWriter::InstallerLogRefused(const ProductRun& productRun, const std::
 
 void RunLogWriter::ProductDecided(const ProductRun& productRun, const PatchTargets& targets) {
   log_.Write(L"Decision for " + ProductName(productRun) + L": " +
-             DescribeDecision(productRun.reason, productRun.product.InstalledVersion(), targets) +
-             (plan_ && productRun.decision == Decision::kPatch ? L" (/plan: not patched)" : L""));
+             DescribePlannedDecision(productRun.plan, targets) +
+             (plan_ && productRun.plan.decision.decision == Decision::kPatch
+                  ? L" (/plan: not patched)"
+                  : L""));
 }
 
 void RunLogWriter::InstallerCallStarts(const ProductRun& productRun) {
@@ -212,21 +262,54 @@ void RunLogWriter::InstallerCallEnded(const ProductRun& productRun) {
 }
 
 void RunLogWriter::PayloadEnded(const PayloadKind& kind, const PayloadRun& run) {
-  std::wstring outcome;
-  if (!run.carried) {
-    outcome = L"not carried";
-  } else if (run.outcome == PayloadOutcome::Applied) {
-    outcome = L"applied";
-  } else if (run.outcome == PayloadOutcome::Unnecessary) {
-    outcome = L"unnecessary, every target up to date";
-  } else if (run.products.empty() && run.error != 0) {
-    outcome = L"failed, error " + DecimalText(run.error);
-  } else if (run.products.empty()) {
-    outcome = L"failed, no target product installed";
-  } else {
-    outcome = L"failed, no product patched";
-  }
+  const std::wstring outcome = !run.carried ? std::wstring(L"not carried")
+                               : run.outcome == PayloadOutcome::Failed
+                                   ? DescribeFailure(run.failure, run.error)
+                                   : DescribeOutcome(run.outcome);
   log_.Write(L"Payload " + KindName(kind) + L": " + outcome);
+}
+
+void RunLogWriter::PayloadPlanned(const PayloadPlan& plan) {
+  const std::wstring payload = L"Plan for payload " + KindName(*plan.kind) + L": ";
+  if (!plan.carried) {
+    log_.Write(payload + L"not carried");
+    return;
+  }
+  if (plan.failure != PayloadFailure::kNone) {
+    log_.Write(payload + DescribeFailure(plan.failure, plan.error) + L", message " +
+               DecimalText(FailureMessage(plan.failure)) + L"; a run stops here");
+    return;
+  }
+  for (const ProductPlan& product : plan.products) {
+    std::wstring text = L"Plan for " + ProductName(product.product) + L": " +
+                        DescribePlannedDecision(product, plan.targets) + L"; locale " +
+                        DecimalText(product.locale) + L", messages name \"" + product.messageName +
+                        L"\"";
+    if (product.message != 0) text += L", message " + DecimalText(product.message);
+    if (product.decision.decision == Decision::kPatch) text += L"; " + DescribeCall(product.call);
+    log_.Write(text);
+  }
+  log_.Write(
+      payload + DescribeOutcome(plan.outcome) +
+      (plan.outcome == PayloadOutcome::Failed ? L", no product patched; a run stops here" : L""));
+}
+
+void RunLogWriter::PlanDiffers(const PayloadPlan& planned, const PayloadPlan& /*now*/,
+                               const std::vector<PlanDifference>& differences) {
+  const auto state = [](const ProductPlan* product) {
+    if (product == nullptr) return std::wstring(L"not installed");
+    const Decision decision = product->decision.decision;
+    return L"version " + product->product.InstalledVersion().ToText() + L" (" +
+           (decision == Decision::kPatch      ? L"patch"
+            : decision == Decision::kUpToDate ? L"up to date"
+                                              : L"not covered") +
+           L")";
+  };
+  for (const PlanDifference& difference : differences) {
+    log_.Write(L"Payload " + KindName(*planned.kind) + L": the machine differs from the plan: " +
+               difference.productCode + L" planned at " + state(difference.planned) +
+               L", found at " + state(difference.now) + L"; the run goes by what it found");
+  }
 }
 
 void RunLogWriter::MessageComposed(uint32_t id, const std::wstring& caption,

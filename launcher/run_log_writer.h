@@ -33,9 +33,9 @@ class RunLogWriter final : public ApplyEvents, public MessageObserver {
   RunLogWriter(System& system, RunLog& log) : system_(system), log_(log) {}
 
   // The run's header: the update file with its size, the command line, the operating system,
-  // whether the process is elevated, and the temporary folder, where the installer logs go.
+  // whether the process is elevated, and the log folder, where the run log goes by default.
   void Header(const std::vector<std::wstring>& arguments, const std::wstring& osLine, bool elevated,
-              const std::wstring& temporaryFolder);
+              const std::wstring& logFolder);
 
   // "/e": one payload written to target, or not.
   void Extracted(const PayloadKind& kind, const std::wstring& target, const WriteResult& result);
@@ -61,6 +61,11 @@ class RunLogWriter final : public ApplyEvents, public MessageObserver {
   void RegistrationsUnreadAtCall(const ProductRun& productRun, uint32_t error) override;
   void InstallerLogRefused(const ProductRun& productRun, const std::wstring& path,
                            uint32_t error) override;
+  // The plan dump: per product its decision, locale, messages and planned installer call, then
+  // the payload's outcome as planned.
+  void PayloadPlanned(const PayloadPlan& plan) override;
+  void PlanDiffers(const PayloadPlan& planned, const PayloadPlan& now,
+                   const std::vector<PlanDifference>& differences) override;
   void ProductDecided(const ProductRun& productRun, const PatchTargets& targets) override;
   void InstallerCallStarts(const ProductRun& productRun) override;
   void InstallerCallEnded(const ProductRun& productRun) override;

@@ -24,11 +24,16 @@ SequenceResult RunPayloadSequence(PayloadApplier& applier, MessageBoxes& message
   SequenceResult result;
   MessageContext context = start;
   bool anyApplied = false;
-  for (const PayloadKind& kind : kPayloadKinds) {
-    result.runs.push_back(applier.ApplyPayload(kind, context));
+  const ChainPlan chain = applier.PlanChain(start);
+  for (size_t i = 0; i < kPayloadKinds.size(); ++i) {
+    const PayloadPlan* planned = i < chain.payloads.size() ? &chain.payloads[i] : nullptr;
+    result.runs.push_back(applier.RunPayload(kPayloadKinds[i], planned, context));
     const PayloadRun& run = result.runs.back();
     context = run.messages;
-    if (run.outcome == PayloadOutcome::Failed) return result;
+    if (run.outcome == PayloadOutcome::Failed) {
+      applier.ReleaseCopies();
+      return result;
+    }
     anyApplied = anyApplied || run.outcome == PayloadOutcome::Applied;
   }
   result.completed = true;

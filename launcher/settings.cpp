@@ -39,70 +39,74 @@ bool ReadSeconds(const std::wstring& text, uint32_t& seconds) {
   return true;
 }
 
+// The switches that choose the mode, as the scan met them.
+struct ModeSwitches {
+  bool chosen = false;   // "/e", "/i" or "/pi": the default mode does not run
+  bool extract = false;  // "/e"
+  bool report = false;   // "/i"
+  bool plan = false;     // "/plan"
+  bool usage = false;    // "/?" or "/help"
+  bool refused = false;  // a malformed "/wait"
+};
+
+// The order of the modes, once: a refused line, the usage, a plan, a run unless "/e", "/i" or
+// "/pi" came, then "/e" and "/i".
+Mode ChooseMode(const ModeSwitches& switches) {
+  if (switches.refused) return Mode::kRefused;
+  if (switches.usage) return Mode::kUsage;
+  if (switches.plan) return Mode::kPlan;
+  if (!switches.chosen) return Mode::kApply;
+  if (switches.extract) return switches.report ? Mode::kExtractAndReport : Mode::kExtract;
+  return switches.report ? Mode::kReport : Mode::kNothing;
+}
+
+// Reads one argument at i into settings and switches; i moves past a consumed value. False when
+// the scan ends here ("/i", "/pi", or no memory for a path).
+bool ScanArgument(const std::vector<std::wstring>& arguments, size_t& i, Settings& settings,
+                  ModeSwitches& switches) {
+  const std::wstring& argument = arguments[i];
+  const bool valueFollows = i + 1 < arguments.size();
+  if (IsSwitch(argument, L"/q")) {
+    settings.quiet = true;
+  } else if (IsSwitch(argument, L"/e")) {
+    switches.chosen = switches.extract = true;
+    if (valueFollows && !TakeArgument(arguments[++i], settings.extractPath)) return false;
+  } else if (IsSwitch(argument, L"/log")) {
+    if (valueFollows && !TakeArgument(arguments[++i], settings.logPath)) return false;
+  } else if (IsSwitch(argument, L"/exitcode")) {
+    settings.exitCode = true;
+  } else if (IsSwitch(argument, L"/norestart")) {
+    settings.noRestart = true;
+  } else if (IsSwitch(argument, L"/plan")) {
+    switches.plan = true;
+  } else if (IsSwitch(argument, L"/?") || IsSwitch(argument, L"/help")) {
+    switches.usage = true;
+  } else if (IsSwitch(argument, L"/wait")) {
+    if (!valueFollows || !ReadSeconds(arguments[i + 1], settings.waitSeconds)) {
+      switches.refused = true;
+    }
+    ++i;
+  } else if (IsSwitch(argument, L"/i") || IsSwitch(argument, L"/pi")) {
+    switches.chosen = true;
+    switches.report = IsSwitch(argument, L"/i");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-void ParseCommandLine(System& system, Settings& settings) {
+Settings ParseCommandLine(System& system) {
   const std::optional<std::vector<std::wstring>> arguments = system.CommandLineArguments();
+  Settings settings;
+  ModeSwitches switches;
   const size_t count = arguments ? arguments->size() : 0;
-
-  settings.quiet = false;
-  settings.extract = false;
-  settings.extractPath.clear();
-  settings.apply = true;
-  settings.exitCode = false;
-  settings.logPath.clear();
-  settings.noRestart = false;
-  settings.plan = false;
-  settings.usage = false;
-  settings.refused = false;
-  settings.waitSeconds = kDefaultWaitSeconds;
-
   for (size_t i = 1; i < count; ++i) {
-    const std::wstring& argument = (*arguments)[i];
-    if (IsSwitch(argument, L"/q")) {
-      settings.quiet = true;
-    } else if (IsSwitch(argument, L"/e")) {
-      settings.apply = false;
-      settings.extract = true;
-      if (i + 1 < count) {
-        if (!TakeArgument((*arguments)[i + 1], settings.extractPath)) break;
-        ++i;
-      }
-    } else if (IsSwitch(argument, L"/log")) {
-      if (i + 1 < count) {
-        if (!TakeArgument((*arguments)[i + 1], settings.logPath)) break;
-        ++i;
-      }
-    } else if (IsSwitch(argument, L"/exitcode")) {
-      settings.exitCode = true;
-    } else if (IsSwitch(argument, L"/norestart")) {
-      settings.noRestart = true;
-    } else if (IsSwitch(argument, L"/plan")) {
-      settings.plan = true;
-    } else if (IsSwitch(argument, L"/?") || IsSwitch(argument, L"/help")) {
-      settings.usage = true;
-    } else if (IsSwitch(argument, L"/wait")) {
-      if (i + 1 >= count || !ReadSeconds((*arguments)[i + 1], settings.waitSeconds)) {
-        settings.refused = true;
-      }
-      ++i;
-    } else if (IsSwitch(argument, L"/i")) {
-      settings.apply = false;
-      settings.info = true;
-      break;
-    } else if (IsSwitch(argument, L"/pi")) {
-      settings.apply = false;
-      settings.info = false;
-      break;
-    }
+    if (!ScanArgument(*arguments, i, settings, switches)) break;
   }
-  // One mode runs: a refused line and the usage apply nothing, and a dry run writes nothing.
-  if (settings.refused || settings.usage || settings.plan) {
-    settings.apply = false;
-    settings.extract = false;
-    settings.info = false;
-  }
-  if (settings.usage) settings.plan = false;
+  settings.mode = ChooseMode(switches);
+  settings.plan = switches.plan;
+  return settings;
 }
 
 }  // namespace updater

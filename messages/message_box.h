@@ -39,8 +39,8 @@ class MessageObserver {
 
 class MessageBoxes {
  public:
-  // quiet is the process's "/q": no box at all. An observer, when given, is told of each box,
-  // which is then composed under "/q" too.
+  // quiet: no box at all, as under "/q", "/plan" or on a window station nobody sees. An
+  // observer, when given, is told of each box, which is then composed while quiet too.
   MessageBoxes(System& system, bool quiet, MessageObserver* observer = nullptr)
       : system_(system), quiet_(quiet), observer_(observer) {}
 

@@ -44,7 +44,7 @@ enum class PathState { kMissing, kFile, kDirectory, kAccessDenied, kUnknown };
 
 // What a look at a named mutex found: another process owns it, or it could be taken (and was
 // given back at once).
-enum class MutexState { kOwnedElsewhere, kTaken };
+enum class MutexState { kOwnedElsewhere, kFree };
 
 // One entry of a folder listing.
 struct FolderEntry {
@@ -197,7 +197,7 @@ class System {
   virtual void Pause(uint32_t milliseconds) = 0;
 
   // Whether another process owns the named mutex right now: OpenMutexW with SYNCHRONIZE, then a
-  // wait of 0 ms; a mutex taken that way is released at once. kTaken: it was free (or abandoned
+  // wait of 0 ms; a mutex taken that way is released at once. kFree: it was free (or abandoned
   // by an owner that ended) and has been given back. Fails with the opening's error (2 when no
   // such mutex exists).
   virtual Outcome<MutexState> ProbeMutex(const std::wstring& name) = 0;

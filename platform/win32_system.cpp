@@ -228,7 +228,7 @@ Outcome<MutexState> Win32System::ProbeMutex(const std::wstring& name) {
   ::CloseHandle(mutex);
   if (waited == WAIT_TIMEOUT) return MutexState::kOwnedElsewhere;
   if (waited == WAIT_FAILED) return Failure{::GetLastError()};
-  return MutexState::kTaken;
+  return MutexState::kFree;
 }
 
 std::optional<bool> Win32System::WindowStationVisible() {

@@ -46,7 +46,7 @@ int Hold(const std::wstring& source, const std::wstring& target, const std::wstr
   const std::wstring moved = target + L".moved";
   const DWORD renameError = MoveFileW(target.c_str(), moved.c_str()) ? 0 : GetLastError();
 
-  const updater::PatchSummary summary = updater::ReadPatchSummary(system, installer, target);
+  const updater::PatchSummary summary = updater::ReadPatchSummary(installer, target);
   const bool summaryRead = summary.codes.ok();
   const std::wstring codes = summaryRead ? *summary.codes : L"";
   installer.SetInternalUI(2);  // INSTALLUILEVEL_NONE
@@ -123,7 +123,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argv[1];
   const std::wstring argument = argv[2];
   if (command == L"summary") {
-    const updater::PatchSummary summary = updater::ReadPatchSummary(system, installer, argument);
+    const updater::PatchSummary summary = updater::ReadPatchSummary(installer, argument);
     const bool codesRead = summary.codes.ok();
     const std::wstring codes = codesRead ? *summary.codes : L"<unchanged>";
     const uint32_t codesError = summary.codes.error();

@@ -2,7 +2,8 @@
 installation holds the installer's mutex (with Wine's msiexec as the control that does not wait),
 no box on a window station nobody sees (with a plain message-box program as the control that
 hangs there), "/norestart" in the installer's own log and a restart the installer asks for
-(ScheduleReboot) ending as 3010 with message 319, the dry run "/plan", and the usage "/?".
+(ScheduleReboot) ending as 3010 with message 319, the dry run "/plan" (of chained payloads too),
+and the usage "/?".
 
 Exit codes are read through the drivers, which print the whole Windows code (Wine hands Linux
 only its low eight bits). Under Wine the installer never answers 1618 (its msi.dll ignores the
@@ -18,7 +19,7 @@ import unittest
 import fixtures
 import harness
 from catalogue import expected_box, shown, texts
-from updates import ProductCase, build_update, random_file
+from updates import Product, ProductCase, build_update, random_file
 
 UPGRADE, INSTALLED = "2.0.0.0", "1.0.0.0"
 VERSIONS = f"{UPGRADE};{INSTALLED}"
@@ -186,6 +187,50 @@ class FleetTest(ProductCase):
         self.assertEqual(self.run_with_code(no_target, "/plan"), (1642, []))
         unreadable = self.update(random_file(self.folder, "noise.msp", 20000), validate=False)
         self.assertEqual(self.run_with_code(unreadable, "/plan"), (1603, []))
+
+    def chained_update(self, name, second_versions, second_from):
+        """A product at INSTALLED and an update carrying two patches of it: the global one takes
+        it to UPGRADE, the language pack (second_versions) from second_from to its own upgrade
+        version."""
+        product = self.install(f"{name} {self.build.name}", INSTALLED)
+        first = self.make_patch([product], VERSIONS, patched=[product])
+        at = Product(product.name, product.language, second_from, product.code,
+                     product.upgrade_code)
+        second = self.make_patch([product], second_versions, patched=[at])
+        exe = build_update(os.path.join(self.folder, fixtures.new_guid() + ".exe"), first,
+                           language_pack=second, build=self.build)
+        return product, exe
+
+    def test_plan_of_a_chain_counts_what_the_first_payload_brings(self):
+        # The second payload targets the version the first one brings: both are to be patched.
+        product, exe = self.chained_update("Fleet Chain", f"3.0.0.0;{UPGRADE}", UPGRADE)
+        self.assertEqual(self.run_with_code(exe, "/plan"), (1, []))
+        log = self.run_log(exe)
+        self.assertEqual(log.count("(/plan: not patched)"), 2, log)
+        self.assertIn(f'Plan for {product.code} "{product.name}": patch: installed version '
+                      f"{UPGRADE} is one of the target versions (the version IDR_MSP would "
+                      "leave)", log)
+        self.assertIn("Plan for payload IDR_MSP_LP (Language pack MSP): applied", log)
+        self.assertEqual(self.state(product)["version"], INSTALLED)
+
+        self.assertEqual(self.run_with_code(exe, "/q", "/exitcode"), (0, []))
+        self.assertEqual(self.state(product)["version"], "3.0.0.0")
+        log = self.run_log(exe)
+        self.assertEqual(log.count(f'Installer call for {product.code} "{product.name}" ended: '
+                                   "result 0"), 2, log)
+        self.assertNotIn("differs from the plan", log)
+
+    def test_plan_of_a_chain_whose_second_payload_targets_the_replaced_version(self):
+        # The second payload covers only the version the first one replaces: the run ends 1642,
+        # and so does the plan, which does not count the second payload as to be patched.
+        product, exe = self.chained_update("Fleet Chain Replaced", f"3.0.0.0;{INSTALLED}",
+                                           INSTALLED)
+        self.assertEqual(self.run_with_code(exe, "/plan"), (1642, []))
+        log = self.run_log(exe)
+        self.assertEqual(log.count("(/plan: not patched)"), 1, log)
+        self.assertIn("Message 308", log)
+        self.assertEqual(self.run_with_code(exe, "/q", "/exitcode"), (1642, []))
+        self.assertEqual(self.state(product)["version"], UPGRADE)
 
     # ---------------------------------------------------------------------------- usage
 

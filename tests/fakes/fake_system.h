@@ -324,7 +324,7 @@ class FakeSystem : public System {
     if (mutexOpenError) return Failure{*mutexOpenError};
     // Differences modulo 2^32, as the tick count wraps.
     return static_cast<int32_t>(it->second - ticks_) > 0 ? MutexState::kOwnedElsewhere
-                                                         : MutexState::kTaken;
+                                                         : MutexState::kFree;
   }
   std::optional<bool> WindowStationVisible() override { return stationVisible_; }
   Outcome<void*> LoadSystem32Library(const std::wstring& name) override {

@@ -62,12 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& call : installer.configurations()) {
     const ProductRun* productRun = nullptr;
     for (const auto& candidate : run.products) {
-      if (candidate.product.productCode == call.productCode) productRun = &candidate;
+      if (candidate.plan.product.productCode == call.productCode) productRun = &candidate;
     }
-    Check(productRun != nullptr && productRun->decision == Decision::kPatch);
+    Check(productRun != nullptr && productRun->plan.decision.decision == Decision::kPatch);
     Check(call.commandLine.size() <= 1023 && call.logFile.size() <= 259);
     const FourPartVersion installed =
-        FourPartVersion::FromText(productRun->product.installedVersion);
+        FourPartVersion::FromText(productRun->plan.product.installedVersion);
     bool targeted = false;
     for (const auto& entry : fuzzing::Split(targetVersions, L',')) {
       targeted = targeted || FourPartVersion::FromText(entry).Equals(installed);
@@ -75,9 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(targeted);
   }
   for (const auto& productRun : run.products) {
-    Check(IsProductInstalled(installer, productRun.product.productCode));
-    Check(!productRun.product.productCode.empty() &&
-          productRun.product.productCode.find(L';') == std::wstring::npos);
+    Check(IsProductInstalled(installer, productRun.plan.product.productCode));
+    Check(!productRun.plan.product.productCode.empty() &&
+          productRun.plan.product.productCode.find(L';') == std::wstring::npos);
   }
   for (const auto& box : system.boxes()) Check(box.text.size() <= 255 + 511);
   return 0;

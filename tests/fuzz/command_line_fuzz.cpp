@@ -22,23 +22,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   arguments.insert(arguments.begin(), L"update.exe");
   updater::testing::FakeSystem system;
   system.SetArguments(arguments);
-  updater::Settings settings;
-  updater::ParseCommandLine(system, settings);
+  const updater::Settings settings = updater::ParseCommandLine(system);
 
+  // The model: every switch as a flag, the mode chosen from them at the end.
   updater::Settings model;
+  bool apply = true, extract = false, info = false, plan = false, usage = false, refused = false;
   for (size_t i = 1; i < arguments.size(); ++i) {
     const std::wstring argument = Lower(arguments[i]);
     if (argument == L"/q") model.quiet = true;
     if (argument == L"/e") {
-      model.apply = false;
-      model.extract = true;
+      apply = false;
+      extract = true;
       if (i + 1 < arguments.size()) model.extractPath = arguments[++i];
     }
     if (argument == L"/log" && i + 1 < arguments.size()) model.logPath = arguments[++i];
     if (argument == L"/exitcode") model.exitCode = true;
     if (argument == L"/norestart") model.noRestart = true;
-    if (argument == L"/plan") model.plan = true;
-    if (argument == L"/?" || argument == L"/help") model.usage = true;
+    if (argument == L"/plan") plan = true;
+    if (argument == L"/?" || argument == L"/help") usage = true;
     if (argument == L"/wait") {
       const std::wstring value = i + 1 < arguments.size() ? arguments[++i] : L"";
       const bool digits = !value.empty() && value.size() <= 5 &&
@@ -47,27 +48,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (digits && seconds <= updater::kLongestWaitSeconds) {
         model.waitSeconds = static_cast<uint32_t>(seconds);
       } else {
-        model.refused = true;
+        refused = true;
       }
     }
     if (argument == L"/i" || argument == L"/pi") {
-      model.apply = false;
-      model.info = argument == L"/i";
+      apply = false;
+      info = argument == L"/i";
       break;
     }
   }
-  if (model.refused || model.usage || model.plan) {
-    model.apply = false;
-    model.extract = false;
-    model.info = false;
-  }
-  if (model.usage) model.plan = false;
-  if (settings.quiet != model.quiet || settings.apply != model.apply ||
-      settings.extract != model.extract || settings.info != model.info ||
+  using updater::Mode;
+  model.mode = refused   ? Mode::kRefused
+               : usage   ? Mode::kUsage
+               : plan    ? Mode::kPlan
+               : apply   ? Mode::kApply
+               : extract ? (info ? Mode::kExtractAndReport : Mode::kExtract)
+               : info    ? Mode::kReport
+                         : Mode::kNothing;
+  if (settings.mode != model.mode || settings.quiet != model.quiet ||
       settings.extractPath != model.extractPath || settings.exitCode != model.exitCode ||
       settings.logPath != model.logPath || settings.noRestart != model.noRestart ||
-      settings.plan != model.plan || settings.usage != model.usage ||
-      settings.refused != model.refused || settings.waitSeconds != model.waitSeconds) {
+      settings.waitSeconds != model.waitSeconds) {
     std::abort();
   }
   return 0;

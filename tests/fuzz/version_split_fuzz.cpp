@@ -12,8 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   updater::testing::FakeSystem system;
   updater::testing::FakeInstaller installer;
   installer.AddPackage(L"C:\\Temp\\MSP2", L"{A}", value);
-  const updater::PatchSummary summary =
-      updater::ReadPatchSummary(system, installer, L"C:\\Temp\\MSP2");
+  const updater::PatchSummary summary = updater::ReadPatchSummary(installer, L"C:\\Temp\\MSP2");
   if (!summary.versions) std::abort();
   const updater::Outcome<updater::VersionTexts> split =
       updater::SplitVersionProperty(*summary.versions);

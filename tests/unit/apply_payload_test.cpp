@@ -73,10 +73,10 @@ TEST_F(ApplyPayloadTest, PatchesAnInstalledTargetVersion) {
   // The facts of the product's run, as values.
   ASSERT_EQ(run.products.size(), 1u);
   const ProductRun& productRun = run.products[0];
-  EXPECT_EQ(productRun.product.productName, L"Sample Suite");
-  EXPECT_EQ(productRun.product.installedVersion, L"2.1.0.0");
-  EXPECT_EQ(productRun.language, 1033u);
-  EXPECT_EQ(productRun.decision, Decision::kPatch);
+  EXPECT_EQ(productRun.plan.product.productName, L"Sample Suite");
+  EXPECT_EQ(productRun.plan.product.installedVersion, L"2.1.0.0");
+  EXPECT_EQ(productRun.plan.locale, 1033u);
+  EXPECT_EQ(productRun.plan.decision.decision, Decision::kPatch);
   EXPECT_EQ(productRun.logPath, call.logFile);
   EXPECT_EQ(productRun.installerResult, std::optional<uint32_t>(3010));
   EXPECT_EQ(run.messages.productName, L"Sample Suite");
@@ -98,7 +98,7 @@ TEST_F(ApplyPayloadTest, KeepsOnlyInstalledTargetsInTheirOrder) {
   const PayloadRun run = Apply();
   EXPECT_EQ(run.outcome, PayloadOutcome::Applied);
   ASSERT_EQ(run.products.size(), 1u);
-  EXPECT_EQ(run.products[0].product.productCode, kC);
+  EXPECT_EQ(run.products[0].plan.product.productCode, kC);
   EXPECT_EQ(installer.queriedStates(), 3u);
   EXPECT_TRUE(system.boxes().empty());
 }
@@ -188,8 +188,8 @@ TEST_F(ApplyPayloadTest, EveryProductUpToDate) {
   EXPECT_EQ(system.localesSet().back(), kLocaleUserDefault);
   EXPECT_EQ(run.messages.language, 1049u);  // the closing message comes in the user's language
   EXPECT_EQ(run.messages.productName, L"Beta");
-  EXPECT_EQ(run.products[0].decision, Decision::kUpToDate);
-  EXPECT_EQ(run.products[1].decision, Decision::kUpToDate);
+  EXPECT_EQ(run.products[0].plan.decision.decision, Decision::kUpToDate);
+  EXPECT_EQ(run.products[1].plan.decision.decision, Decision::kUpToDate);
   ExpectNoPayloadCopyLeft();
 }
 
@@ -286,7 +286,7 @@ TEST_F(ApplyPayloadTest, FailedInstallDoesNotStopThePass) {
   EXPECT_EQ(ConfiguredCodes(), (std::vector<std::wstring>{kA, kC}));
   EXPECT_EQ(BoxTexts(), (std::vector<std::wstring>{Text(300, L"1603"), Text(308, L"Beta")}));
   ASSERT_EQ(run.products.size(), 3u);
-  EXPECT_EQ(run.products[1].decision, Decision::kNotCovered);
+  EXPECT_EQ(run.products[1].plan.decision.decision, Decision::kNotCovered);
   EXPECT_FALSE(run.products[1].installerResult.has_value());
 }
 
@@ -375,10 +375,11 @@ TEST_F(ApplyPayloadTest, SetsTheThreadLocaleFromEachLanguage) {
   installer.AddProduct(kC, L"C", L"1031x", L"1.0");
   system.SetUserDefaultLocale(1049);
   const PayloadRun run = Apply();
-  EXPECT_EQ(system.localesSet(), (std::vector<uint32_t>{1041, 0, 1031}));
+  // Entered while planning, which learns the locale in force, then for each product's turn.
+  EXPECT_EQ(system.localesSet(), (std::vector<uint32_t>{1041, 0, 1031, 1041, 1049, 1031}));
   // The languages the products' texts came in: 0 stands for the user's default.
   std::vector<uint32_t> languages;
-  for (const ProductRun& productRun : run.products) languages.push_back(productRun.language);
+  for (const ProductRun& productRun : run.products) languages.push_back(productRun.plan.locale);
   EXPECT_EQ(languages, (std::vector<uint32_t>{1041, 1049, 1031}));
 }
 
@@ -575,7 +576,7 @@ TEST_F(ApplyPayloadTest, ARegistrationMadeAfterDetectionHoldsTheProductBackAtIts
     if (c.beside) {
       EXPECT_EQ(run.outcome, PayloadOutcome::Applied);
       ASSERT_EQ(run.products.size(), 1u);
-      EXPECT_EQ(run.products[0].product.productCode, kB);
+      EXPECT_EQ(run.products[0].plan.product.productCode, kB);
       EXPECT_TRUE(fresh.system.boxes().empty());
     } else {
       EXPECT_EQ(run.outcome, PayloadOutcome::Failed);

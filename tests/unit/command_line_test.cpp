@@ -21,15 +21,14 @@ TEST_P(CommandLineScan, SetsTheSettings) {
   arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
   system.SetArguments(arguments);
 
-  Settings settings;
-  ParseCommandLine(system, settings);
+  const Settings settings = ParseCommandLine(system);
+  EXPECT_EQ(settings.mode, c.expected.mode);
   EXPECT_EQ(settings.quiet, c.expected.quiet);
-  EXPECT_EQ(settings.apply, c.expected.apply);
-  EXPECT_EQ(settings.extract, c.expected.extract);
-  EXPECT_EQ(settings.info, c.expected.info);
   EXPECT_EQ(settings.exitCode, c.expected.exitCode);
   EXPECT_EQ(settings.extractPath, c.expected.extractPath);
   EXPECT_EQ(settings.logPath, c.expected.logPath);
+  EXPECT_EQ(settings.noRestart, c.expected.noRestart);
+  EXPECT_EQ(settings.waitSeconds, c.expected.waitSeconds);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -42,27 +41,27 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"switch_with_tail_is_no_switch", {L"/qq", L"/ex"}, {}},
         ScanCase{"extract_with_path",
                  {L"/e", L"D:\\Out\\Fix.msp"},
-                 {.apply = false, .extract = true, .extractPath = L"D:\\Out\\Fix.msp"}},
+                 {.mode = Mode::kExtract, .extractPath = L"D:\\Out\\Fix.msp"}},
         ScanCase{"extract_capital",
                  {L"/E", L"D:\\x"},
-                 {.apply = false, .extract = true, .extractPath = L"D:\\x"}},
-        ScanCase{"extract_last", {L"/e"}, {.apply = false, .extract = true}},
+                 {.mode = Mode::kExtract, .extractPath = L"D:\\x"}},
+        ScanCase{"extract_last", {L"/e"}, {.mode = Mode::kExtract}},
         ScanCase{"extract_consumes_a_switch",
                  {L"/e", L"/q"},
-                 {.apply = false, .extract = true, .extractPath = L"/q"}},
+                 {.mode = Mode::kExtract, .extractPath = L"/q"}},
         ScanCase{"extract_twice",
                  {L"/e", L"A", L"/e", L"B"},
-                 {.apply = false, .extract = true, .extractPath = L"B"}},
+                 {.mode = Mode::kExtract, .extractPath = L"B"}},
         ScanCase{"extract_then_info",
                  {L"/e", L"A", L"/i"},
-                 {.apply = false, .extract = true, .info = true, .extractPath = L"A"}},
-        ScanCase{"info_ends_the_scan", {L"/i", L"/e", L"A", L"/q"}, {.apply = false, .info = true}},
-        ScanCase{"info_capital", {L"/I"}, {.apply = false, .info = true}},
-        ScanCase{"pi", {L"/pi"}, {.apply = false}},
-        ScanCase{"pi_capital_ends_the_scan", {L"/PI", L"/q"}, {.apply = false}},
+                 {.mode = Mode::kExtractAndReport, .extractPath = L"A"}},
+        ScanCase{"info_ends_the_scan", {L"/i", L"/e", L"A", L"/q"}, {.mode = Mode::kReport}},
+        ScanCase{"info_capital", {L"/I"}, {.mode = Mode::kReport}},
+        ScanCase{"pi", {L"/pi"}, {.mode = Mode::kNothing}},
+        ScanCase{"pi_capital_ends_the_scan", {L"/PI", L"/q"}, {.mode = Mode::kNothing}},
         ScanCase{"pi_after_extract",
                  {L"/e", L"A", L"/pi", L"/i"},
-                 {.apply = false, .extract = true, .extractPath = L"A"}},
+                 {.mode = Mode::kExtract, .extractPath = L"A"}},
         ScanCase{"unknown_arguments_ignored", {L"foo", L"/x", L"/q", L"bar"}, {.quiet = true}},
         ScanCase{"exitcode", {L"/exitcode"}, {.exitCode = true}},
         ScanCase{"exitcode_capital", {L"/ExitCode"}, {.exitCode = true}},
@@ -79,43 +78,33 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"log_whole_only", {L"/logfile", L"A", L"/l", L"B"}, {}},
         ScanCase{"extract_consumes_log",
                  {L"/e", L"/log", L"B"},
-                 {.apply = false, .extract = true, .extractPath = L"/log"}},
+                 {.mode = Mode::kExtract, .extractPath = L"/log"}},
         ScanCase{"log_and_exitcode_with_extract",
                  {L"/e", L"A", L"/log", L"B", L"/exitcode"},
-                 {.apply = false,
-                  .extract = true,
-                  .exitCode = true,
-                  .extractPath = L"A",
-                  .logPath = L"B"}},
+                 {.mode = Mode::kExtract, .exitCode = true, .extractPath = L"A", .logPath = L"B"}},
         ScanCase{"info_ends_the_scan_before_log",
                  {L"/exitcode", L"/i", L"/log", L"B", L"/exitcode"},
-                 {.apply = false, .info = true, .exitCode = true}},
-        ScanCase{"pi_ends_the_scan_before_exitcode", {L"/pi", L"/exitcode"}, {.apply = false}}),
+                 {.mode = Mode::kReport, .exitCode = true}},
+        ScanCase{
+            "pi_ends_the_scan_before_exitcode", {L"/pi", L"/exitcode"}, {.mode = Mode::kNothing}},
+        // One mode, the first of: a refused line, the usage, a plan, a run, then "/e" and "/i".
+        ScanCase{"plan_over_a_report_after_it", {L"/plan", L"/i"}, {.mode = Mode::kPlan}},
+        ScanCase{"report_ends_the_scan_before_plan", {L"/i", L"/plan"}, {.mode = Mode::kReport}},
+        ScanCase{"usage_over_plan",
+                 {L"/plan", L"/HELP", L"/e", L"A"},
+                 {.mode = Mode::kUsage, .extractPath = L"A"}},
+        ScanCase{"refused_over_usage", {L"/?", L"/wait", L"x"}, {.mode = Mode::kRefused}}),
     [](const ::testing::TestParamInfo<ScanCase>& param) { return std::string(param.param.name); });
 
 TEST(CommandLine, FailedSplitCountsAsNoArguments) {
   testing::FakeSystem system;
   system.FailCommandLineSplit();
-  Settings settings;
-  settings.quiet = true;
-  settings.extractPath = L"stale";
-  settings.exitCode = true;
-  settings.logPath = L"stale";
-  ParseCommandLine(system, settings);
-  EXPECT_FALSE(settings.exitCode);
-  EXPECT_EQ(settings.logPath, L"");
-  EXPECT_FALSE(settings.quiet);
-  EXPECT_TRUE(settings.apply);
+  const Settings settings = ParseCommandLine(system);
+  EXPECT_EQ(settings.mode, Mode::kApply);
+  EXPECT_FALSE(settings.quiet || settings.exitCode || settings.noRestart);
   EXPECT_EQ(settings.extractPath, L"");
-}
-
-TEST(CommandLine, InfoFlagKeepsItsEarlierValueWithoutSwitch) {
-  testing::FakeSystem system;
-  system.SetArguments({L"update.exe", L"/q"});
-  Settings settings;
-  settings.info = true;
-  ParseCommandLine(system, settings);
-  EXPECT_TRUE(settings.info);
+  EXPECT_EQ(settings.logPath, L"");
+  EXPECT_EQ(settings.waitSeconds, kDefaultWaitSeconds);
 }
 
 }  // namespace

@@ -371,6 +371,22 @@ TEST_F(Fleet, PlanLogsEveryDecisionWithItsReason) {
             std::string::npos)
       << log;
   EXPECT_EQ(log.find("Installer call"), std::string::npos) << log;
+  // The plan in full, before the walk: every product with its installer call as it would be made.
+  for (const char* planned : {
+           "Plan for {A} \"Suite {A}\": patch: installed version 1.0.0.0 is one of the target "
+           "versions; locale 1033, messages name \"Suite {A}\"; installer call with UI level 35, "
+           "installer log C:\\Temp\\Suite {A} SP1.log, else C:\\Temp\\Suite {A} (2) SP1.log, else "
+           "C:\\Temp\\Suite {A} (3) SP1.log, command line PATCH=\"",
+           "REBOOTPROMPT=S FILESINUSETEXT=\"The following applications should be closed",
+           "Plan for {B} \"Suite {B}\": not covered",
+           ", message 308",
+           "Plan for payload IDR_MSP (Global MSP): applied",
+           "Plan for payload IDR_MSP_LP (Language pack MSP): not carried",
+           "Plan for payload IDR_MSP_PS (Product Specific MSP): not carried",
+       }) {
+    EXPECT_NE(log.find(planned), std::string::npos) << planned << "\n" << log;
+  }
+  EXPECT_LT(log.find("Plan for payload IDR_MSP_PS"), log.find("Decision for {A}"));
 }
 
 TEST_F(Fleet, PlanWinsOverExtractAndOverAReportItComesBefore) {
@@ -398,7 +414,8 @@ TEST_F(Fleet, PlanWinsOverExtractAndOverAReportItComesBefore) {
 struct SwitchCase {
   const char* name;
   std::vector<std::wstring> arguments;
-  bool apply, noRestart, plan, usage, refused;
+  Mode mode;
+  bool noRestart;
   uint32_t waitSeconds;
 };
 
@@ -410,51 +427,36 @@ TEST_P(NewSwitches, AreRead) {
   std::vector<std::wstring> arguments{L"update.exe"};
   arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
   system.SetArguments(arguments);
-  Settings settings;
-  ParseCommandLine(system, settings);
-  EXPECT_EQ(settings.apply, c.apply);
+  const Settings settings = ParseCommandLine(system);
+  EXPECT_EQ(settings.mode, c.mode);
   EXPECT_EQ(settings.noRestart, c.noRestart);
-  EXPECT_EQ(settings.plan, c.plan);
-  EXPECT_EQ(settings.usage, c.usage);
-  EXPECT_EQ(settings.refused, c.refused);
   EXPECT_EQ(settings.waitSeconds, c.waitSeconds);
-  if (c.plan || c.usage || c.refused) {
-    EXPECT_FALSE(settings.extract || settings.info);
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, NewSwitches,
     ::testing::Values(
-        SwitchCase{"none", {}, true, false, false, false, false, 600},
-        SwitchCase{"norestart", {L"/NORESTART"}, true, true, false, false, false, 600},
-        SwitchCase{"norestart_with_tail", {L"/norestarts"}, true, false, false, false, false, 600},
-        SwitchCase{"plan", {L"/Plan"}, false, false, true, false, false, 600},
-        SwitchCase{
-            "plan_over_extract", {L"/e", L"X", L"/plan"}, false, false, true, false, false, 600},
-        SwitchCase{"question_mark", {L"/?"}, false, false, false, true, false, 600},
-        SwitchCase{"help", {L"/HELP"}, false, false, false, true, false, 600},
-        SwitchCase{"help_over_plan", {L"/plan", L"/help"}, false, false, false, true, false, 600},
-        SwitchCase{"dash_help_is_no_switch", {L"-?"}, true, false, false, false, false, 600},
-        SwitchCase{"wait", {L"/wait", L"90"}, true, false, false, false, false, 90},
-        SwitchCase{"wait_zero", {L"/WAIT", L"0"}, true, false, false, false, false, 0},
-        SwitchCase{"wait_a_day", {L"/wait", L"86400"}, true, false, false, false, false, 86400},
-        SwitchCase{"wait_too_long", {L"/wait", L"86401"}, false, false, false, false, true, 600},
-        SwitchCase{"wait_huge", {L"/wait", L"4294967296"}, false, false, false, false, true, 600},
-        SwitchCase{"wait_letters", {L"/wait", L"ten"}, false, false, false, false, true, 600},
-        SwitchCase{"wait_negative", {L"/wait", L"-5"}, false, false, false, false, true, 600},
-        SwitchCase{"wait_with_unit", {L"/wait", L"10s"}, false, false, false, false, true, 600},
-        SwitchCase{"wait_empty", {L"/wait", L""}, false, false, false, false, true, 600},
-        SwitchCase{"wait_last", {L"/wait"}, false, false, false, false, true, 600},
-        SwitchCase{"wait_takes_a_switch", {L"/wait", L"/q"}, false, false, false, false, true, 600},
-        SwitchCase{"refused_keeps_plan",
-                   {L"/plan", L"/wait", L"x"},
-                   false,
-                   false,
-                   true,
-                   false,
-                   true,
-                   600}),
+        SwitchCase{"none", {}, Mode::kApply, false, 600},
+        SwitchCase{"norestart", {L"/NORESTART"}, Mode::kApply, true, 600},
+        SwitchCase{"norestart_with_tail", {L"/norestarts"}, Mode::kApply, false, 600},
+        SwitchCase{"plan", {L"/Plan"}, Mode::kPlan, false, 600},
+        SwitchCase{"plan_over_extract", {L"/e", L"X", L"/plan"}, Mode::kPlan, false, 600},
+        SwitchCase{"question_mark", {L"/?"}, Mode::kUsage, false, 600},
+        SwitchCase{"help", {L"/HELP"}, Mode::kUsage, false, 600},
+        SwitchCase{"help_over_plan", {L"/plan", L"/help"}, Mode::kUsage, false, 600},
+        SwitchCase{"dash_help_is_no_switch", {L"-?"}, Mode::kApply, false, 600},
+        SwitchCase{"wait", {L"/wait", L"90"}, Mode::kApply, false, 90},
+        SwitchCase{"wait_zero", {L"/WAIT", L"0"}, Mode::kApply, false, 0},
+        SwitchCase{"wait_a_day", {L"/wait", L"86400"}, Mode::kApply, false, 86400},
+        SwitchCase{"wait_too_long", {L"/wait", L"86401"}, Mode::kRefused, false, 600},
+        SwitchCase{"wait_huge", {L"/wait", L"4294967296"}, Mode::kRefused, false, 600},
+        SwitchCase{"wait_letters", {L"/wait", L"ten"}, Mode::kRefused, false, 600},
+        SwitchCase{"wait_negative", {L"/wait", L"-5"}, Mode::kRefused, false, 600},
+        SwitchCase{"wait_with_unit", {L"/wait", L"10s"}, Mode::kRefused, false, 600},
+        SwitchCase{"wait_empty", {L"/wait", L""}, Mode::kRefused, false, 600},
+        SwitchCase{"wait_last", {L"/wait"}, Mode::kRefused, false, 600},
+        SwitchCase{"wait_takes_a_switch", {L"/wait", L"/q"}, Mode::kRefused, false, 600},
+        SwitchCase{"refused_over_plan", {L"/plan", L"/wait", L"x"}, Mode::kRefused, false, 600}),
     [](const ::testing::TestParamInfo<SwitchCase>& param) {
       return std::string(param.param.name);
     });

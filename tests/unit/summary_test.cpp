@@ -14,9 +14,7 @@ constexpr wchar_t kPatch[] = L"C:\\Temp\\MSP2";
 
 class Summary : public ::testing::Test {
  protected:
-  PatchSummary Read(const std::wstring& path = kPatch) {
-    return ReadPatchSummary(system, installer, path);
-  }
+  PatchSummary Read(const std::wstring& path = kPatch) { return ReadPatchSummary(installer, path); }
   FakeSystem system;
   FakeInstaller installer;
 };
@@ -78,10 +76,14 @@ TEST_F(Summary, OneHandleGivesBothPropertiesAsStored) {
   EXPECT_EQ(installer.openHandles(), 0);
 }
 
-TEST_F(Summary, OpensTheFullPathWithUpdateCountZero) {
+TEST_F(Summary, OpensOnlyAFullPathWithUpdateCountZero) {
   system.SetCurrentDirectory(L"C:\\Temp");
   installer.AddPackage(kPatch, L"{A};{B}", L"2;1");
-  EXPECT_EQ(*Read(L"MSP2").codes, L"{A};{B}");
+  EXPECT_EQ(*Read(kPatch).codes, L"{A};{B}");
+  EXPECT_EQ(installer.openedPackages(), std::vector<std::wstring>{kPatch});
+  // The copy's full name is resolved once, where it is made; a name relative to the current
+  // folder is refused, never opened there.
+  EXPECT_EQ(Read(L"MSP2").codes.error(), kErrorBadPathname);
   EXPECT_EQ(installer.openedPackages(), std::vector<std::wstring>{kPatch});
 }
 
@@ -138,7 +140,7 @@ TEST_F(Summary, AbsentOrNonTextPropertiesReadAsEmpty) {
 
   installer.package(kPatch).properties[kPidTemplate] = {L"{A}", 3 /* VT_I4 */};
   EXPECT_EQ(*Read().codes, L"");
-  EXPECT_EQ(ReadPatchTargets(system, installer, kPatch).error(), kErrorInvalidVersionProperty);
+  EXPECT_EQ(ReadPatchTargets(installer, kPatch).error(), kErrorInvalidVersionProperty);
 }
 
 TEST_F(Summary, PackageThatCannotBeOpenedFailsBothWithTheServicesCode) {
@@ -168,7 +170,7 @@ TEST_F(Summary, HandleIsClosedOnceWhenAnAllocationFailureLeavesTheRead) {
 
 TEST_F(Summary, PatchTargetsAreTyped) {
   installer.AddPackage(kPatch, L"{A};{B};;{C}", L"2.1.30.04;2.0.10.0,2.1.0.0,,x");
-  const Outcome<PatchTargets> targets = ReadPatchTargets(system, installer, kPatch);
+  const Outcome<PatchTargets> targets = ReadPatchTargets(installer, kPatch);
   ASSERT_TRUE(targets.ok());
   EXPECT_EQ(targets->productCodes, (std::vector<std::wstring>{L"{A}", L"{B}"}));
   EXPECT_EQ(targets->upgradeVersion.ToText(), L"2.1.30.4");
@@ -181,10 +183,10 @@ TEST_F(Summary, PatchTargetsAreTyped) {
 TEST_F(Summary, PatchTargetsFailWithTheVersionErrorFirst) {
   installer.AddPackage(kPatch, L"{A}", L"no separator");
   installer.scriptedPropertyResults = {0, 1627};  // the codes cannot be read either
-  EXPECT_EQ(ReadPatchTargets(system, installer, kPatch).error(), kErrorInvalidVersionProperty);
+  EXPECT_EQ(ReadPatchTargets(installer, kPatch).error(), kErrorInvalidVersionProperty);
   installer.AddPackage(kPatch, L"{A}", L"2;1");
   installer.scriptedPropertyResults = {0, 1627};
-  EXPECT_EQ(ReadPatchTargets(system, installer, kPatch).error(), 1627u);
+  EXPECT_EQ(ReadPatchTargets(installer, kPatch).error(), 1627u);
 }
 
 }  // namespace
