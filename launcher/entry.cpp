@@ -9,10 +9,10 @@
 #include "launcher/run_sequence.h"
 #include "launcher/settings.h"
 #include "messages/catalogue.h"
+#include "payload/folder_choice.h"
 #include "payload/payload_kinds.h"
 #include "payload/private_folder.h"
 #include "payload/run_places.h"
-#include "payload/temp_folder.h"
 #include "platform/decimal_text.h"
 #include "platform/path_limits.h"
 

@@ -1,6 +1,9 @@
 #include "payload/run_places.h"
 
+#include "payload/extract_folder.h"
+#include "payload/log_folder.h"
 #include "payload/private_folder.h"
+#include "payload/user_temp_folder.h"
 
 namespace updater {
 

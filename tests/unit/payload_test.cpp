@@ -3,6 +3,7 @@
 #include "payload/derived_name.h"
 #include "payload/extract.h"
 #include "payload/payload_kinds.h"
+#include "payload/user_temp_folder.h"
 #include "tests/fakes/fake_system.h"
 
 namespace updater {
