@@ -3,6 +3,7 @@
 #include "payload/private_folder.h"
 #include "payload/users_profile.h"
 #include "platform/full_path.h"
+#include "platform/link_free_path.h"
 
 namespace updater {
 
@@ -30,8 +31,8 @@ FolderChoice ChooseLogFolder(System& system, bool elevated, const FolderChoice& 
   if (const Status created = system.CreateFolderWithAccess(fresh, access); !created) {
     return {{}, created.error()};
   }
-  const Outcome<std::wstring> ours = system.FolderSecurity(fresh);
-  const Outcome<std::wstring> standing = system.FolderSecurity(folder);
+  const Outcome<std::wstring> ours = FolderSecurity(system, fresh);
+  const Outcome<std::wstring> standing = FolderSecurity(system, folder);
   if (ours && standing && *standing == *ours) {
     system.RemoveEmptyFolder(fresh);
     return {folder, 0};
