@@ -141,13 +141,15 @@ ModeFindings ExtractPayloads(RunParts& run) {
   }
   for (const PayloadKind& kind : kPayloadKinds) {
     // Each payload's name starts from the path as given.
-    std::wstring target = run.settings.extractPath;
     std::wstring suffix;
     if (kind.suffixId != 0) {
       LoadText(run.system, kind.suffixId, run.startLanguage, suffix, kMaxPathCapacity);
     }
-    const WriteResult written = run.store.WritePayload(target, kind.resourceName, suffix, folder);
-    run.logWriter.Extracted(kind, target, written);
+    const WriteResult written =
+        run.settings.extractPath.empty()
+            ? run.store.WritePayloadToNewFile(kind.resourceName, folder)
+            : run.store.WritePayloadAt(run.settings.extractPath, suffix, kind.resourceName);
+    run.logWriter.Extracted(kind, written.path, written);
     if (written.status == ExtractStatus::kFailed) found.findings.extractFailed = true;
   }
   found.outcome = found.findings.extractFailed ? L"extraction incomplete" : L"extracted";
