@@ -18,8 +18,8 @@
 #include "apply/payload_plan.h"
 #include "inspection/target_product.h"
 #include "messages/message_box.h"
-#include "payload/extract.h"
 #include "payload/payload_kinds.h"
+#include "payload/payload_store.h"
 #include "platform/installer.h"
 #include "platform/system.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "payload/extract.h"
+#include "payload/payload_store.h"
 #include "platform/installer.h"
 #include "platform/system.h"
 

@@ -9,10 +9,10 @@
 #include "launcher/run_sequence.h"
 #include "launcher/settings.h"
 #include "messages/catalogue.h"
+#include "payload/folder_choice.h"
 #include "payload/payload_kinds.h"
 #include "payload/private_folder.h"
 #include "payload/run_places.h"
-#include "payload/temp_folder.h"
 #include "platform/decimal_text.h"
 #include "platform/path_limits.h"
 
@@ -133,13 +133,15 @@ ModeFindings ExtractPayloads(RunParts& run) {
   }
   for (const PayloadKind& kind : kPayloadKinds) {
     // Each payload's name starts from the path as given.
-    std::wstring target = run.settings.extractPath;
     std::wstring suffix;
     if (kind.suffixId != 0) {
       LoadText(run.system, kind.suffixId, run.startLanguage, suffix, kMaxPathCapacity);
     }
-    const WriteResult written = run.store.WritePayload(target, kind.resourceName, suffix, folder);
-    run.logWriter.Extracted(kind, target, written);
+    const WriteResult written =
+        run.settings.extractPath.empty()
+            ? run.store.WritePayloadToNewFile(kind.resourceName, folder)
+            : run.store.WritePayloadAt(run.settings.extractPath, suffix, kind.resourceName);
+    run.logWriter.Extracted(kind, written.path, written);
     if (written.status == ExtractStatus::kFailed) found.findings.extractFailed = true;
   }
   found.outcome = found.findings.extractFailed ? L"extraction incomplete" : L"extracted";

@@ -12,8 +12,8 @@
 #include "diagnostics/run_log.h"
 #include "inspection/summary.h"
 #include "messages/message_box.h"
-#include "payload/extract.h"
 #include "payload/payload_kinds.h"
+#include "payload/payload_store.h"
 #include "platform/system.h"
 
 namespace updater {

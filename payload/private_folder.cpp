@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/full_path.h"
+#include "platform/link_free_path.h"
 #include "platform/regular_file.h"
 
 namespace updater {
@@ -66,7 +67,7 @@ FolderChoice ChoosePrivateRoot(System& system, bool elevated, const FolderChoice
     root = userTemp.folder;
   }
   if (root.find(L';') != std::wstring::npos) return {{}, kErrorBadPathname};
-  if (const Status reached = system.CheckReachedWithoutLinks(root); !reached) {
+  if (const Status reached = CheckReachedWithoutLinks(system, root); !reached) {
     return {{}, reached.error()};
   }
   return {root, 0};
@@ -97,7 +98,7 @@ Outcome<std::unique_ptr<PrivateFolder>> PrivateFolder::Create(System& system,
     if (!made) return failure;
     // Made in one step where no user could have put a link in the way; looked at once more so
     // that a root swapped in between cannot go unnoticed.
-    const Status reached = system.CheckReachedWithoutLinks(path);
+    const Status reached = CheckReachedWithoutLinks(system, path);
     Outcome<std::unique_ptr<WritableFile>> lock =
         reached ? CreateRegularFileForWriting(system, JoinPath(path, kRunLockName))
                 : Outcome<std::unique_ptr<WritableFile>>(Failure{reached.error()});

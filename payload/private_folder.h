@@ -13,7 +13,7 @@
 #include <span>
 #include <string>
 
-#include "payload/temp_folder.h"
+#include "payload/folder_choice.h"
 #include "platform/system.h"
 
 namespace updater {

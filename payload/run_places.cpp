@@ -1,6 +1,10 @@
 #include "payload/run_places.h"
 
+#include "payload/extract_folder.h"
+#include "payload/log_folder.h"
 #include "payload/private_folder.h"
+#include "payload/user_temp_folder.h"
+#include "platform/link_free_path.h"
 
 namespace updater {
 
@@ -17,7 +21,7 @@ RunPlaces FindRunPlaces(System& system, bool elevated) {
          (places.installerLogFolder.back() == L'\\' || places.installerLogFolder.back() == L'/')) {
     places.installerLogFolder.pop_back();
   }
-  if (!logFolder.empty() && system.CheckReachedWithoutLinks(logFolder)) {
+  if (!logFolder.empty() && CheckReachedWithoutLinks(system, logFolder)) {
     places.runLogFolder = logFolder;
   }
   return places;

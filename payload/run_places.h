@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "payload/temp_folder.h"
+#include "payload/folder_choice.h"
 #include "platform/system.h"
 
 namespace updater {

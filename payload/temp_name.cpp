@@ -1,6 +1,5 @@
 #include "payload/temp_name.h"
 
-#include "payload/temp_folder.h"
 #include "platform/decimal_text.h"
 
 namespace updater {

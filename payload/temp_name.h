@@ -5,14 +5,13 @@
 #include <cstdint>
 #include <string>
 
-#include "payload/temp_folder.h"
+#include "payload/folder_choice.h"
 #include "platform/outcome.h"
 #include "platform/system.h"
 
 namespace updater {
 
 inline constexpr wchar_t kTempNamePrefix[] = L"MSP";
-inline constexpr uint32_t kTempFolderCapacity = 1024;
 // Taken names skipped within one request before it gives up. Each skip is a file-system query;
 // the C runtime's own bound of 2^31 names would keep an elevated process busy for days.
 inline constexpr uint64_t kMaxNamesPerRequest = 65536;

@@ -1,5 +1,7 @@
 #include "platform/regular_file.h"
 
+#include "platform/link_free_path.h"
+
 namespace updater {
 namespace {
 
@@ -9,7 +11,7 @@ Outcome<std::unique_ptr<WritableFile>> CreateRegularFile(System& system, const s
   const size_t separator = path.find_last_of(L'\\');
   if (separator == std::wstring::npos) return Failure{kErrorBadPathname};
   const std::wstring folder = separator == 2 ? path.substr(0, 3) : path.substr(0, separator);
-  if (const Status reached = system.CheckReachedWithoutLinks(folder); !reached) {
+  if (const Status reached = CheckReachedWithoutLinks(system, folder); !reached) {
     return Failure{reached.error()};
   }
 
@@ -34,7 +36,7 @@ Outcome<std::unique_ptr<WritableFile>> CreateRegularFile(System& system, const s
   if (facts.kind != OpenedKind::kFile) return Failure{kErrorBadFileType};  // a device or a folder
   // A link at the name stays as it is: some platforms (Wine) delete or move a link's target
   // when asked to delete or move the link, so nothing here ever removes one.
-  if (facts.reparsePoint || !facts.reachedAsNamed || facts.linkCount > 1) {
+  if (!OpenedAsNamed(facts) || facts.linkCount > 1) {
     return Failure{kErrorCantResolveFilename};
   }
   if (existed) {

@@ -97,6 +97,27 @@ struct OpenedFile {
   OpenedFileFacts facts;
 };
 
+// What OpenForQuery asks of the object at a name besides what stands there.
+enum class QueryAccess {
+  kAttributes,             // only its attributes
+  kAttributesAndSecurity,  // its owner and access list as well (READ_CONTROL)
+};
+
+// A file or folder opened to be looked at, never changed; the handle closes when it goes.
+class QueriedObject {
+ public:
+  virtual ~QueriedObject() = default;
+  // The owner and the access list in the security descriptor language ("O:...D:...",
+  // GetSecurityInfo), read on this handle, which must have been opened with
+  // QueryAccess::kAttributesAndSecurity.
+  virtual Outcome<std::wstring> Security() = 0;
+};
+
+struct OpenedForQuery {
+  std::unique_ptr<QueriedObject> object;
+  OpenedFileFacts facts;
+};
+
 // The values of OSVERSIONINFOEXW that the operating-system description uses.
 struct OsVersionInfo {
   uint32_t majorVersion = 0;
@@ -241,10 +262,11 @@ class System {
   // Fills bytes from the system's cryptographic generator.
   virtual Status RandomBytes(std::span<std::byte> bytes) = 0;
 
-  // Success when the full path names an existing file or folder that is reached without any link
-  // or junction, on the way or at its end: the object opened has the very path asked for. Else the
-  // opening's error, or kErrorCantResolveFilename for a link.
-  virtual Status CheckReachedWithoutLinks(const std::wstring& path) = 0;
+  // Opens the full path, file or folder, to look at what stands there, sharing everything and
+  // never following a link or junction at the name: one at the name is opened as itself. Decides
+  // nothing about what it opened: the facts tell what that is and whether it has the very path
+  // asked for. Otherwise the error of the opening or of reading the facts.
+  virtual Outcome<OpenedForQuery> OpenForQuery(const std::wstring& path, QueryAccess access) = 0;
 
   // Opens the full path for writing (and reading its attributes), shared as sharing says and never
   // for deleting, never following a link or junction at the name: one at the name is opened as
@@ -252,12 +274,6 @@ class System {
   // opening's error (kErrorSharingViolation where a handle open elsewhere does not admit this one).
   virtual Outcome<OpenedFile> OpenFileForWriting(const std::wstring& path, FileOpening opening,
                                                  FileSharing sharing) = 0;
-
-  // The owner and the access list of a folder in the security descriptor language ("O:...D:...",
-  // GetSecurityInfo), read on a handle to the folder itself, opened without following a link at
-  // its name: a link or junction at the name or on the way fails with kErrorCantResolveFilename,
-  // as CheckReachedWithoutLinks.
-  virtual Outcome<std::wstring> FolderSecurity(const std::wstring& path) = 0;
 
   // The profile folder of the user the process runs as, as its token gives it
   // (GetUserProfileDirectoryW; userenv.dll loaded from the system folder only); nothing where

@@ -1,5 +1,5 @@
 // The Win32 binding of the security calls: the token, the Windows folder, folders with an access
-// list of their own, randomness, link-free paths and safe file creation.
+// list of their own, randomness, and what a handle opened at a name shows.
 #include <windows.h>
 // After windows.h:
 #include <aclapi.h>
@@ -88,18 +88,46 @@ bool SamePath(std::wstring a, std::wstring b) {
                           b.c_str(), static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
-// Whether the object open in handle is the one at path itself: no link or junction at its name
-// (its attributes) nor on the way (its final path differs from the path asked for).
-DWORD CheckOpened(HANDLE handle, const std::wstring& path) {
-  BY_HANDLE_FILE_INFORMATION information = {};
-  if (!::GetFileInformationByHandle(handle, &information)) return ErrorOr(ERROR_ACCESS_DENIED);
-  if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    return ERROR_CANT_RESOLVE_FILENAME;
-  }
+// What the object open in handle at path is, from its information: its kind, whether it is a
+// link or junction opened as itself, its names, and whether its final path is the path asked for
+// (always so where the system cannot tell the final path).
+OpenedFileFacts FactsOf(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& information,
+                        const std::wstring& path) {
+  OpenedFileFacts facts;
+  facts.kind = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? OpenedKind::kFolder
+                                                                         : OpenedKind::kFile;
+  facts.reparsePoint = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  facts.linkCount = information.nNumberOfLinks;
   const std::optional<std::wstring> final = FinalPath(handle);
-  if (final && !SamePath(*final, LongForm(path))) return ERROR_CANT_RESOLVE_FILENAME;
-  return 0;
+  facts.reachedAsNamed = !final || SamePath(*final, LongForm(path));
+  return facts;
 }
+
+// A file or folder opened to be looked at; it closes the handle.
+class Win32QueriedObject final : public QueriedObject {
+ public:
+  explicit Win32QueriedObject(HANDLE handle) : handle_(handle) {}
+
+  Outcome<std::wstring> Security() override {
+    constexpr SECURITY_INFORMATION kWhat = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD read = ::GetSecurityInfo(handle_.get(), SE_FILE_OBJECT, kWhat, nullptr, nullptr,
+                                         nullptr, nullptr, &descriptor);
+    if (read != ERROR_SUCCESS) return Failure{read};
+    LPWSTR text = nullptr;
+    const BOOL converted = ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, kWhat, &text, nullptr);
+    const DWORD error = converted ? 0 : ErrorOr(ERROR_INVALID_SECURITY_DESCR);
+    std::wstring result = converted ? std::wstring(text) : std::wstring();
+    if (converted) ::LocalFree(text);
+    ::LocalFree(descriptor);
+    if (error != 0) return Failure{error};
+    return result;
+  }
+
+ private:
+  Handle handle_;
+};
 
 std::optional<std::wstring> SidText(PSID sid) {
   LPWSTR text = nullptr;
@@ -122,29 +150,6 @@ std::vector<std::byte> TokenInformation(TOKEN_INFORMATION_CLASS what) {
 }
 
 }  // namespace
-
-Outcome<std::wstring> Win32System::FolderSecurity(const std::wstring& path) {
-  const Handle handle(
-      ::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!handle.valid()) return Failure{ErrorOr(ERROR_FILE_NOT_FOUND)};
-  if (const DWORD error = CheckOpened(handle.get(), path); error != 0) return Failure{error};
-  constexpr SECURITY_INFORMATION kWhat = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD read = ::GetSecurityInfo(handle.get(), SE_FILE_OBJECT, kWhat, nullptr, nullptr,
-                                       nullptr, nullptr, &descriptor);
-  if (read != ERROR_SUCCESS) return Failure{read};
-  LPWSTR text = nullptr;
-  const BOOL converted = ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-      descriptor, SDDL_REVISION_1, kWhat, &text, nullptr);
-  const DWORD error = converted ? 0 : ErrorOr(ERROR_INVALID_SECURITY_DESCR);
-  std::wstring result = converted ? std::wstring(text) : std::wstring();
-  if (converted) ::LocalFree(text);
-  ::LocalFree(descriptor);
-  if (error != 0) return Failure{error};
-  return result;
-}
 
 std::optional<std::wstring> Win32System::UserProfileFolder() {
   const Outcome<void*> loaded = LoadSystemLibrary(*this, L"userenv.dll");
@@ -212,12 +217,20 @@ Status Win32System::RandomBytes(std::span<std::byte> bytes) {
   return {};
 }
 
-Status Win32System::CheckReachedWithoutLinks(const std::wstring& path) {
-  const Handle handle(::CreateFileW(
-      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+Outcome<OpenedForQuery> Win32System::OpenForQuery(const std::wstring& path, QueryAccess access) {
+  const DWORD rights = access == QueryAccess::kAttributesAndSecurity
+                           ? READ_CONTROL | FILE_READ_ATTRIBUTES
+                           : FILE_READ_ATTRIBUTES;
+  Handle handle(::CreateFileW(
+      path.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!handle.valid()) return Failure{ErrorOr(ERROR_FILE_NOT_FOUND)};
-  return AsStatus(CheckOpened(handle.get(), path));
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!::GetFileInformationByHandle(handle.get(), &information)) {
+    return Failure{ErrorOr(ERROR_ACCESS_DENIED)};
+  }
+  const OpenedFileFacts facts = FactsOf(handle.get(), information, path);
+  return OpenedForQuery{std::make_unique<Win32QueriedObject>(handle.release()), facts};
 }
 
 Outcome<OpenedFile> Win32System::OpenFileForWriting(const std::wstring& path, FileOpening opening,
@@ -234,12 +247,7 @@ Outcome<OpenedFile> Win32System::OpenFileForWriting(const std::wstring& path, Fi
   BY_HANDLE_FILE_INFORMATION information = {};
   if (::GetFileType(handle.get()) == FILE_TYPE_DISK &&
       ::GetFileInformationByHandle(handle.get(), &information)) {
-    facts.kind = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? OpenedKind::kFolder
-                                                                           : OpenedKind::kFile;
-    facts.reparsePoint = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    facts.linkCount = information.nNumberOfLinks;
-    const std::optional<std::wstring> final = FinalPath(handle.get());
-    facts.reachedAsNamed = !final || SamePath(*final, LongForm(path));
+    facts = FactsOf(handle.get(), information, path);
   }
   return OpenedFile{WrapWin32File(handle.release(), path), facts};
 }

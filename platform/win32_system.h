@@ -46,10 +46,9 @@ class Win32System final : public System {
   std::optional<std::wstring> CurrentUserSid() override;
   Status CreateFolderWithAccess(const std::wstring& path, const std::wstring& sddl) override;
   Status RandomBytes(std::span<std::byte> bytes) override;
-  Status CheckReachedWithoutLinks(const std::wstring& path) override;
+  Outcome<OpenedForQuery> OpenForQuery(const std::wstring& path, QueryAccess access) override;
   Outcome<OpenedFile> OpenFileForWriting(const std::wstring& path, FileOpening opening,
                                          FileSharing sharing) override;
-  Outcome<std::wstring> FolderSecurity(const std::wstring& path) override;
   std::optional<std::wstring> UserProfileFolder() override;
   Outcome<std::vector<FolderEntry>> ListFolder(const std::wstring& folder) override;
   Status DeleteFileNamed(const std::wstring& path) override;

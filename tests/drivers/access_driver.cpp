@@ -13,6 +13,7 @@
 #include <string>
 
 #include "payload/private_folder.h"
+#include "platform/link_free_path.h"
 #include "platform/win32_system.h"
 #include "tools/common/json_text.h"
 
@@ -57,9 +58,10 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring asked = updater::PrivateFolderAccess(elevated, sid);
   const uint32_t created = system.CreateFolderWithAccess(privateFolder, asked).error();
   const bool plain = CreateDirectoryW(plainFolder.c_str(), nullptr) != FALSE;
-  const updater::Outcome<std::wstring> folderSecurity = system.FolderSecurity(privateFolder);
+  const updater::Outcome<std::wstring> folderSecurity =
+      updater::FolderSecurity(system, privateFolder);
   const std::wstring security = folderSecurity ? *folderSecurity : L"";
-  const updater::Outcome<std::wstring> plainRead = system.FolderSecurity(plainFolder);
+  const updater::Outcome<std::wstring> plainRead = updater::FolderSecurity(system, plainFolder);
   const std::wstring plainSecurity = plainRead ? *plainRead : L"";
   std::printf(
       "{\"elevated\": %s, \"elevation_type\": %d, \"windows\": %s, \"user\": %s, "

@@ -369,17 +369,43 @@ class FakeSystem : public System {
     return {};
   }
 
-  Status CheckReachedWithoutLinks(const std::wstring& path) override {
+  // What stands at a name, opened as itself: a link (AddLink) at the name, or one on the way,
+  // which gives what is opened another path; a file or folder reached elsewhere
+  // (AddRedirectedName). Nothing there fails with kErrorFileNotFound, a planted failure
+  // (FailOpeningForQuery) with its error.
+  Outcome<OpenedForQuery> OpenForQuery(const std::wstring& path, QueryAccess access) override {
+    if (auto failed = failedQueryOpenings_.find(path); failed != failedQueryOpenings_.end()) {
+      return Failure{failed->second};
+    }
+    OpenedFileFacts facts;
     for (size_t end = path.find(L'\\');; end = path.find(L'\\', end + 1)) {
       const std::wstring prefix = path.substr(0, end);
       if (links_.count(prefix) || links_.count(prefix + L"\\")) {
-        return Failure{kErrorCantResolveFilename};
+        if (end == std::wstring::npos || prefix == TrimSeparator(path)) {
+          facts.reparsePoint = true;
+        } else {
+          facts.reachedAsNamed = false;
+        }
       }
       if (end == std::wstring::npos) break;
     }
-    if (Exists(path) || Exists(TrimSeparator(path))) return {};
-    return Failure{kErrorFileNotFound};
+    const bool standing = Exists(path) || Exists(TrimSeparator(path));
+    if (!standing && !facts.reparsePoint && facts.reachedAsNamed) {
+      return Failure{kErrorFileNotFound};
+    }
+    if (redirectedNames_.count(path)) facts.reachedAsNamed = false;
+    facts.kind = IsDirectory(path) || IsDirectory(TrimSeparator(path)) ? OpenedKind::kFolder
+                                                                       : OpenedKind::kFile;
+    return OpenedForQuery{std::make_unique<QueriedEntry>(*this, path, access), facts};
   }
+  // Opening path for a query fails with this error.
+  void FailOpeningForQuery(const std::wstring& path, uint32_t error) {
+    failedQueryOpenings_[path] = error;
+  }
+  // Objects opened by OpenForQuery and not yet gone.
+  int openQueries() const { return openQueries_; }
+  // The paths whose security was read (QueriedObject::Security), in order.
+  const std::vector<std::wstring>& securityReads() const { return securityReads_; }
 
   // Records each opening in creations() as (path, made anew). What stands at a name: a file or
   // folder, a link (AddLink, opened as itself), a dangling link (gone when opened), a device;
@@ -419,26 +445,10 @@ class FakeSystem : public System {
   // The file at path, opened, has another full path than the one asked for.
   void AddRedirectedName(const std::wstring& path) { redirectedNames_.insert(path); }
 
-  // Folders made with CreateFolderWithAccess read back as the default owner and the access list
-  // they were made with; others as their SetSecurity, else as the user's with a grant to everyone.
-  Outcome<std::wstring> FolderSecurity(const std::wstring& path) override {
-    if (!CheckReachedWithoutLinks(path) || links_.count(path)) {
-      return Failure{kErrorCantResolveFilename};
-    }
-    if (!IsDirectory(path)) return Failure{kErrorFileNotFound};
-    if (auto it = failedSecurity_.find(path); it != failedSecurity_.end()) {
-      return Failure{it->second};
-    }
-    if (auto it = security_.find(path); it != security_.end()) return it->second;
-    if (auto it = access_.find(path); it != access_.end()) {
-      return L"O:" + defaultOwner_ + it->second;
-    }
-    return L"O:" + userSid_.value_or(L"") + L"D:(A;OICI;FA;;;WD)";
-  }
   void SetSecurity(const std::wstring& path, std::wstring security) {
     security_[path] = std::move(security);
   }
-  // The next FolderSecurity of path fails with this error.
+  // Reading the security of path fails with this error.
   void FailSecurityRead(const std::wstring& path, uint32_t error) {
     security_.erase(path);
     failedSecurity_[path] = error;
@@ -490,6 +500,38 @@ class FakeSystem : public System {
   }
 
  private:
+  // Folders made with CreateFolderWithAccess read back as the default owner and the access list
+  // they were made with; others as their SetSecurity, else as the user's with a grant to everyone.
+  // A handle opened without asking for the security cannot read it; only a folder has any here.
+  class QueriedEntry : public QueriedObject {
+   public:
+    QueriedEntry(FakeSystem& system, std::wstring path, QueryAccess access)
+        : system_(system), path_(std::move(path)), access_(access) {
+      ++system_.openQueries_;
+    }
+    ~QueriedEntry() override { --system_.openQueries_; }
+    Outcome<std::wstring> Security() override {
+      system_.securityReads_.push_back(path_);
+      if (access_ != QueryAccess::kAttributesAndSecurity) return Failure{kErrorAccessDenied};
+      if (!system_.IsDirectory(path_)) return Failure{kErrorFileNotFound};
+      if (auto it = system_.failedSecurity_.find(path_); it != system_.failedSecurity_.end()) {
+        return Failure{it->second};
+      }
+      if (auto it = system_.security_.find(path_); it != system_.security_.end()) {
+        return it->second;
+      }
+      if (auto it = system_.access_.find(path_); it != system_.access_.end()) {
+        return L"O:" + system_.defaultOwner_ + it->second;
+      }
+      return L"O:" + system_.userSid_.value_or(L"") + L"D:(A;OICI;FA;;;WD)";
+    }
+
+   private:
+    FakeSystem& system_;
+    std::wstring path_;
+    QueryAccess access_;
+  };
+
   class File : public WritableFile {
    public:
     File(FakeSystem& system, std::wstring path) : system_(system), path_(std::move(path)) {
@@ -567,6 +609,9 @@ class FakeSystem : public System {
   std::map<std::wstring, uint32_t> failedQueries_;
   std::map<std::wstring, std::wstring> security_;
   std::map<std::wstring, uint32_t> failedSecurity_;
+  std::map<std::wstring, uint32_t> failedQueryOpenings_;
+  std::vector<std::wstring> securityReads_;
+  int openQueries_ = 0;
   std::map<std::wstring, bool> plantedReaders_;
   std::wstring defaultOwner_ = L"S-1-5-32-544";
   std::vector<std::byte> random_;

@@ -6,6 +6,7 @@
 #include "apply/apply_payload.h"
 #include "inspection/four_part_version.h"
 #include "payload/run_places.h"
+#include "payload/user_temp_folder.h"
 #include "platform/decimal_text.h"
 #include "tests/fakes/fake_installer.h"
 #include "tests/fakes/fake_system.h"

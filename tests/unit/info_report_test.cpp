@@ -2,6 +2,7 @@
 
 #include "diagnostics/info_report.h"
 #include "payload/payload_kinds.h"
+#include "payload/user_temp_folder.h"
 #include "tests/fakes/fake_platform.h"
 
 namespace updater {

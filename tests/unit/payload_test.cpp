@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "payload/derived_name.h"
-#include "payload/extract.h"
 #include "payload/payload_kinds.h"
+#include "payload/payload_store.h"
+#include "payload/user_temp_folder.h"
 #include "tests/fakes/fake_system.h"
 
 namespace updater {
@@ -153,11 +154,11 @@ class Extraction : public ::testing::Test {
 };
 
 TEST_F(Extraction, TemporaryNameWritesTheWholePayloadExclusively) {
-  std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system)).status,
-            ExtractStatus::kWritten);
-  EXPECT_EQ(target, L"C:\\Temp\\MSP2");
-  EXPECT_EQ(system.ContentOf(target), std::string("\xD0\xCF\x11\xE0 payload bytes"));
+  const WriteResult written =
+      store.WritePayloadToNewFile(kPayloadGlobal, ChooseUserTempFolder(system));
+  EXPECT_EQ(written.status, ExtractStatus::kWritten);
+  EXPECT_EQ(written.path, L"C:\\Temp\\MSP2");
+  EXPECT_EQ(system.ContentOf(written.path), std::string("\xD0\xCF\x11\xE0 payload bytes"));
   ASSERT_EQ(system.creations().size(), 1u);
   EXPECT_TRUE(system.creations()[0].second);  // created anew, never truncating
   EXPECT_EQ(system.openFiles(), 0);
@@ -171,38 +172,37 @@ TEST_F(Extraction, NameTakenBetweenTestAndCreationMovesOn) {
       system.afterMissingTest = nullptr;
     }
   };
-  std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system)).status,
-            ExtractStatus::kWritten);
-  EXPECT_EQ(target, L"C:\\Temp\\MSP3");
+  const WriteResult written =
+      store.WritePayloadToNewFile(kPayloadGlobal, ChooseUserTempFolder(system));
+  EXPECT_EQ(written.status, ExtractStatus::kWritten);
+  EXPECT_EQ(written.path, L"C:\\Temp\\MSP3");
   EXPECT_EQ(system.ContentOf(L"C:\\Temp\\MSP2"), "planted");
 }
 
 TEST_F(Extraction, PlantedThingsAtTheNameAreNeverOpened) {
   system.AddFile(L"C:\\Temp\\MSP2", "planted");
   system.AddDirectory(L"C:\\Temp\\MSP3");
-  std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system)).status,
-            ExtractStatus::kWritten);
-  EXPECT_EQ(target, L"C:\\Temp\\MSP4");
+  const WriteResult written =
+      store.WritePayloadToNewFile(kPayloadGlobal, ChooseUserTempFolder(system));
+  EXPECT_EQ(written.status, ExtractStatus::kWritten);
+  EXPECT_EQ(written.path, L"C:\\Temp\\MSP4");
   EXPECT_EQ(system.ContentOf(L"C:\\Temp\\MSP2"), "planted");
   for (const auto& [path, exclusive] : system.creations()) EXPECT_NE(path, L"C:\\Temp\\MSP2");
 }
 
 TEST_F(Extraction, DanglingLinkAtANameMovesOnToTheNext) {
   system.AddDanglingLink(L"C:\\Temp\\MSP2");
-  std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system)).status,
-            ExtractStatus::kWritten);
-  EXPECT_EQ(target, L"C:\\Temp\\MSP3");
+  const WriteResult written =
+      store.WritePayloadToNewFile(kPayloadGlobal, ChooseUserTempFolder(system));
+  EXPECT_EQ(written.status, ExtractStatus::kWritten);
+  EXPECT_EQ(written.path, L"C:\\Temp\\MSP3");
   EXPECT_FALSE(system.Exists(L"C:\\Temp\\MSP2"));
 }
 
 TEST_F(Extraction, ReadOnlyFolderReportsTheCreationError) {
   system.MakeReadOnly(L"C:\\Temp");
-  std::wstring target;
   const WriteResult result =
-      store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system));
+      store.WritePayloadToNewFile(kPayloadGlobal, ChooseUserTempFolder(system));
   EXPECT_EQ(result.status, ExtractStatus::kFailed);
   EXPECT_EQ(result.error, kErrorAccessDenied);
   EXPECT_EQ(system.creations().size(), 1u);
@@ -210,27 +210,20 @@ TEST_F(Extraction, ReadOnlyFolderReportsTheCreationError) {
 }
 
 TEST_F(Extraction, SecondRequestGoesOnFromTheLastNumber) {
-  std::wstring first, second;
-  store.WritePayload(first, kPayloadGlobal, L"", ChooseUserTempFolder(system));
-  store.WritePayload(second, kPayloadGlobal, L"", ChooseUserTempFolder(system));
-  EXPECT_EQ(second, L"C:\\Temp\\MSP3");
+  store.WritePayloadToNewFile(kPayloadGlobal, ChooseUserTempFolder(system));
+  EXPECT_EQ(store.WritePayloadToNewFile(kPayloadGlobal, ChooseUserTempFolder(system)).path,
+            L"C:\\Temp\\MSP3");
 }
 
 TEST_F(Extraction, DerivedNamesWithSuffixes) {
   system.AddPayload(kPayloadProductSpecific, std::string("ps"));
-  std::wstring global = L"D:\\Out\\Fix.msp", languagePack = global, productSpecific = global;
-  EXPECT_EQ(store.WritePayload(global, kPayloadGlobal, L"", ChooseUserTempFolder(system)).status,
+  const std::wstring given = L"D:\\Out\\Fix.msp";
+  EXPECT_EQ(store.WritePayloadAt(given, L"", kPayloadGlobal).status, ExtractStatus::kWritten);
+  const WriteResult languagePack = store.WritePayloadAt(given, L"_lp", kPayloadLanguagePack);
+  EXPECT_EQ(languagePack.status, ExtractStatus::kNotCarried);
+  EXPECT_EQ(store.WritePayloadAt(given, L"_ps", kPayloadProductSpecific).status,
             ExtractStatus::kWritten);
-  EXPECT_EQ(
-      store.WritePayload(languagePack, kPayloadLanguagePack, L"_lp", ChooseUserTempFolder(system))
-          .status,
-      ExtractStatus::kNotCarried);
-  EXPECT_EQ(store
-                .WritePayload(productSpecific, kPayloadProductSpecific, L"_ps",
-                              ChooseUserTempFolder(system))
-                .status,
-            ExtractStatus::kWritten);
-  EXPECT_EQ(languagePack, L"D:\\Out\\Fix_lp.msp");  // the name is settled even without payload
+  EXPECT_EQ(languagePack.path, L"D:\\Out\\Fix_lp.msp");  // the name is settled even without payload
   EXPECT_FALSE(system.Exists(L"D:\\Out\\Fix_lp.msp"));
   EXPECT_EQ(system.ContentOf(L"D:\\Out\\Fix_ps.msp"), "ps");
   EXPECT_FALSE(system.creations()[0].second);  // the user's own target is replaced, not refused
@@ -238,9 +231,8 @@ TEST_F(Extraction, DerivedNamesWithSuffixes) {
 
 TEST_F(Extraction, DerivedNameReplacesAnExistingFile) {
   system.AddFile(L"D:\\Out\\Fix.msp", "old content that is longer");
-  std::wstring target = L"D:\\Out\\Fix.msp";
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system)).status,
-            ExtractStatus::kWritten);
+  const std::wstring target = L"D:\\Out\\Fix.msp";
+  EXPECT_EQ(store.WritePayloadAt(target, L"", kPayloadGlobal).status, ExtractStatus::kWritten);
   EXPECT_EQ(system.ContentOf(target), std::string("\xD0\xCF\x11\xE0 payload bytes"));
 }
 
@@ -261,10 +253,7 @@ TEST_F(Extraction, Failures) {
       {"empty payload", L"D:\\Out\\y.msp", L"EMPTY", ExtractStatus::kFailed},
   };
   for (const Case& c : cases) {
-    std::wstring target = c.target;
-    EXPECT_EQ(store.WritePayload(target, c.payload, L"", ChooseUserTempFolder(system)).status,
-              c.expected)
-        << c.what;
+    EXPECT_EQ(store.WritePayloadAt(c.target, L"", c.payload).status, c.expected) << c.what;
   }
   EXPECT_FALSE(system.Exists(L"D:\\Out\\x.msp"));
   EXPECT_FALSE(system.Exists(L"D:\\Out\\y.msp"));
@@ -272,38 +261,36 @@ TEST_F(Extraction, Failures) {
 }
 
 TEST_F(Extraction, TooLongTargetReportsTheRangeErrorAndWritesNothing) {
-  std::wstring target = L"D:\\Out\\" + std::wstring(300, L'x') + L".msp";
-  const std::wstring given = target;
-  const WriteResult result =
-      store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system));
+  const std::wstring given = L"D:\\Out\\" + std::wstring(300, L'x') + L".msp";
+  const WriteResult result = store.WritePayloadAt(given, L"", kPayloadGlobal);
   EXPECT_EQ(result.status, ExtractStatus::kFailed);
   EXPECT_EQ(result.error, kErrorFilenameExcedRange);
-  EXPECT_EQ(target, given);
+  EXPECT_EQ(result.path, given);
   EXPECT_TRUE(system.creations().empty());
 }
 
 TEST_F(Extraction, ShortWriteRemovesThePartialFileInBothModes) {
-  for (std::wstring target : {std::wstring(), std::wstring(L"D:\\Out\\Fix.msp")}) {
+  for (const std::wstring& given : {std::wstring(), std::wstring(L"D:\\Out\\Fix.msp")}) {
     system.SetFreeSpace(4);
-    const std::wstring given = target;
     const WriteResult result =
-        store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system));
+        given.empty() ? store.WritePayloadToNewFile(kPayloadGlobal, ChooseUserTempFolder(system))
+                      : store.WritePayloadAt(given, L"", kPayloadGlobal);
     EXPECT_EQ(result.status, ExtractStatus::kFailed);
     EXPECT_EQ(result.error, kErrorDiskFull) << given;
-    EXPECT_FALSE(system.Exists(target)) << given;
+    EXPECT_FALSE(result.path.empty()) << given;
+    EXPECT_FALSE(system.Exists(result.path)) << given;
     EXPECT_EQ(system.openFiles(), 0);
   }
 }
 
 TEST_F(Extraction, UnusableTempFolderFailsOnlyForCarriedPayloads) {
   system.SetTempPathResult(0);
-  std::wstring target;
-  EXPECT_EQ(store.WritePayload(target, kPayloadGlobal, L"", ChooseUserTempFolder(system)).status,
-            ExtractStatus::kFailed);
-  EXPECT_EQ(target, L"");
-  EXPECT_EQ(
-      store.WritePayload(target, kPayloadLanguagePack, L"", ChooseUserTempFolder(system)).status,
-      ExtractStatus::kNotCarried);
+  const WriteResult global =
+      store.WritePayloadToNewFile(kPayloadGlobal, ChooseUserTempFolder(system));
+  EXPECT_EQ(global.status, ExtractStatus::kFailed);
+  EXPECT_EQ(global.path, L"");
+  EXPECT_EQ(store.WritePayloadToNewFile(kPayloadLanguagePack, ChooseUserTempFolder(system)).status,
+            ExtractStatus::kNotCarried);
   EXPECT_TRUE(system.creations().empty());
 }
 
