@@ -4,6 +4,7 @@
 #include "apply/log_name.h"
 #include "messages/catalogue.h"
 #include "tests/fakes/fake_platform.h"
+#include "tests/fakes/ignoring_events.h"
 #include "tests/unit/placed_options.h"
 
 namespace updater {
@@ -461,15 +462,8 @@ TEST_F(ApplyPayloadTest, TheLogIsHeldByTheHandleThatMadeItUntilTheLastCallReturn
 // hold is made beside it (and then refuses every deleting opening); where it does not, no hold can
 // be made and the installer gets no log path at all, the refusal told.
 TEST_F(ApplyPayloadTest, AReaderPlantedAtTheLogsNameNeverLeavesALogNobodyHolds) {
-  class Refusals : public ApplyEvents {
+  class Refusals : public IgnoringEvents {
    public:
-    void PayloadHeld(const PayloadKind&, const std::wstring&) override {}
-    void PatchRead(const PayloadKind&, const PatchTargets&) override {}
-    void TargetDetected(const DetectedTarget&) override {}
-    void ProductDecided(const ProductRun&, const PatchTargets&) override {}
-    void InstallerCallStarts(const ProductRun&) override {}
-    void InstallerCallEnded(const ProductRun&) override {}
-    void PayloadEnded(const PayloadKind&, const PayloadRun&) override {}
     void InstallerLogRefused(const ProductRun&, const std::wstring& path, uint32_t error) override {
       told.emplace_back(path, error);
     }

@@ -13,6 +13,7 @@
 #include "platform/system_library.h"
 #include "tests/fakes/fake_installer.h"
 #include "tests/fakes/fake_system.h"
+#include "tests/fakes/ignoring_events.h"
 #include "tests/fakes/string_tables.h"
 
 namespace updater {
@@ -61,14 +62,7 @@ class Fleet : public ::testing::Test {
 
 // --- the wait for another installation ------------------------------------------------------
 
-struct WaitRecord final : ApplyEvents {
-  void PayloadHeld(const PayloadKind&, const std::wstring&) override {}
-  void PatchRead(const PayloadKind&, const PatchTargets&) override {}
-  void TargetDetected(const DetectedTarget&) override {}
-  void ProductDecided(const ProductRun&, const PatchTargets&) override {}
-  void InstallerCallStarts(const ProductRun&) override {}
-  void InstallerCallEnded(const ProductRun&) override {}
-  void PayloadEnded(const PayloadKind&, const PayloadRun&) override {}
+struct WaitRecord final : IgnoringEvents {
   void InstallerBusy(const ProductRun&, uint32_t left) override { busy.push_back(left); }
   void InstallerWaitEnded(const ProductRun&, uint32_t waited, bool free) override {
     ended.push_back({waited, free});

@@ -11,6 +11,7 @@
 #include "launcher/exit_code.h"
 #include "launcher/run_sequence.h"
 #include "tests/fakes/fake_platform.h"
+#include "tests/fakes/ignoring_events.h"
 #include "tests/unit/placed_options.h"
 
 namespace updater {
@@ -434,15 +435,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The machine's truth wins: where the first payload's call fails, the product stays where it was,
 // and the second payload's run goes by what it finds, telling where that differs from the plan.
-class PlanDiffersEvents final : public ApplyEvents {
+class PlanDiffersEvents final : public IgnoringEvents {
  public:
-  void PayloadHeld(const PayloadKind&, const std::wstring&) override {}
-  void PatchRead(const PayloadKind&, const PatchTargets&) override {}
-  void TargetDetected(const DetectedTarget&) override {}
-  void ProductDecided(const ProductRun&, const PatchTargets&) override {}
-  void InstallerCallStarts(const ProductRun&) override {}
-  void InstallerCallEnded(const ProductRun&) override {}
-  void PayloadEnded(const PayloadKind&, const PayloadRun&) override {}
   void PlanDiffers(const PayloadPlan& planned, const PayloadPlan&,
                    const std::vector<PlanDifference>& found) override {
     for (const PlanDifference& difference : found) {
