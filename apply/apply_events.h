@@ -75,4 +75,17 @@ class ApplyEvents {
                               uint32_t /*pauseMilliseconds*/) {}
 };
 
+// The events that ApplyEvents leaves pure, ignored: a listener derives from it and overrides only
+// the events it takes in. None() is one that takes in nothing.
+class IgnoringEvents : public ApplyEvents {
+ public:
+  void PayloadHeld(const PayloadKind&, const std::wstring&) override {}
+  void PatchRead(const PayloadKind&, const PatchTargets&) override {}
+  void TargetDetected(const DetectedTarget&) override {}
+  void ProductDecided(const ProductRun&, const PatchTargets&) override {}
+  void InstallerCallStarts(const ProductRun&) override {}
+  void InstallerCallEnded(const ProductRun&) override {}
+  void PayloadEnded(const PayloadKind&, const PayloadRun&) override {}
+};
+
 }  // namespace updater

@@ -14,16 +14,7 @@
 namespace updater {
 namespace {
 
-class NoEvents final : public ApplyEvents {
- public:
-  void PayloadHeld(const PayloadKind&, const std::wstring&) override {}
-  void PatchRead(const PayloadKind&, const PatchTargets&) override {}
-  void TargetDetected(const DetectedTarget&) override {}
-  void ProductDecided(const ProductRun&, const PatchTargets&) override {}
-  void InstallerCallStarts(const ProductRun&) override {}
-  void InstallerCallEnded(const ProductRun&) override {}
-  void PayloadEnded(const PayloadKind&, const PayloadRun&) override {}
-};
+class NoEvents final : public IgnoringEvents {};
 
 }  // namespace
 

@@ -4,7 +4,6 @@
 #include "apply/log_name.h"
 #include "messages/catalogue.h"
 #include "tests/fakes/fake_platform.h"
-#include "tests/fakes/ignoring_events.h"
 #include "tests/unit/placed_options.h"
 
 namespace updater {

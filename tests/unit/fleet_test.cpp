@@ -13,7 +13,6 @@
 #include "platform/system_library.h"
 #include "tests/fakes/fake_installer.h"
 #include "tests/fakes/fake_system.h"
-#include "tests/fakes/ignoring_events.h"
 #include "tests/fakes/string_tables.h"
 
 namespace updater {

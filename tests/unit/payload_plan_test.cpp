@@ -11,7 +11,6 @@
 #include "launcher/exit_code.h"
 #include "launcher/run_sequence.h"
 #include "tests/fakes/fake_platform.h"
-#include "tests/fakes/ignoring_events.h"
 #include "tests/unit/placed_options.h"
 
 namespace updater {
