@@ -10,6 +10,7 @@ import uuid
 
 import harness
 import run_all
+import starting
 import updates
 
 
@@ -122,8 +123,29 @@ class ExitAndTimeoutTest(unittest.TestCase):
         # The environment goes on working after a killed run.
         self.assertEqual(env.run(showboxes(), ["--count", "0", "--exit", "9"]).exit_code, 9)
 
+    def test_starts_are_made_again_exactly_while_the_program_never_started(self):
+        # The rule alone, on made-up results: a real start can fail in Wine's loader at any time.
+        never = harness.RunResult(1, [], "", "")
+        cases = [("started at once", [harness.RunResult(2, [], "", "")], 1, 2),
+                 ("printed, then exit 1", [harness.RunResult(1, [], "ran\r\n", "")], 1, 1),
+                 ("a box, then exit 1", [harness.RunResult(1, ["Error"], "", "")], 1, 1),
+                 ("failed once", [never, harness.RunResult(0, [], "", "")], 2, 0),
+                 ("never", [never] * harness.START_ATTEMPTS, harness.START_ATTEMPTS, 1)]
+        for name, results, attempts, code in cases:
+            with self.subTest(name):
+                left, recorded = list(results), []
+                result = starting.start_until_it_runs("/opt/tools/cmd", lambda: left.pop(0),
+                                                      recorded.append)
+                self.assertEqual((result.exit_code, result.attempts), (code, attempts))
+                self.assertEqual([(f.program, f.exit_code, f.attempt) for f in recorded],
+                                 [("cmd", 1, n) for n in range(1, attempts)])
+                self.assertEqual(result.failed_starts, recorded)
+                self.assertEqual(left, [])
+
     def test_a_start_that_never_reached_the_program_is_tried_again_and_recorded(self):
         # Exit 1 with nothing printed and no box is how a start fails inside Wine's loader.
+        # Such a failure may also happen on its own before a start that runs: the cases that
+        # run at once allow for it, as long as each start made again ended that way.
         env = harness.shared_env()
         cases = [(["/c", "exit 1"], 1, harness.START_ATTEMPTS),
                  (["/c", "echo ran& exit 1"], 1, 1),
@@ -137,13 +159,15 @@ class ExitAndTimeoutTest(unittest.TestCase):
                 with contextlib.redirect_stderr(said):
                     result = runner(args)
                 self.assertEqual(result.exit_code, code, result)
-                self.assertEqual(result.attempts, starts)
+                made_again = result.attempts - 1
+                if starts == harness.START_ATTEMPTS:
+                    self.assertEqual(result.attempts, starts)
                 self.assertEqual([(f.program, f.exit_code, f.attempt)
                                   for f in result.failed_starts],
-                                 [("cmd", 1, n) for n in range(1, starts)])
+                                 [("cmd", 1, n) for n in range(1, made_again + 1)])
                 # The runner's record (the line of this test) holds the same starts.
                 self.assertEqual(env.failed_starts[recorded:], result.failed_starts)
-                self.assertEqual(said.getvalue().count("before it ran"), starts - 1,
+                self.assertEqual(said.getvalue().count("before it ran"), made_again,
                                  said.getvalue())
 
     def test_a_watcher_that_ends_before_it_is_ready_is_started_again_and_recorded(self):
@@ -191,8 +215,9 @@ class ExitAndTimeoutTest(unittest.TestCase):
                 finally:
                     prefix._check_once = real_check_once
                 self.assertEqual(result.stdout.strip(), "C:\\reg-retry")
-                self.assertEqual([(f.program, f.attempt) for f in result.failed_starts],
-                                 [("reg", 1)])
+                # A start of cmd itself may fail in Wine's loader besides: only reg's are counted.
+                self.assertEqual([(f.program, f.attempt) for f in result.failed_starts
+                                  if f.program != "cmd"], [("reg", 1)])
                 self.assertIn("before it set TMP (reg failed with 1: Access is denied.)",
                               said.getvalue())
         # Restored after both: the next run sees the prefix's own TMP again.
@@ -207,18 +232,20 @@ class ExitAndTimeoutTest(unittest.TestCase):
             def test_never_started(self):
                 env.wine(["cmd", "/c", "exit 1"])
 
-            def test_started_at_once(self):
-                env.wine(["cmd", "/c", "exit 2"])
+            def test_starting_nothing(self):
+                # No Wine start here: a real start may fail in Wine's loader and be made again,
+                # and this test is about the first test's starts not being carried into its line.
+                pass
 
         session.take_failed_starts()  # none under run_all.py: it took them for the last line
         lines = io.StringIO()
         with contextlib.redirect_stderr(io.StringIO()):
-            unittest.TestSuite([Inner("test_never_started"), Inner("test_started_at_once")]).run(
+            unittest.TestSuite([Inner("test_never_started"), Inner("test_starting_nothing")]).run(
                 run_all.LineResult(lines, session))
         first, second = lines.getvalue().splitlines()
         self.assertRegex(first, r"^PASS \S+\.test_never_started \(\d+\.\d\d s\) "
                                 rf"started again: cmd {harness.START_ATTEMPTS - 1}x$")
-        self.assertRegex(second, r"^PASS \S+\.test_started_at_once \(\d+\.\d\d s\)$")
+        self.assertRegex(second, r"^PASS \S+\.test_starting_nothing \(\d+\.\d\d s\)$")
 
 
 class BuildCopiesTest(unittest.TestCase):
