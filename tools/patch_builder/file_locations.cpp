@@ -76,6 +76,95 @@ std::optional<std::string> SourceFolder(const Database& db, const std::string& d
   return path;
 }
 
+// The Media rows, by LastSequence.
+std::optional<std::vector<Medium>> ReadMedia(const Database& db, std::string& error) {
+  std::vector<Medium> media;
+  if (const Table* table = db.Find("Media")) {
+    const auto last = table->ColumnIndex("LastSequence");
+    const auto cabinet = table->ColumnIndex("Cabinet");
+    if (!last || !cabinet) {
+      error = "its Media table lacks the LastSequence or Cabinet column";
+      return std::nullopt;
+    }
+    for (const Row& row : table->rows)
+      media.push_back({row[0].integer, row[*last].integer, row[*cabinet].Display()});
+  }
+  std::sort(media.begin(), media.end(),
+            [](const Medium& a, const Medium& b) { return a.lastSequence < b.lastSequence; });
+  return media;
+}
+
+// The path of the medium's cabinet: an embedded one ("#stream") written out as folder.cab, or
+// an external one beside the .msi.
+std::optional<std::string> CabinetPath(const Database& db, const Medium& m,
+                                       const std::string& msiPath, const std::string& folder,
+                                       std::string& error) {
+  if (m.cabinet[0] != '#') {
+    if (!Safe(m.cabinet)) {
+      error = "Media row " + std::to_string(m.diskId) + " names a cabinet outside its folder";
+      return std::nullopt;
+    }
+    return Folder(msiPath) + "/" + m.cabinet;
+  }
+  const auto stream = db.Stream(m.cabinet.substr(1));
+  if (!stream) {
+    error = "Media row " + std::to_string(m.diskId) + " names the cabinet stream \"" + m.cabinet +
+            "\", which the database does not hold";
+    return std::nullopt;
+  }
+  const std::string cabinetPath = folder + ".cab";
+  std::ofstream out(cabinetPath, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(stream->data()),
+            static_cast<std::streamsize>(stream->size()));
+  if (!out.flush()) {
+    error = "cannot write " + cabinetPath;
+    return std::nullopt;
+  }
+  return cabinetPath;
+}
+
+// Each medium's cabinet extracted into workFolder/disk<DiskId>: the extracted files' paths by
+// File key, by DiskId.
+std::optional<std::map<int, std::map<std::string, std::string>>> ExtractMedia(
+    const Database& db, const std::vector<Medium>& media, const std::string& msiPath,
+    const std::string& workFolder, std::string& error) {
+  std::map<int, std::map<std::string, std::string>> extracted;
+  for (const Medium& m : media) {
+    if (m.cabinet.empty() || extracted.count(m.diskId)) continue;
+    const std::string folder = workFolder + "/disk" + std::to_string(m.diskId);
+    if (mkdir(folder.c_str(), 0700) != 0) {
+      error = "cannot make the work folder " + folder;
+      return std::nullopt;
+    }
+    const auto cabinetPath = CabinetPath(db, m, msiPath, folder, error);
+    if (!cabinetPath) return std::nullopt;
+    auto paths = ExtractCabinet(*cabinetPath, folder, error);
+    if (!paths) return std::nullopt;
+    extracted[m.diskId] = std::move(*paths);
+  }
+  return extracted;
+}
+
+// The path of an uncompressed file in the source tree beside the .msi, which must exist.
+std::optional<std::string> UncompressedPath(const Database& db, const std::string& msiPath,
+                                            const std::string& key, const std::string& directory,
+                                            const std::string& fileName, std::string& error) {
+  const auto folder = SourceFolder(db, directory, error);
+  if (!folder) return std::nullopt;
+  const std::string name = LongName(fileName);
+  if (!Safe(name)) {
+    error = "File row \"" + key + "\" names a file outside the source tree";
+    return std::nullopt;
+  }
+  const std::string path = Folder(msiPath) + *folder + "/" + name;
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "File row \"" + key + "\" is uncompressed, but " + path + " does not exist";
+    return std::nullopt;
+  }
+  return path;
+}
+
 }  // namespace
 
 bool SameContents(const std::string& a, const std::string& b) {
@@ -108,55 +197,10 @@ std::optional<std::map<std::string, std::string>> LocateFiles(const Database& db
     error = "its File table lacks the Sequence, Component_ or FileName column";
     return std::nullopt;
   }
-  std::vector<Medium> media;
-  if (const Table* table = db.Find("Media")) {
-    const auto last = table->ColumnIndex("LastSequence");
-    const auto cabinet = table->ColumnIndex("Cabinet");
-    if (!last || !cabinet) {
-      error = "its Media table lacks the LastSequence or Cabinet column";
-      return std::nullopt;
-    }
-    for (const Row& row : table->rows)
-      media.push_back({row[0].integer, row[*last].integer, row[*cabinet].Display()});
-  }
-  std::sort(media.begin(), media.end(),
-            [](const Medium& a, const Medium& b) { return a.lastSequence < b.lastSequence; });
-
-  std::map<int, std::map<std::string, std::string>> extracted;
-  for (const Medium& m : media) {
-    if (m.cabinet.empty() || extracted.count(m.diskId)) continue;
-    const std::string folder = workFolder + "/disk" + std::to_string(m.diskId);
-    if (mkdir(folder.c_str(), 0700) != 0) {
-      error = "cannot make the work folder " + folder;
-      return std::nullopt;
-    }
-    std::string cabinetPath;
-    if (m.cabinet[0] == '#') {
-      const auto stream = db.Stream(m.cabinet.substr(1));
-      if (!stream) {
-        error = "Media row " + std::to_string(m.diskId) + " names the cabinet stream \"" +
-                m.cabinet + "\", which the database does not hold";
-        return std::nullopt;
-      }
-      cabinetPath = folder + ".cab";
-      std::ofstream out(cabinetPath, std::ios::binary);
-      out.write(reinterpret_cast<const char*>(stream->data()),
-                static_cast<std::streamsize>(stream->size()));
-      if (!out.flush()) {
-        error = "cannot write " + cabinetPath;
-        return std::nullopt;
-      }
-    } else {
-      if (!Safe(m.cabinet)) {
-        error = "Media row " + std::to_string(m.diskId) + " names a cabinet outside its folder";
-        return std::nullopt;
-      }
-      cabinetPath = Folder(msiPath) + "/" + m.cabinet;
-    }
-    auto paths = ExtractCabinet(cabinetPath, folder, error);
-    if (!paths) return std::nullopt;
-    extracted[m.diskId] = std::move(*paths);
-  }
+  const auto media = ReadMedia(db, error);
+  if (!media) return std::nullopt;
+  auto extracted = ExtractMedia(db, *media, msiPath, workFolder, error);
+  if (!extracted) return std::nullopt;
 
   std::map<std::string, std::string> componentDirectory;
   if (const Table* components = db.Find("Component")) {
@@ -167,15 +211,15 @@ std::optional<std::map<std::string, std::string>> LocateFiles(const Database& db
   for (const Row& row : files->rows) {
     const std::string key = row[0].Display();
     const int sequence = row[*seqColumn].integer;
-    const auto medium = std::find_if(media.begin(), media.end(),
+    const auto medium = std::find_if(media->begin(), media->end(),
                                      [&](const Medium& m) { return m.lastSequence >= sequence; });
-    if (medium == media.end()) {
+    if (medium == media->end()) {
       error = "File row \"" + key + "\": its sequence " + std::to_string(sequence) +
               " is beyond every Media row's LastSequence";
       return std::nullopt;
     }
     if (!medium->cabinet.empty()) {
-      const auto& inCabinet = extracted[medium->diskId];
+      const auto& inCabinet = (*extracted)[medium->diskId];
       const auto it = inCabinet.find(key);
       if (it == inCabinet.end()) {
         error = "File row \"" + key + "\" is not in the cabinet \"" + medium->cabinet +
@@ -185,21 +229,11 @@ std::optional<std::map<std::string, std::string>> LocateFiles(const Database& db
       located[key] = it->second;
       continue;
     }
-    const auto folder =
-        SourceFolder(db, componentDirectory[row[*componentColumn].Display()], error);
-    if (!folder) return std::nullopt;
-    const std::string name = LongName(row[*nameColumn].Display());
-    if (!Safe(name)) {
-      error = "File row \"" + key + "\" names a file outside the source tree";
-      return std::nullopt;
-    }
-    const std::string path = Folder(msiPath) + *folder + "/" + name;
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-      error = "File row \"" + key + "\" is uncompressed, but " + path + " does not exist";
-      return std::nullopt;
-    }
-    located[key] = path;
+    auto path =
+        UncompressedPath(db, msiPath, key, componentDirectory[row[*componentColumn].Display()],
+                         row[*nameColumn].Display(), error);
+    if (!path) return std::nullopt;
+    located[key] = std::move(*path);
   }
   return located;
 }

@@ -88,6 +88,147 @@ unsigned Width(const Column& c, unsigned refWidth) {
   return c.integerWidth();
 }
 
+// The root storage's own entries, in index order: its child tree, walked by the left and right
+// links (each entry once, however the links loop).
+std::vector<uint32_t> RootEntries(const packer::CompoundFile& file) {
+  const auto& entries = file.entries();
+  std::vector<uint32_t> rootEntries, pending{entries[0].child};
+  std::vector<bool> seenEntry(entries.size(), false);
+  while (!pending.empty()) {
+    const uint32_t at = pending.back();
+    pending.pop_back();
+    if (at >= entries.size() || at == 0 || seenEntry[at]) continue;
+    seenEntry[at] = true;
+    rootEntries.push_back(at);
+    pending.push_back(entries[at].left);
+    pending.push_back(entries[at].right);
+  }
+  std::sort(rootEntries.begin(), rootEntries.end());
+  return rootEntries;
+}
+
+// _Tables: one string column, each name once.
+std::optional<std::vector<std::string>> ReadTableNames(const std::vector<uint8_t>& bytes,
+                                                       const Raw& raw, std::string& error) {
+  const unsigned ref = raw.refWidth;
+  if (bytes.size() % ref != 0) {
+    error = "its table list is damaged";
+    return std::nullopt;
+  }
+  std::vector<std::string> names;
+  std::set<std::string> seen;
+  for (size_t at = 0; at < bytes.size(); at += ref) {
+    auto name = StringAt(raw, Get(bytes, at, ref));
+    if (!name || name->empty() || !seen.insert(*name).second) {
+      error = "its table list names a table that is not in its string pool, or twice";
+      return std::nullopt;
+    }
+    names.push_back(*name);
+  }
+  return names;
+}
+
+// Each table's columns by their number.
+using Catalogue = std::map<std::string, std::map<int, Column>>;
+
+// _Columns: Table (string), Number (i2), Name (string), Type (i2), stored column by column; each
+// row names a table of names.
+std::optional<Catalogue> ReadColumns(const std::vector<uint8_t>& bytes, const Raw& raw,
+                                     const std::vector<std::string>& names, std::string& error) {
+  const unsigned ref = raw.refWidth;
+  const size_t rowSize = 2 * ref + 4;
+  if (bytes.size() % rowSize != 0) {
+    error = "its column list is damaged";
+    return std::nullopt;
+  }
+  const std::set<std::string> known(names.begin(), names.end());
+  const size_t columnRows = bytes.size() / rowSize;
+  Catalogue catalogue;
+  for (size_t r = 0; r < columnRows; ++r) {
+    const auto table = StringAt(raw, Get(bytes, r * ref, ref));
+    const int number = static_cast<int>(Get(bytes, columnRows * ref + r * 2, 2)) - 0x8000;
+    const auto name = StringAt(raw, Get(bytes, columnRows * (ref + 2) + r * ref, ref));
+    const uint32_t type = Get(bytes, columnRows * (2 * ref + 2) + r * 2, 2);
+    if (!table || !name || name->empty() || number < 1 || number > int{kMaxColumns} || type == 0 ||
+        !known.count(*table)) {
+      error = "its column list has a row that names no known table, column or type";
+      return std::nullopt;
+    }
+    Column column{*name, static_cast<uint16_t>(type ^ 0x8000)};
+    if (!catalogue[*table].emplace(number, column).second) {
+      error = "its column list numbers two columns of table " + *table + " alike";
+      return std::nullopt;
+    }
+  }
+  return catalogue;
+}
+
+// The table's stored columns (temporary ones are not stored), numbered without gaps, the first
+// a key.
+bool ReadLayout(Table& table, const std::map<int, Column>& columns, std::string& error) {
+  int expected = 1;
+  for (const auto& [number, column] : columns) {
+    if (number != expected++) {
+      error = "table " + table.name + " has a gap in its column numbers";
+      return false;
+    }
+    if (column.type & kTypeTemporary) continue;
+    table.columns.push_back(column);
+  }
+  if (table.columns.empty() || !table.columns[0].key()) {
+    error = "table " + table.name + " has no columns or no primary key first";
+    return false;
+  }
+  return true;
+}
+
+// The table's rows from its stream, stored column by column; stream columns are left null.
+bool ReadRows(Table& table, const std::vector<uint8_t>& data, const Raw& raw, std::string& error) {
+  const unsigned ref = raw.refWidth;
+  size_t width = 0;
+  for (const Column& c : table.columns) width += Width(c, ref);
+  if (data.size() % width != 0) {
+    error = "table " + table.name + " is damaged (its size is not a whole number of rows)";
+    return false;
+  }
+  const size_t count = data.size() / width;
+  table.rows.assign(count, Row(table.columns.size()));
+  size_t base = 0;
+  for (size_t c = 0; c < table.columns.size(); ++c) {
+    const Column& column = table.columns[c];
+    const unsigned w = Width(column, ref);
+    for (size_t r = 0; r < count && !column.stream(); ++r) {
+      const uint32_t v = Get(data, base + r * w, w);
+      Value& field = table.rows[r][c];
+      if (column.type & kTypeString) {
+        auto text = StringAt(raw, v);
+        if (!text) {
+          error = "table " + table.name + " refers to string " + std::to_string(v) +
+                  ", which its string pool does not hold";
+          return false;
+        }
+        if (v != 0) field = Value::Text(*text);
+      } else if (v != 0) {
+        field = Value::Integer(w == 2 ? static_cast<int32_t>(v) - 0x8000
+                                      : static_cast<int32_t>(v ^ 0x80000000u));
+      }
+    }
+    base += count * w;
+  }
+  return true;
+}
+
+bool KeysAreUnique(const Table& table, std::string& error) {
+  std::set<Row> keys;
+  for (const Row& row : table.rows) {
+    if (!keys.insert(table.Key(row)).second) {
+      error = "table " + table.name + " holds two rows with the same primary key";
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::u16string EncodeStreamName(std::string_view name, bool table) {
@@ -191,22 +332,8 @@ std::optional<Database> Database::Read(std::span<const uint8_t> bytes, std::stri
   if (!file) return std::nullopt;
   Database db;
   std::map<std::string, uint32_t> tableStreams;
-  // The root storage's own entries: its child tree, walked by the left and right links.
-  const auto& entries = file->entries();
-  std::vector<uint32_t> rootEntries, pending{entries[0].child};
-  std::vector<bool> seenEntry(entries.size(), false);
-  while (!pending.empty()) {
-    const uint32_t at = pending.back();
-    pending.pop_back();
-    if (at >= entries.size() || at == 0 || seenEntry[at]) continue;
-    seenEntry[at] = true;
-    rootEntries.push_back(at);
-    pending.push_back(entries[at].left);
-    pending.push_back(entries[at].right);
-  }
-  std::sort(rootEntries.begin(), rootEntries.end());
-  for (uint32_t index : rootEntries) {
-    const packer::DirectoryEntry& entry = entries[index];
+  for (uint32_t index : RootEntries(*file)) {
+    const packer::DirectoryEntry& entry = file->entries()[index];
     if (entry.type != packer::DirectoryEntry::Type::kStream) continue;
     if (entry.name == u"\005SummaryInformation") {
       std::string summaryError;
@@ -233,127 +360,42 @@ std::optional<Database> Database::Read(std::span<const uint8_t> bytes, std::stri
     error = "it is not an installer database (no string pool)";
     return std::nullopt;
   }
-  const std::vector<uint8_t> poolBytes = streamOf("_StringPool");
-  const std::vector<uint8_t> dataBytes = streamOf("_StringData");
-  std::optional<Raw> raw = ReadStringPool(poolBytes, dataBytes, db.codePage_, error);
+  std::optional<Raw> raw =
+      ReadStringPool(streamOf("_StringPool"), streamOf("_StringData"), db.codePage_, error);
   if (!raw) return std::nullopt;
-  const unsigned ref = raw->refWidth;
+  const auto names = ReadTableNames(streamOf("_Tables"), *raw, error);
+  if (!names) return std::nullopt;
+  auto catalogue = ReadColumns(streamOf("_Columns"), *raw, *names, error);
+  if (!catalogue) return std::nullopt;
 
-  // _Tables: one string column.
-  const std::vector<uint8_t> tablesBytes = streamOf("_Tables");
-  if (tablesBytes.size() % ref != 0) {
-    error = "its table list is damaged";
-    return std::nullopt;
-  }
-  std::vector<std::string> names;
-  std::set<std::string> seen;
-  for (size_t at = 0; at < tablesBytes.size(); at += ref) {
-    auto name = StringAt(*raw, Get(tablesBytes, at, ref));
-    if (!name || name->empty() || !seen.insert(*name).second) {
-      error = "its table list names a table that is not in its string pool, or twice";
-      return std::nullopt;
-    }
-    names.push_back(*name);
-  }
-
-  // _Columns: Table (string), Number (i2), Name (string), Type (i2), stored column by column.
-  const std::vector<uint8_t> columnsBytes = streamOf("_Columns");
-  const size_t rowSize = 2 * ref + 4;
-  if (columnsBytes.size() % rowSize != 0) {
-    error = "its column list is damaged";
-    return std::nullopt;
-  }
-  const size_t columnRows = columnsBytes.size() / rowSize;
-  std::map<std::string, std::map<int, Column>> catalogue;
-  for (size_t r = 0; r < columnRows; ++r) {
-    const auto table = StringAt(*raw, Get(columnsBytes, r * ref, ref));
-    const int number = static_cast<int>(Get(columnsBytes, columnRows * ref + r * 2, 2)) - 0x8000;
-    const auto name = StringAt(*raw, Get(columnsBytes, columnRows * (ref + 2) + r * ref, ref));
-    const uint32_t type = Get(columnsBytes, columnRows * (2 * ref + 2) + r * 2, 2);
-    if (!table || !name || name->empty() || number < 1 || number > int{kMaxColumns} || type == 0 ||
-        !seen.count(*table)) {
-      error = "its column list has a row that names no known table, column or type";
-      return std::nullopt;
-    }
-    Column column{*name, static_cast<uint16_t>(type ^ 0x8000)};
-    if (!catalogue[*table].emplace(number, column).second) {
-      error = "its column list numbers two columns of table " + *table + " alike";
-      return std::nullopt;
-    }
-  }
-
-  for (const std::string& name : names) {
+  for (const std::string& name : *names) {
     Table table;
     table.name = name;
-    int expected = 1;
-    for (const auto& [number, column] : catalogue[name]) {
-      if (number != expected++) {
-        error = "table " + name + " has a gap in its column numbers";
-        return std::nullopt;
-      }
-      if (column.type & kTypeTemporary) continue;
-      table.columns.push_back(column);
-    }
-    if (table.columns.empty() || !table.columns[0].key()) {
-      error = "table " + name + " has no columns or no primary key first";
+    if (!ReadLayout(table, (*catalogue)[name], error) ||
+        !ReadRows(table, streamOf(name), *raw, error))
       return std::nullopt;
-    }
-    size_t width = 0;
-    for (const Column& c : table.columns) width += Width(c, ref);
-    const std::vector<uint8_t> data = streamOf(name);
-    if (data.size() % width != 0) {
-      error = "table " + name + " is damaged (its size is not a whole number of rows)";
-      return std::nullopt;
-    }
-    const size_t count = data.size() / width;
-    table.rows.assign(count, Row(table.columns.size()));
-    size_t base = 0;
-    for (size_t c = 0; c < table.columns.size(); ++c) {
-      const Column& column = table.columns[c];
-      const unsigned w = Width(column, ref);
-      for (size_t r = 0; r < count; ++r) {
-        const uint32_t v = Get(data, base + r * w, w);
-        Value& field = table.rows[r][c];
-        if (column.stream()) {
-          continue;  // filled in from the stream below, once the keys are known
-        } else if (column.type & kTypeString) {
-          auto text = StringAt(*raw, v);
-          if (!text) {
-            error = "table " + name + " refers to string " + std::to_string(v) +
-                    ", which its string pool does not hold";
-            return std::nullopt;
-          }
-          if (v != 0) field = Value::Text(*text);
-        } else if (v != 0) {
-          field = Value::Integer(w == 2 ? static_cast<int32_t>(v) - 0x8000
-                                        : static_cast<int32_t>(v ^ 0x80000000u));
-        }
-      }
-      base += count * w;
-    }
-    for (size_t c = 0; c < table.columns.size(); ++c) {
-      if (!table.columns[c].stream()) continue;
-      for (Row& row : table.rows) {
-        std::string streamName = name;
-        for (const Value& key : table.Key(row)) streamName += "." + key.Display();
-        const auto it = db.streams_.find(streamName);
-        if (it != db.streams_.end()) {
-          const std::vector<uint8_t> content = file->StreamBytes(it->second);
-          row[c] = Value::Bytes(std::string(content.begin(), content.end()));
-        }
-      }
-    }
-    std::set<Row> keys;
-    for (const Row& row : table.rows) {
-      if (!keys.insert(table.Key(row)).second) {
-        error = "table " + name + " holds two rows with the same primary key";
-        return std::nullopt;
-      }
-    }
+    db.FillStreamColumns(table, *file);
+    if (!KeysAreUnique(table, error)) return std::nullopt;
     db.tables_.push_back(std::move(table));
   }
   db.file_ = std::move(file);
   return db;
+}
+
+void Database::FillStreamColumns(Table& table, const packer::CompoundFile& file) const {
+  for (size_t c = 0; c < table.columns.size(); ++c) {
+    if (!table.columns[c].stream()) continue;
+    for (Row& row : table.rows) {
+      // The stream of a row is named after the table and the row's key, joined by ".".
+      std::string streamName = table.name;
+      for (const Value& key : table.Key(row)) streamName += "." + key.Display();
+      const auto it = streams_.find(streamName);
+      if (it != streams_.end()) {
+        const std::vector<uint8_t> content = file.StreamBytes(it->second);
+        row[c] = Value::Bytes(std::string(content.begin(), content.end()));
+      }
+    }
+  }
 }
 
 }  // namespace patch_builder

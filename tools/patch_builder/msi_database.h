@@ -90,6 +90,9 @@ class Database {
   std::optional<std::vector<uint8_t>> Stream(std::string_view name) const;
 
  private:
+  // Sets each stream column of table's rows to the contents of the row's stream, where stored.
+  void FillStreamColumns(Table& table, const packer::CompoundFile& file) const;
+
   uint32_t codePage_ = 0;
   std::vector<Table> tables_;
   std::map<uint32_t, std::string> summary_;

@@ -196,6 +196,177 @@ std::vector<Table> PatchTables(const std::string& family, const PatchIdentity& i
   return {sequence, metadata};
 }
 
+// Loads the new build and the old ones, and refuses old builds whose structure a patch cannot
+// change or that share a ProductVersion (two old builds at one version would need one transform
+// pair each with the same validation).
+bool LoadBuilds(const PatchRequest& request, Build& target, std::vector<Build>& olds,
+                std::string& error) {
+  if (request.oldPackages.empty()) {
+    error = "give at least one old build (--old)";
+    return false;
+  }
+  if (!Load(target, request.newPackage, error)) return false;
+  olds.resize(request.oldPackages.size());
+  for (size_t i = 0; i < olds.size(); ++i) {
+    if (!Load(olds[i], request.oldPackages[i], error)) return false;
+  }
+  std::set<std::vector<uint32_t>> versions;
+  for (const Build& old : olds) {
+    if (auto refusal = StructureRefusal(*old.db, *target.db)) {
+      error = old.path + " -> " + target.path + ": " + *refusal;
+      return false;
+    }
+    const auto version = ParseVersion(*old.db->Property("ProductVersion"));
+    if (version && !versions.insert(*version).second) {
+      error = old.path + ": another old build has the same ProductVersion " +
+              *old.db->Property("ProductVersion") + "; give each old build once";
+      return false;
+    }
+  }
+  return true;
+}
+
+// The patch code given, or one derived from the family and the builds' package codes, so that
+// the same inputs give the same code.
+std::string PatchCodeOf(const PatchRequest& request, const Build& target,
+                        const std::vector<Build>& olds) {
+  if (request.patchCode) return *request.patchCode;
+  const Database& newDb = *target.db;
+  std::string seed =
+      "quorvex-patch:" + request.family + ":" +
+      newDb.Summary(pid::kRevisionNumber).value_or(*newDb.Property("ProductVersion"));
+  for (const Build& old : olds)
+    seed +=
+        ";" + old.db->Summary(pid::kRevisionNumber).value_or(*old.db->Property("ProductVersion"));
+  return DerivedGuid(seed);
+}
+
+// The new build's added and changed files against old, in the new build's sequence order.
+std::vector<const Row*> ChangedFiles(const Build& old, const Build& target) {
+  std::vector<const Row*> changed;
+  const Table* newFiles = target.db->Find("File");
+  if (!newFiles) return changed;
+  const auto sequence = *newFiles->ColumnIndex("Sequence");
+  for (const Row& row : newFiles->rows) {
+    const std::string key = row[0].Display();
+    const auto before = old.files.find(key);
+    if (before == old.files.end() || !SameContents(before->second, target.files.at(key)))
+      changed.push_back(&row);
+  }
+  std::stable_sort(changed.begin(), changed.end(), [&](const Row* a, const Row* b) {
+    return (*a)[sequence].integer < (*b)[sequence].integer;
+  });
+  return changed;
+}
+
+// Why the pair of builds cannot be patched, once their differences are known: nothing differs,
+// the versions do not rise, or the code pages differ.
+std::optional<std::string> PairRefusal(const Database& oldDb, const Database& newDb,
+                                       const Difference& difference, size_t changedFiles) {
+  if (difference.rows == 0 && changedFiles == 0)
+    return "the two builds hold the same tables and files: there is nothing to patch. Build "
+           "the new version from the changed sources.";
+  if (auto refusal = VersionRefusal(oldDb, newDb)) return refusal;
+  if (oldDb.codePage() != newDb.codePage())
+    return "the databases have different code pages (" + std::to_string(oldDb.codePage()) +
+           " and " + std::to_string(newDb.codePage()) +
+           "); build the new one in the old one's code page.";
+  return std::nullopt;
+}
+
+// The validation of the main transform, from old to new.
+TransformIdentity TransformIdentityOf(const Database& oldDb, const Database& newDb) {
+  TransformIdentity t;
+  t.oldTemplate = oldDb.Summary(pid::kTemplate).value_or(";1033");
+  t.newTemplate = newDb.Summary(pid::kTemplate).value_or(";1033");
+  t.oldProductCode = *oldDb.Property("ProductCode");
+  t.oldVersion = *oldDb.Property("ProductVersion");
+  t.newProductCode = *newDb.Property("ProductCode");
+  t.newVersion = *newDb.Property("ProductVersion");
+  t.upgradeCode = *newDb.Property("UpgradeCode");
+  t.pageCount = std::max(PageCount(oldDb), PageCount(newDb));
+  return t;
+}
+
+// What the patch holds so far: its storage, what BuildPatch returns, and its identity.
+struct PatchUnderWay {
+  Storage storage;
+  BuiltPatch built;
+  PatchIdentity identity;
+};
+
+// Puts the transform pair named name and "#"name and the cabinet into the patch, and records
+// the pair's target in its identity.
+void AddTransformPair(const std::string& name, const TransformIdentity& t, TransformWriter& main,
+                      TransformWriter& pair, const std::string& cabinetStream,
+                      std::vector<uint8_t> cabinet, PatchUnderWay& patch) {
+  const std::string paired = "#" + name;
+  patch.storage.streams[EncodeStreamName(cabinetStream, false)] = std::move(cabinet);
+  patch.storage.storages[std::u16string(name.begin(), name.end())] =
+      main.Finish(TransformSummary(t));
+  // The paired transform is applied to the database the main one made: its base is the new
+  // build.
+  TransformIdentity pairIdentity = t;
+  pairIdentity.oldTemplate = t.newTemplate;
+  pairIdentity.oldProductCode = t.newProductCode;
+  pairIdentity.oldVersion = t.newVersion;
+  patch.storage.storages[std::u16string(paired.begin(), paired.end())] =
+      pair.Finish(TransformSummary(pairIdentity));
+  for (const std::string& n : {name, paired}) {
+    Storage file = patch.storage.storages[std::u16string(n.begin(), n.end())];
+    patch.built.transforms[n] = WriteCompoundFile(std::move(file));
+  }
+  PatchIdentity& identity = patch.identity;
+  identity.transformNames.push_back(name);
+  identity.transformNames.push_back(paired);
+  if (std::find(identity.targetProductCodes.begin(), identity.targetProductCodes.end(),
+                t.oldProductCode) == identity.targetProductCodes.end())
+    identity.targetProductCodes.push_back(t.oldProductCode);
+  identity.oldVersions.push_back(t.oldVersion);
+}
+
+// Adds the transforms and the cabinet that bring old build number (index + 1) to the new one.
+bool AddOldBuild(const PatchRequest& request, size_t index, Build& old, const Build& target,
+                 PatchUnderWay& patch, std::string& error) {
+  const Database& oldDb = *old.db;
+  const Database& newDb = *target.db;
+  const std::string context = old.path + " -> " + target.path + ": ";
+  if (!Locate(old, request.workFolder + "/old" + std::to_string(index + 1), error)) return false;
+
+  TransformWriter main(newDb.codePage());
+  const Difference difference = WriteTableDifference(oldDb, newDb, main);
+  if (difference.refusal) {
+    error = context + *difference.refusal;
+    return false;
+  }
+  const std::vector<const Row*> changed = ChangedFiles(old, target);
+  if (auto refusal = PairRefusal(oldDb, newDb, difference, changed.size())) {
+    error = context + *refusal;
+    return false;
+  }
+
+  const std::string name = "T" + std::to_string(index + 1);
+  const std::string cabinetStream = "PatchFiles" + std::to_string(index + 1) + ".cab";
+  TransformWriter pair(newDb.codePage());
+  std::vector<CabinetFile> cabinetFiles;
+  if (!WritePairedTransform({oldDb, newDb, changed, target.files, patch.built.patchCode,
+                             request.family, cabinetStream},
+                            pair, cabinetFiles, error)) {
+    error = target.path + ": " + error;
+    return false;
+  }
+  std::string reason;
+  auto cabinet = WriteCabinet(cabinetFiles, request.fileTime, reason);
+  if (!cabinet) {
+    error = reason;
+    return false;
+  }
+  patch.built.changedFiles = std::max(patch.built.changedFiles, changed.size());
+  AddTransformPair(name, TransformIdentityOf(oldDb, newDb), main, pair, cabinetStream,
+                   std::move(*cabinet), patch);
+  return true;
+}
+
 }  // namespace
 
 std::string DerivedGuid(const std::string& text) {
@@ -212,157 +383,30 @@ std::string DerivedGuid(const std::string& text) {
 }
 
 std::optional<BuiltPatch> BuildPatch(const PatchRequest& request, std::string& error) {
-  if (request.oldPackages.empty()) {
-    error = "give at least one old build (--old)";
-    return std::nullopt;
-  }
   Build target;
-  if (!Load(target, request.newPackage, error)) return std::nullopt;
-  std::vector<Build> olds(request.oldPackages.size());
-  for (size_t i = 0; i < olds.size(); ++i) {
-    if (!Load(olds[i], request.oldPackages[i], error)) return std::nullopt;
-  }
-  const Database& newDb = *target.db;
-  const std::string newVersion = *newDb.Property("ProductVersion");
-
-  // Two old builds at one version would need one transform pair each with the same validation.
-  std::set<std::vector<uint32_t>> versions;
-  for (const Build& old : olds) {
-    if (auto refusal = StructureRefusal(*old.db, newDb)) {
-      error = old.path + " -> " + target.path + ": " + *refusal;
-      return std::nullopt;
-    }
-    const auto version = ParseVersion(*old.db->Property("ProductVersion"));
-    if (version && !versions.insert(*version).second) {
-      error = old.path + ": another old build has the same ProductVersion " +
-              *old.db->Property("ProductVersion") + "; give each old build once";
-      return std::nullopt;
-    }
-  }
-
+  std::vector<Build> olds;
+  if (!LoadBuilds(request, target, olds, error)) return std::nullopt;
   if (!Locate(target, request.workFolder + "/new", error)) return std::nullopt;
-  const std::string patchCode = request.patchCode.value_or([&] {
-    std::string seed = "quorvex-patch:" + request.family + ":" +
-                       newDb.Summary(pid::kRevisionNumber).value_or(newVersion);
-    for (const Build& old : olds)
-      seed +=
-          ";" + old.db->Summary(pid::kRevisionNumber).value_or(*old.db->Property("ProductVersion"));
-    return DerivedGuid(seed);
-  }());
+  const Database& newDb = *target.db;
 
-  Storage patch;
-  patch.classId = ClassIdFromText(kPatchClass);
-  BuiltPatch built;
-  built.patchCode = patchCode;
-  PatchIdentity identity;
-  identity.patchCode = patchCode;
-  identity.newVersion = newVersion;
+  PatchUnderWay patch;
+  patch.storage.classId = ClassIdFromText(kPatchClass);
+  patch.built.patchCode = PatchCodeOf(request, target, olds);
+  PatchIdentity& identity = patch.identity;
+  identity.patchCode = patch.built.patchCode;
+  identity.newVersion = *newDb.Property("ProductVersion");
   identity.productName = newDb.Property("ProductName").value_or("");
   identity.manufacturer = newDb.Property("Manufacturer").value_or("");
   identity.displayName =
-      request.displayName.value_or(identity.productName + " " + newVersion + " patch");
+      request.displayName.value_or(identity.productName + " " + identity.newVersion + " patch");
 
-  const Table* newFiles = newDb.Find("File");
   for (size_t i = 0; i < olds.size(); ++i) {
-    Build& old = olds[i];
-    const Database& oldDb = *old.db;
-    const std::string context = old.path + " -> " + target.path + ": ";
-    if (!Locate(old, request.workFolder + "/old" + std::to_string(i + 1), error))
-      return std::nullopt;
-
-    TransformWriter main(newDb.codePage());
-    const Difference difference = WriteTableDifference(oldDb, newDb, main);
-    if (difference.refusal) {
-      error = context + *difference.refusal;
-      return std::nullopt;
-    }
-    // Added and changed files, in the new build's sequence order.
-    std::vector<const Row*> changed;
-    if (newFiles) {
-      const auto sequence = *newFiles->ColumnIndex("Sequence");
-      for (const Row& row : newFiles->rows) {
-        const std::string key = row[0].Display();
-        const auto before = old.files.find(key);
-        if (before == old.files.end() || !SameContents(before->second, target.files.at(key)))
-          changed.push_back(&row);
-      }
-      std::stable_sort(changed.begin(), changed.end(), [&](const Row* a, const Row* b) {
-        return (*a)[sequence].integer < (*b)[sequence].integer;
-      });
-    }
-    if (difference.rows == 0 && changed.empty()) {
-      error = context +
-              "the two builds hold the same tables and files: there is nothing to patch. Build "
-              "the new version from the changed sources.";
-      return std::nullopt;
-    }
-    if (auto refusal = VersionRefusal(oldDb, newDb)) {
-      error = context + *refusal;
-      return std::nullopt;
-    }
-    if (oldDb.codePage() != newDb.codePage()) {
-      error = context + "the databases have different code pages (" +
-              std::to_string(oldDb.codePage()) + " and " + std::to_string(newDb.codePage()) +
-              "); build the new one in the old one's code page.";
-      return std::nullopt;
-    }
-
-    const std::string name = "T" + std::to_string(i + 1);
-    const std::string paired = "#" + name;
-    const std::string cabinetStream = "PatchFiles" + std::to_string(i + 1) + ".cab";
-
-    TransformWriter pair(newDb.codePage());
-    std::vector<CabinetFile> cabinetFiles;
-    if (!WritePairedTransform(
-            {oldDb, newDb, changed, target.files, patchCode, request.family, cabinetStream}, pair,
-            cabinetFiles, error)) {
-      error = target.path + ": " + error;
-      return std::nullopt;
-    }
-
-    TransformIdentity t;
-    t.oldTemplate = oldDb.Summary(pid::kTemplate).value_or(";1033");
-    t.newTemplate = newDb.Summary(pid::kTemplate).value_or(";1033");
-    t.oldProductCode = *oldDb.Property("ProductCode");
-    t.oldVersion = *oldDb.Property("ProductVersion");
-    t.newProductCode = *newDb.Property("ProductCode");
-    t.newVersion = newVersion;
-    t.upgradeCode = *newDb.Property("UpgradeCode");
-    t.pageCount = std::max(PageCount(oldDb), PageCount(newDb));
-
-    std::string reason;
-    auto cabinet = WriteCabinet(cabinetFiles, request.fileTime, reason);
-    if (!cabinet) {
-      error = reason;
-      return std::nullopt;
-    }
-    built.changedFiles = std::max(built.changedFiles, changed.size());
-    patch.streams[EncodeStreamName(cabinetStream, false)] = std::move(*cabinet);
-    patch.storages[std::u16string(name.begin(), name.end())] = main.Finish(TransformSummary(t));
-    // The paired transform is applied to the database the main one made: its base is the new
-    // build.
-    TransformIdentity pairIdentity = t;
-    pairIdentity.oldTemplate = t.newTemplate;
-    pairIdentity.oldProductCode = t.newProductCode;
-    pairIdentity.oldVersion = t.newVersion;
-    patch.storages[std::u16string(paired.begin(), paired.end())] =
-        pair.Finish(TransformSummary(pairIdentity));
-    for (const std::string& n : {name, paired}) {
-      Storage file = patch.storages[std::u16string(n.begin(), n.end())];
-      built.transforms[n] = WriteCompoundFile(std::move(file));
-    }
-    identity.transformNames.push_back(name);
-    identity.transformNames.push_back(paired);
-    if (std::find(identity.targetProductCodes.begin(), identity.targetProductCodes.end(),
-                  t.oldProductCode) == identity.targetProductCodes.end())
-      identity.targetProductCodes.push_back(t.oldProductCode);
-    identity.oldVersions.push_back(t.oldVersion);
+    if (!AddOldBuild(request, i, olds[i], target, patch, error)) return std::nullopt;
   }
-
-  WriteDatabaseTables(patch, newDb.codePage(), PatchTables(request.family, identity));
-  patch.streams[u"\005SummaryInformation"] = PatchSummary(identity);
-  built.bytes = WriteCompoundFile(std::move(patch));
-  return built;
+  WriteDatabaseTables(patch.storage, newDb.codePage(), PatchTables(request.family, identity));
+  patch.storage.streams[u"\005SummaryInformation"] = PatchSummary(identity);
+  patch.built.bytes = WriteCompoundFile(std::move(patch.storage));
+  return std::move(patch.built);
 }
 
 }  // namespace patch_builder
