@@ -44,11 +44,6 @@ bool EveryUpToDate(const std::vector<ProductRun>& products) {
   return !products.empty();
 }
 
-PayloadOutcome OutcomeOf(const PayloadPlan& plan, const std::vector<ProductRun>& products) {
-  if (plan.outcome != PayloadOutcome::Applied) return plan.outcome;
-  return AnyPatched(products) ? PayloadOutcome::Applied : PayloadOutcome::Failed;
-}
-
 PayloadOutcome OutcomeOf(const std::vector<ProductRun>& products) {
   if (EveryUpToDate(products)) return PayloadOutcome::Unnecessary;
   return AnyPatched(products) ? PayloadOutcome::Applied : PayloadOutcome::Failed;
@@ -156,7 +151,6 @@ void PayloadApplier::Fail(const PayloadKind& kind, PayloadRun& run, PayloadFailu
 }
 
 void PayloadApplier::Execute(const PayloadPlan& plan, PayloadRun& run) {
-  bool heldBack = false;
   for (const ProductPlan& step : plan.products) {
     run.products.push_back(ProductRun{step, {}, std::nullopt, 0});
     ProductRun& productRun = run.products.back();
@@ -170,7 +164,6 @@ void PayloadApplier::Execute(const PayloadPlan& plan, PayloadRun& run) {
       // A per-user registration found right before the call: the product counts as not
       // installed, exactly as one refused at detection.
       run.products.pop_back();
-      heldBack = true;
       continue;
     }
     if (!IsPatched(*productRun.installerResult)) {
@@ -178,10 +171,8 @@ void PayloadApplier::Execute(const PayloadPlan& plan, PayloadRun& run) {
                             {step.locale, step.messageName, *productRun.installerResult});
     }
   }
-  if (heldBack ? EveryUpToDate(run.products) : plan.everyUpToDate) {
-    run.messages.language = EnterUserLocale(system_);
-  }
-  run.outcome = heldBack ? OutcomeOf(run.products) : OutcomeOf(plan, run.products);
+  if (EveryUpToDate(run.products)) run.messages.language = EnterUserLocale(system_);
+  run.outcome = OutcomeOf(run.products);
 }
 
 std::optional<PayloadCopy>& PayloadApplier::HeldCopy(const PayloadKind& kind) {

@@ -46,14 +46,10 @@ struct PayloadRun {
   MessageContext messages;
 };
 
-// The outcome of a payload from its plan and the products' runs: as planned, except that one
-// planned as applied whose installer calls all failed is failed. A product to patch without an
-// installer result ("/plan") counts as patched.
-PayloadOutcome OutcomeOf(const PayloadPlan& plan, const std::vector<ProductRun>& products);
-
-// The same from the products' runs alone, for a run whose products were not all run as planned
-// (some held back at their call): every one up to date is unnecessary, one patched (or to patch
-// under "/plan") is applied, anything else failed.
+// The outcome of a payload from its products' runs: every one up to date is unnecessary, one
+// patched (or to patch without an installer result, under "/plan") is applied, anything else
+// failed. Run as planned, that is the plan's outcome; it also holds when some products were held
+// back at their call and dropped out.
 PayloadOutcome OutcomeOf(const std::vector<ProductRun>& products);
 // Whether there are products and every one is up to date.
 bool EveryUpToDate(const std::vector<ProductRun>& products);
